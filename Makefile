@@ -1,0 +1,50 @@
+# The two commands a new user needs are `make run` and `make test`; both
+# install missing Debian packages first.
+BUILD_DIR ?= build
+CHECK_DIR ?= build-check
+TSAN_DIR  ?= build-tsan
+CMAKE_FLAGS ?=
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+RUN_ARGS ?= --headless
+
+.PHONY: all deps build test check tsan run bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# Every test again under AddressSanitizer and UndefinedBehaviorSanitizer.
+check: deps
+	@cmake -S . -B $(CHECK_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	    -DTAVREN_SANITIZE='address;undefined' -DTAVREN_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(CHECK_DIR) -j $(JOBS)
+	@cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The threaded tests under ThreadSanitizer.
+tsan: deps
+	@cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	    -DTAVREN_SANITIZE=thread -DTAVREN_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(TSAN_DIR) -j $(JOBS)
+	@cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+run: build
+	@$(BUILD_DIR)/tavren3 $(RUN_ARGS)
+
+bench: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	@rm -rf $(BUILD_DIR) $(CHECK_DIR) $(TSAN_DIR)

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace tavren::platform {
+
+// The value of an environment variable; nullopt when unset or empty.
+std::optional<std::string> GetEnv(const char* name);
+
+// The user's per-user data folder for applications (XDG_DATA_HOME, else
+// ~/.local/share on Linux); nullopt when it cannot be determined.
+std::optional<std::filesystem::path> UserDataHome();
+
+}  // namespace tavren::platform

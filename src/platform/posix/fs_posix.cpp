@@ -1,0 +1,143 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "platform/fs.h"
+#include "platform/posix/unique_fd.h"
+
+namespace tavren::platform {
+namespace {
+
+using posix::UniqueFd;
+
+std::error_code LastError() { return {errno, std::generic_category()}; }
+
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+
+std::error_code WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return LastError();
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+}
+
+}  // namespace
+
+std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirEntry>& out) {
+    out.clear();
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return LastError();
+    std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd.get()));
+    if (!dir) return LastError();
+    const int dfd = fd.Release();  // now owned by `dir`
+
+    errno = 0;
+    while (const dirent* e = ::readdir(dir.get())) {
+        const char* name = e->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        DirEntry entry;
+        entry.name = name;
+        if (e->d_type == DT_DIR) {
+            entry.isDirectory = true;  // never a target: no need to stat it
+            out.push_back(std::move(entry));
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(dfd, name, &st, 0) != 0 &&
+            ::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;  // gone between readdir and stat
+        }
+        entry.isDirectory = S_ISDIR(st.st_mode);
+        entry.size = static_cast<std::uint64_t>(st.st_size);
+        entry.mtimeSeconds = st.st_mtim.tv_sec;
+        out.push_back(std::move(entry));
+        errno = 0;
+    }
+    if (errno != 0) return LastError();
+    return {};
+}
+
+std::error_code ReadFile(const std::filesystem::path& file, std::string& out,
+                         std::size_t maxBytes) {
+    out.clear();
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return LastError();
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return LastError();
+    if (S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::is_a_directory);
+    if (st.st_size > 0) out.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), maxBytes));
+    char buffer[64 * 1024];
+    while (out.size() < maxBytes) {
+        const std::size_t want = std::min(sizeof buffer, maxBytes - out.size());
+        const ssize_t n = ::read(fd.get(), buffer, want);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return LastError();
+        }
+        if (n == 0) break;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    return {};
+}
+
+std::error_code WriteFileAtomically(const std::filesystem::path& file, std::string_view data) {
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+    std::string temp = (folder / ("." + file.filename().string() + ".tmp.XXXXXX")).string();
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd) return LastError();
+
+    auto fail = [&](std::error_code ec) {
+        fd.Reset();
+        ::unlink(temp.c_str());
+        return ec;
+    };
+
+    // Keep the permissions of the file being replaced; a new one gets the
+    // usual rw-r--r-- instead of mkstemp's owner-only mode.
+    struct stat old {};
+    const mode_t mode = ::stat(file.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    if (::fchmod(fd.get(), mode) != 0) return fail(LastError());
+    if (auto ec = WriteAll(fd.get(), data)) return fail(ec);
+    if (::fsync(fd.get()) != 0) return fail(LastError());
+    if (::close(fd.Release()) != 0) return fail(LastError());
+    if (::rename(temp.c_str(), file.c_str()) != 0) return fail(LastError());
+
+    // Make the rename itself durable; a failure here cannot undo it.
+    if (UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
+        ::fsync(dir.get());
+    }
+    return {};
+}
+
+std::error_code CreateFolders(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) return ec;
+    if (!IsFolder(folder)) return std::make_error_code(std::errc::not_a_directory);
+    return {};
+}
+
+bool IsFolder(const std::filesystem::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool Exists(const std::filesystem::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace tavren::platform

@@ -1,0 +1,34 @@
+#include "store/data_folder.h"
+
+#include "platform/env.h"
+#include "platform/fs.h"
+
+namespace tavren::store {
+
+std::optional<DataFolder> DataFolder::Resolve(
+    const std::optional<std::filesystem::path>& override, std::string& error) {
+    std::filesystem::path root;
+    if (override && !override->empty()) {
+        root = *override;
+    } else if (auto env = platform::GetEnv("TAVREN3_DATA_DIR")) {
+        root = *env;
+    } else if (auto home = platform::UserDataHome()) {
+        root = *home / "QUORVALE" / "Tavren3";
+    } else {
+        error = "データフォルダを決められません (HOME も XDG_DATA_HOME も設定されていません)。";
+        return std::nullopt;
+    }
+    std::error_code ec;
+    if (auto absolute = std::filesystem::absolute(root, ec); !ec) root = absolute;
+    return DataFolder(root.lexically_normal());
+}
+
+Status DataFolder::Prepare() const {
+    if (auto ec = platform::CreateFolders(tavdat())) {
+        return Status::Error("データフォルダ " + tavdat().string() + " を作成できません: " +
+                             ec.message());
+    }
+    return {};
+}
+
+}  // namespace tavren::store

@@ -1,0 +1,146 @@
+#include "store/settings_file.h"
+
+#include <cstring>
+#include <system_error>
+
+#include "platform/fs.h"
+#include "store/cp932.h"
+
+namespace tavren::store {
+namespace {
+
+std::int16_t GetInt16(const char (&field)[2]) {
+    const auto lo = static_cast<unsigned char>(field[0]);
+    const auto hi = static_cast<unsigned char>(field[1]);
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | (hi << 8)));
+}
+
+void PutInt16(char (&field)[2], std::int16_t value) {
+    const auto u = static_cast<std::uint16_t>(value);
+    field[0] = static_cast<char>(u & 0xFF);
+    field[1] = static_cast<char>(u >> 8);
+}
+
+template <std::size_t N>
+std::string GetText(const char (&field)[N]) {
+    return FromCp932(FieldText(field, N));
+}
+
+Status ReadSlots(const std::filesystem::path& file, std::string& bytes, bool& missing) {
+    missing = false;
+    if (auto ec = platform::ReadFile(file, bytes, kMaxWatchEntries * kSlotSize)) {
+        if (ec == std::errc::no_such_file_or_directory) {
+            missing = true;
+            return {};
+        }
+        return Status::Error("設定ファイル " + file.string() + " を読み込めません: " + ec.message());
+    }
+    return {};
+}
+
+}  // namespace
+
+SlotImage BlankSlotImage() {
+    SlotImage image;
+    std::memset(&image, 0, sizeof image);
+    return image;
+}
+
+bool IsRunning(const SlotImage& image) { return GetInt16(image.running) != 0; }
+
+Slot DecodeSlot(const SlotImage& image) {
+    Slot slot;
+    slot.running = IsRunning(image);
+    WatchEntry& e = slot.entry;
+    e.fileMode = GetInt16(image.fileMode);
+    e.timing = GetInt16(image.timing);
+    e.messageMode = GetInt16(image.messageMode);
+    e.soundMode = GetInt16(image.soundMode);
+    e.afterMode = GetInt16(image.afterMode);
+    e.openFile = GetInt16(image.openFile);
+    e.waitExit = GetInt16(image.waitExit);
+    e.overwrite = GetInt16(image.overwrite);
+    e.title = GetText(image.title);
+    e.folder = GetText(image.folder);
+    e.pattern = GetText(image.pattern);
+    e.program = GetText(image.program);
+    e.moveTo = GetText(image.moveTo);
+    e.waveFile = GetText(image.waveFile);
+    return slot;
+}
+
+Status EncodeSlot(const Slot& slot, SlotImage& image) {
+    const WatchEntry& e = slot.entry;
+    struct Text {
+        const char* label;
+        const std::string& utf8;
+        char* field;
+        std::size_t limit;
+    };
+    SlotImage out = image;
+    const Text texts[] = {
+        {"タイトル", e.title, out.title, kTitleMaxBytes},
+        {"監視フォルダ", e.folder, out.folder, kPathMaxBytes},
+        {"ファイル名パターン", e.pattern, out.pattern, kPatternMaxBytes},
+        {"プログラム", e.program, out.program, kPathMaxBytes},
+        {"移動先フォルダ", e.moveTo, out.moveTo, kPathMaxBytes},
+        {"WAVファイル", e.waveFile, out.waveFile, kPathMaxBytes},
+    };
+    for (const Text& t : texts) {
+        const auto cp932 = ToCp932(t.utf8);
+        if (!cp932) {
+            return Status::Error(std::string(t.label) + " に保存できない文字が含まれています: " +
+                                 t.utf8);
+        }
+        StoreField(t.field, t.limit + 1, *cp932);
+    }
+    PutInt16(out.running, slot.running ? 1 : 0);
+    PutInt16(out.fileMode, e.fileMode);
+    PutInt16(out.timing, e.timing);
+    PutInt16(out.messageMode, e.messageMode);
+    PutInt16(out.soundMode, e.soundMode);
+    PutInt16(out.afterMode, e.afterMode);
+    PutInt16(out.openFile, e.openFile);
+    PutInt16(out.waitExit, e.waitExit);
+    PutInt16(out.overwrite, e.overwrite);
+    image = out;
+    return {};
+}
+
+Status LoadWatchTable(const std::filesystem::path& settingsFile, WatchTable& table) {
+    std::string bytes;
+    bool missing = false;
+    if (Status s = ReadSlots(settingsFile, bytes, missing); !s || missing) return s;
+
+    table.entries.clear();
+    const std::size_t slots = bytes.size() / kSlotSize;  // a partial last slot is ignored
+    for (std::size_t i = 0; i < slots; ++i) {
+        SlotImage image;
+        std::memcpy(&image, bytes.data() + i * kSlotSize, kSlotSize);
+        if (!IsRunning(image)) continue;
+        table.entries.push_back(DecodeSlot(image).entry);
+    }
+    return {};
+}
+
+Status ReadAllSlots(const std::filesystem::path& settingsFile, std::vector<SlotImage>& slots) {
+    slots.clear();
+    std::string bytes;
+    bool missing = false;
+    if (Status s = ReadSlots(settingsFile, bytes, missing); !s || missing) return s;
+    slots.resize(bytes.size() / kSlotSize);
+    std::memcpy(slots.data(), bytes.data(), slots.size() * kSlotSize);
+    return {};
+}
+
+Status WriteAllSlots(const std::filesystem::path& settingsFile, std::span<const SlotImage> slots) {
+    std::string bytes(slots.size() * kSlotSize, '\0');
+    std::memcpy(bytes.data(), slots.data(), bytes.size());
+    if (auto ec = platform::WriteFileAtomically(settingsFile, bytes)) {
+        return Status::Error("設定ファイル " + settingsFile.string() + " を保存できません: " +
+                             ec.message());
+    }
+    return {};
+}
+
+}  // namespace tavren::store

@@ -1,0 +1,126 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/fs.h"
+#include "store/data_folder.h"
+#include "store/status.h"
+#include "store/watch_entry.h"
+
+namespace tavren::store {
+
+// One 144-byte record of a snapshot file, byte for byte, little-endian.
+struct SnapshotRecord {
+    char size[4];      // low 32 bits of the file size
+    char date[4];      // last write, local time: year*10000 + month*100 + day
+    char time[4];      // last write, local time: hour*10000 + minute*100 + second
+    char reserved[4];  // written as zero
+    char name[128];    // bare file name, CP932, NUL-terminated
+};
+inline constexpr std::size_t kSnapshotRecordSize = 144;
+inline constexpr std::size_t kSnapshotNameMaxBytes = 127;
+static_assert(sizeof(SnapshotRecord) == kSnapshotRecordSize);
+static_assert(offsetof(SnapshotRecord, reserved) == 12);
+static_assert(offsetof(SnapshotRecord, name) == 16);
+
+// What a snapshot knows of one file. `name` is the name as stored: the CP932
+// bytes of the file name, or, for a name that has no CP932 form or is
+// longer than 127 bytes, a key made from the whole name (see SnapshotKey).
+struct SnapshotItem {
+    std::uint32_t size = 0;
+    std::int32_t date = 0;
+    std::int32_t time = 0;
+    std::string name;
+
+    bool SameState(const SnapshotItem& other) const {
+        return size == other.size && date == other.date && time == other.time;
+    }
+};
+
+// The stored name of a file called `fileName` (bytes as the file system
+// gives them). A name with a CP932 form of at most 127 bytes is stored as
+// that form. Any other name gets a key that holds a '/', which no real file
+// name can contain, followed by a 128-bit hash of the whole name; a name
+// that is merely too long keeps its leading characters in front of it. So
+// no file is left out of a snapshot, and no two files share a record
+// unless their hashes collide.
+std::string SnapshotKey(std::string_view fileName);
+
+// A file found in a watched folder: its real name, for acting on it, and
+// how a snapshot records it.
+struct FoundFile {
+    std::string fileName;
+    SnapshotItem item;
+};
+
+// Describes a listed file as a snapshot records it (local-time date/time).
+SnapshotItem DescribeFile(const platform::DirEntry& entry);
+
+// True when a listed entry is a target file of `entry`: not a folder and,
+// when `fileMode` is 1, matching its pattern.
+bool IsTargetFile(const WatchEntry& entry, const platform::DirEntry& listed);
+
+// The target files of an entry's folder, in listing order. A folder that
+// cannot be listed gives no files and the error.
+std::error_code ListTargetFiles(const WatchEntry& entry, std::vector<FoundFile>& out);
+
+struct SnapshotNode {
+    std::int32_t index = 0;  // position of the record in the file
+    std::int16_t seen = 0;   // set by a rescan that finds the file again
+    SnapshotItem item;
+};
+
+// A snapshot in memory, in file order, with a hashed look-up by name.
+class SnapshotList {
+public:
+    SnapshotList() = default;
+    SnapshotList(SnapshotList&&) = default;
+    SnapshotList& operator=(SnapshotList&&) = default;
+    SnapshotList(const SnapshotList&) = delete;
+    SnapshotList& operator=(const SnapshotList&) = delete;
+
+    void Append(SnapshotItem item);
+
+    // The first record whose stored name equals `name` byte for byte.
+    SnapshotNode* Find(std::string_view name);
+
+    std::size_t size() const { return nodes_.size(); }
+    bool empty() const { return nodes_.empty(); }
+    auto begin() { return nodes_.begin(); }
+    auto end() { return nodes_.end(); }
+    auto begin() const { return nodes_.begin(); }
+    auto end() const { return nodes_.end(); }
+    const SnapshotNode& operator[](std::size_t i) const { return nodes_[i]; }
+
+private:
+    std::deque<SnapshotNode> nodes_;  // a deque never moves its elements
+    std::unordered_map<std::string_view, SnapshotNode*> byName_;
+};
+
+// Encodes and decodes snapshot file contents.
+std::string EncodeSnapshot(std::span<const SnapshotItem> items);
+SnapshotList DecodeSnapshot(std::string_view bytes);  // a partial last record is ignored
+
+// Reads a snapshot file; one that cannot be read gives an empty list.
+SnapshotList ReadSnapshotFile(const std::filesystem::path& file);
+
+// Replaces a snapshot file atomically; on failure the old one stays.
+Status WriteSnapshotFile(const std::filesystem::path& file, std::span<const SnapshotItem> items);
+
+// The snapshot of slot n.
+SnapshotList ReadSnapshot(const DataFolder& data, int slot);
+
+// Lists the target files of `entry` and stores them as the snapshot of
+// slot n. A folder that cannot be listed gives an empty snapshot.
+Status WriteSnapshot(const DataFolder& data, int slot, const WatchEntry& entry);
+
+}  // namespace tavren::store
