@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config make
     libgtest-dev
+    libasound2-dev
     inotify-tools
 )
 

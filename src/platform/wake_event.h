@@ -1,0 +1,30 @@
+#pragma once
+
+#include <memory>
+
+namespace tavren::platform {
+
+// A flag that any thread can raise and that blocking waits of the platform
+// layer (change notifications, child processes) watch together with what
+// they wait for, so that raising it wakes every such wait at once. Once set
+// it stays set; stopping and starting again uses a new event.
+class WakeEvent {
+public:
+    WakeEvent();
+    ~WakeEvent();
+    WakeEvent(const WakeEvent&) = delete;
+    WakeEvent& operator=(const WakeEvent&) = delete;
+
+    void Set();
+    bool IsSet() const;
+
+    // A descriptor that polls readable once the event is set (POSIX);
+    // for the platform layer's own waits only.
+    int NativeHandle() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tavren::platform
