@@ -1,40 +1,68 @@
 #include "app/headless.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 
+#include "engine/tavren_doc.h"
+#include "platform/change_watcher.h"
+#include "platform/clock.h"
+#include "platform/file_mover.h"
+#include "platform/process.h"
 #include "platform/signals.h"
-#include "store/settings_file.h"
-#include "store/snapshot.h"
+#include "platform/sound.h"
 
 namespace tavren::app {
 namespace {
 
-void StartWatching(const store::DataFolder& data, store::WatchTable& table) {
-    if (store::Status s = store::LoadWatchTable(data.settingsFile(), table); !s) {
-        std::fprintf(stderr, "tavren3: %s\n", s.message().c_str());
+// Each message box becomes one line, flushed at once: standard output is
+// often a file or a pipe. Nothing waits for the user.
+class LineSink final : public engine::MessageSink {
+public:
+    void ShowMessage(std::string_view text, const platform::WakeEvent&) override {
+        std::lock_guard lock(mutex_);
+        std::fprintf(stdout, "Tavren3: %.*s\n", static_cast<int>(text.size()), text.data());
+        std::fflush(stdout);
     }
-    for (int n = 0; n < table.count(); ++n) {
-        if (store::Status s = store::WriteSnapshot(data, n, table.entries[n]); !s) {
-            std::fprintf(stderr, "tavren3: %s\n", s.message().c_str());
-        }
-    }
-    std::fprintf(stderr, "tavren3: watching %d entr%s (data folder %s)\n", table.count(),
-                 table.count() == 1 ? "y" : "ies", data.root().c_str());
+
+private:
+    std::mutex mutex_;
+};
+
+void Report(const engine::CTavrenDoc& doc, const store::DataFolder& data) {
+    if (!doc.lastLoadStatus()) std::fprintf(stderr, "tavren3: %s\n", doc.lastLoadStatus().message().c_str());
+    std::fprintf(stderr, "tavren3: %d 件の監視を開始しました (データフォルダ %s)\n",
+                 doc.watchRunning() ? doc.loadedCount() : 0, data.root().c_str());
 }
 
 }  // namespace
 
 int RunHeadless(const store::DataFolder& data) {
     platform::ControlSignals signals;  // before any thread starts
-    store::WatchTable table;
-    StartWatching(data, table);
+    auto clock = platform::MakeSystemClock();
+    auto changes = platform::MakeChangeWatcher();
+    auto launcher = platform::MakeProcessLauncher();
+    auto mover = platform::MakeFileMover();
+    auto sound = platform::MakeSoundPlayer();
+    LineSink sink;
+
+    engine::CTavrenDoc doc(data, {*clock, *changes, *launcher, *mover, *sound, sink});
+    Report(doc, data);
     for (;;) {
         switch (signals.Wait()) {
             case platform::ControlSignal::Interrupt:
             case platform::ControlSignal::Terminate:
+                // A worker in the middle of a sound cannot be cut short; it
+                // is not worth keeping the user waiting for.
+                if (!doc.Shutdown(std::chrono::milliseconds(1000))) {
+                    std::fflush(nullptr);
+                    std::_Exit(0);
+                }
                 return 0;
             case platform::ControlSignal::Reload:
-                StartWatching(data, table);
+                doc.StopWatching();
+                doc.StartWatching();
+                Report(doc, data);
                 break;
         }
     }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 
 namespace tavren::platform {
 
@@ -19,5 +21,20 @@ LocalTime ToLocalTime(std::int64_t secondsSinceEpoch);
 
 // Current calendar time in whole seconds since the epoch.
 std::int64_t NowSeconds();
+
+class WakeEvent;
+
+// Time as the watch engine sees it; tests replace it to run the debounce
+// and the pauses without waiting.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual std::int64_t NowSeconds() = 0;
+    virtual LocalTime ToLocal(std::int64_t secondsSinceEpoch) = 0;
+    // Pauses for `duration`, or less when `cancel` is set.
+    virtual void Sleep(std::chrono::milliseconds duration, const WakeEvent& cancel) = 0;
+};
+
+std::unique_ptr<Clock> MakeSystemClock();
 
 }  // namespace tavren::platform

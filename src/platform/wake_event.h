@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 namespace tavren::platform {
 
@@ -17,6 +19,9 @@ public:
 
     void Set();
     bool IsSet() const;
+
+    // Blocks until the event is set (true) or the timeout passes (false).
+    bool WaitFor(std::optional<std::chrono::milliseconds> timeout) const;
 
     // A descriptor that polls readable once the event is set (POSIX);
     // for the platform layer's own waits only.

@@ -6,9 +6,9 @@
 
 namespace tavren::store {
 
-std::optional<std::string> ToCp932(std::string_view utf8) {
+std::optional<std::string> ToCp932(std::string_view utf8, bool allowLookAlikes) {
     std::string out;
-    if (!platform::Utf8ToCp932(utf8, out)) return std::nullopt;
+    if (!platform::Utf8ToCp932(utf8, out, allowLookAlikes)) return std::nullopt;
     return out;
 }
 
@@ -56,7 +56,7 @@ std::string_view FieldText(const char* field, std::size_t width) {
 
 bool StoreField(char* field, std::size_t width, std::string_view cp932) {
     const std::size_t n = Cp932FitLength(cp932, width - 1);
-    std::memcpy(field, cp932.data(), n);
+    if (n > 0) std::memcpy(field, cp932.data(), n);  // an empty view's data() may be null
     field[n] = '\0';
     return n == cp932.size();
 }

@@ -13,7 +13,10 @@ constexpr bool IsCp932LeadByte(unsigned char b) {
 }
 
 // UTF-8 text in CP932, or nullopt when some character has no CP932 form.
-std::optional<std::string> ToCp932(std::string_view utf8);
+// With `allowLookAlikes`, a character that CP932 can only show as a
+// look-alike (U+301C as the full-width tilde) is stored as that; only
+// right for text that names no file, such as a title.
+std::optional<std::string> ToCp932(std::string_view utf8, bool allowLookAlikes = false);
 
 // CP932 text as UTF-8. Stored text is taken as it comes, so a byte sequence
 // that is not valid CP932 does not fail: each offending byte becomes U+FFFD.

@@ -76,10 +76,11 @@ Status EncodeSlot(const Slot& slot, SlotImage& image) {
         const std::string& utf8;
         char* field;
         std::size_t limit;
+        bool namesAFile = true;
     };
     SlotImage out = image;
     const Text texts[] = {
-        {"タイトル", e.title, out.title, kTitleMaxBytes},
+        {"タイトル", e.title, out.title, kTitleMaxBytes, false},
         {"監視フォルダ", e.folder, out.folder, kPathMaxBytes},
         {"ファイル名パターン", e.pattern, out.pattern, kPatternMaxBytes},
         {"プログラム", e.program, out.program, kPathMaxBytes},
@@ -87,7 +88,7 @@ Status EncodeSlot(const Slot& slot, SlotImage& image) {
         {"WAVファイル", e.waveFile, out.waveFile, kPathMaxBytes},
     };
     for (const Text& t : texts) {
-        const auto cp932 = ToCp932(t.utf8);
+        const auto cp932 = ToCp932(t.utf8, /*allowLookAlikes=*/!t.namesAFile);
         if (!cp932) {
             return Status::Error(std::string(t.label) + " に保存できない文字が含まれています: " +
                                  t.utf8);
@@ -129,13 +130,14 @@ Status ReadAllSlots(const std::filesystem::path& settingsFile, std::vector<SlotI
     bool missing = false;
     if (Status s = ReadSlots(settingsFile, bytes, missing); !s || missing) return s;
     slots.resize(bytes.size() / kSlotSize);
-    std::memcpy(slots.data(), bytes.data(), slots.size() * kSlotSize);
+    // An empty vector's data() may be null, which memcpy must never get.
+    if (!slots.empty()) std::memcpy(slots.data(), bytes.data(), slots.size() * kSlotSize);
     return {};
 }
 
 Status WriteAllSlots(const std::filesystem::path& settingsFile, std::span<const SlotImage> slots) {
     std::string bytes(slots.size() * kSlotSize, '\0');
-    std::memcpy(bytes.data(), slots.data(), bytes.size());
+    if (!slots.empty()) std::memcpy(bytes.data(), slots.data(), bytes.size());
     if (auto ec = platform::WriteFileAtomically(settingsFile, bytes)) {
         return Status::Error("設定ファイル " + settingsFile.string() + " を保存できません: " +
                              ec.message());

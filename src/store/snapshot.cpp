@@ -50,6 +50,12 @@ std::string SnapshotKey(std::string_view fileName) {
     return key;
 }
 
+std::string DisplayNameOfKey(std::string_view storedName) {
+    const std::size_t slash = storedName.find('/');
+    if (slash == std::string_view::npos) return FromCp932(storedName);
+    return FromCp932(storedName.substr(0, slash)) + "…";
+}
+
 SnapshotItem DescribeFile(const platform::DirEntry& entry) {
     const platform::LocalTime t = platform::ToLocalTime(entry.mtimeSeconds);
     SnapshotItem item;

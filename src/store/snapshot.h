@@ -55,6 +55,10 @@ struct SnapshotItem {
 // unless their hashes collide.
 std::string SnapshotKey(std::string_view fileName);
 
+// A stored name as text for the user: the file name, or for a key made
+// from a name that could not be stored, its leading part followed by "…".
+std::string DisplayNameOfKey(std::string_view storedName);
+
 // A file found in a watched folder: its real name, for acting on it, and
 // how a snapshot records it.
 struct FoundFile {

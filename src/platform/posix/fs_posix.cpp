@@ -44,8 +44,12 @@ std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirE
     if (!dir) return LastError();
     const int dfd = fd.Release();  // now owned by `dir`
 
-    errno = 0;
-    while (const dirent* e = ::readdir(dir.get())) {
+    for (;;) {
+        // readdir reports an error only through errno, which a failed stat
+        // of an entry that vanished meanwhile may have left set.
+        errno = 0;
+        const dirent* e = ::readdir(dir.get());
+        if (e == nullptr) break;
         const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
         DirEntry entry;
@@ -64,7 +68,6 @@ std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirE
         entry.size = static_cast<std::uint64_t>(st.st_size);
         entry.mtimeSeconds = st.st_mtim.tv_sec;
         out.push_back(std::move(entry));
-        errno = 0;
     }
     if (errno != 0) return LastError();
     return {};

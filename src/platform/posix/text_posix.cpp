@@ -55,13 +55,21 @@ bool IsAscii(std::string_view s) {
 
 }  // namespace
 
-bool Utf8ToCp932(std::string_view utf8, std::string& out) {
+bool Utf8ToCp932(std::string_view utf8, std::string& out, bool allowLookAlikes) {
     if (IsAscii(utf8)) {  // the common case, and identical in both encodings
         out.assign(utf8);
         return true;
     }
     thread_local Converter converter("CP932", "UTF-8");
-    return converter.Convert(utf8, out);
+    if (!converter.Convert(utf8, out)) return false;
+    if (allowLookAlikes) return true;
+    // glibc's CP932 table also takes some characters that CP932 lacks and
+    // writes a look-alike instead (U+301C and U+FF5E both become 81 60,
+    // U+00A5 becomes a backslash, U+2016 and U+2212 likewise). Such text has
+    // no form of its own: storing it would turn a path into another path
+    // and give two file names the same stored name.
+    std::string back;
+    return Cp932ToUtf8(out, back) && back == utf8;
 }
 
 bool Cp932ToUtf8(std::string_view cp932, std::string& out) {

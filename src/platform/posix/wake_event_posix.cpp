@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/posix/poll_util.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/wake_event.h"
 
@@ -25,6 +26,13 @@ void WakeEvent::Set() {
 }
 
 bool WakeEvent::IsSet() const { return impl_->set.load(); }
+
+bool WakeEvent::WaitFor(std::optional<std::chrono::milliseconds> timeout) const {
+    if (IsSet()) return true;
+    pollfd fd{impl_->fd.get(), POLLIN, 0};
+    posix::PollReadable(&fd, 1, timeout);
+    return IsSet();
+}
 
 int WakeEvent::NativeHandle() const { return impl_->fd.get(); }
 

@@ -1,0 +1,100 @@
+#include "engine/actions.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/file_mover.h"
+#include "platform/process.h"
+#include "platform/sound.h"
+#include "platform/wake_event.h"
+
+namespace tavren::engine {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Longest file name (one path component) the file systems we run on take.
+constexpr std::size_t kMaxNameBytes = 255;
+
+// Length of the longest prefix of UTF-8 `s` within `maxBytes` that does not
+// cut a character.
+std::size_t Utf8FitLength(std::string_view s, std::size_t maxBytes) {
+    if (s.size() <= maxBytes) return s.size();
+    std::size_t n = maxBytes;
+    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+    return n;
+}
+
+}  // namespace
+
+void Actions::NotifyUser(std::string_view text, std::int16_t messageMode) {
+    if (cancel_.IsSet()) return;
+    switch (entry_.soundMode) {
+        case 1:
+            services_.sound.Beep(800, 100);
+            break;
+        case 2:
+            services_.sound.PlayWave(fs::path(entry_.waveFile));
+            break;
+        default:
+            break;
+    }
+    if (messageMode == 0 || cancel_.IsSet()) return;
+    std::string message(text);
+    if (messageMode == 1) message += kRunSuffix;
+    services_.messages.ShowMessage(message, cancel_);
+}
+
+void Actions::OpenTargetFile(std::string_view fileName) {
+    if (cancel_.IsSet()) return;
+    services_.launcher.Open(fs::path(entry_.folder) / fileName);
+    // Give the application a moment before the file may be moved away.
+    services_.clock.Sleep(std::chrono::milliseconds(1000), cancel_);
+}
+
+void Actions::LaunchProgram() {
+    if (entry_.program.empty() || cancel_.IsSet()) return;
+    if (entry_.waitExit != 0) {
+        services_.launcher.RunAndWait(entry_.program, cancel_);
+    } else {
+        services_.launcher.Open(fs::path(entry_.program));
+    }
+}
+
+void Actions::PostProcessFile(std::string_view fileName) {
+    // An empty destination would resolve against the working folder.
+    if (entry_.afterMode != 2 || entry_.moveTo.empty() || cancel_.IsSet()) return;
+    const fs::path source = fs::path(entry_.folder) / fileName;
+    fs::path destination = fs::path(entry_.moveTo) / fileName;
+    if (entry_.overwrite != 0) {
+        services_.mover.Move(source, destination, /*replace=*/true);
+        return;
+    }
+    if (services_.mover.Exists(destination)) {
+        const platform::LocalTime now = services_.clock.ToLocal(services_.clock.NowSeconds());
+        destination = fs::path(entry_.moveTo) / TimeStampedName(fileName, now);
+    }
+    // Never replaces: a name taken in the meantime leaves the file in place.
+    services_.mover.Move(source, destination, /*replace=*/false);
+}
+
+std::string TimeStampedName(std::string_view fileName, const platform::LocalTime& now) {
+    const std::size_t dot = fileName.find('.');
+    std::string_view base = fileName.substr(0, dot);
+    const std::string_view extension =
+        dot == std::string_view::npos ? std::string_view() : fileName.substr(dot);
+
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "_%02d%02d%02d%02d%02d%02d", now.year - 2000, now.month,
+                  now.day, now.hour, now.minute, now.second);
+    const std::size_t fixed = std::string_view(stamp).size() + extension.size();
+    if (fixed < kMaxNameBytes) base = base.substr(0, Utf8FitLength(base, kMaxNameBytes - fixed));
+
+    std::string name(base);
+    name += stamp;
+    name += extension;
+    return name;
+}
+
+}  // namespace tavren::engine

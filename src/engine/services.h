@@ -1,0 +1,45 @@
+#pragma once
+
+#include <functional>
+#include <string_view>
+#include <thread>
+
+namespace tavren::platform {
+class ChangeWatcher;
+class Clock;
+class FileMover;
+class ProcessLauncher;
+class SoundPlayer;
+class WakeEvent;
+}  // namespace tavren::platform
+
+namespace tavren::engine {
+
+// Where the engine's message boxes go: a dialog in the tray program, a line
+// on standard output in the headless runner, a recorder in tests.
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+
+    // Shows `text` and returns when the user has acknowledged it, or early
+    // when `cancel` is set (the program is ending). Called from worker
+    // threads, and from the owner's thread for start-up failures.
+    virtual void ShowMessage(std::string_view text, const platform::WakeEvent& cancel) = 0;
+};
+
+// Everything system-dependent the engine uses, handed in by its owner so
+// that tests can replace each piece. The objects must outlive the engine.
+struct Services {
+    platform::Clock& clock;
+    platform::ChangeWatcher& changes;
+    platform::ProcessLauncher& launcher;
+    platform::FileMover& mover;
+    platform::SoundPlayer& sound;
+    MessageSink& messages;
+    // Starts a worker thread; throws std::system_error when it cannot.
+    std::function<std::thread(std::function<void()>)> startThread = [](std::function<void()> f) {
+        return std::thread(std::move(f));
+    };
+};
+
+}  // namespace tavren::engine

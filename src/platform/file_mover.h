@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+namespace tavren::platform {
+
+// Moves files for the post-processing action, also to another file system.
+// Stateless and safe to call from several threads at once.
+class FileMover {
+public:
+    virtual ~FileMover() = default;
+
+    // Moves `from` to `to`. With replace=false an existing `to` is never
+    // replaced: the move fails with std::errc::file_exists. With replace=true
+    // an existing `to` is replaced atomically. Across file systems the file
+    // is copied (content, permission bits, access and modification times)
+    // under a temporary name in the destination folder, flushed to disk,
+    // given its name, and only then is the source removed; only regular
+    // files move this way. On failure the source stays and no copy is left
+    // behind, with one exception: when replacing across file systems and the
+    // source cannot be removed at the very end, the complete copy stays in
+    // place of the old `to` (the error is still returned).
+    virtual std::error_code Move(const std::filesystem::path& from,
+                                 const std::filesystem::path& to, bool replace) = 0;
+
+    // True when something, even a dangling symbolic link, has this name.
+    virtual bool Exists(const std::filesystem::path& path) = 0;
+};
+
+std::unique_ptr<FileMover> MakeFileMover();
+
+}  // namespace tavren::platform

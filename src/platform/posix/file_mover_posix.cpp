@@ -1,0 +1,148 @@
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "platform/file_mover.h"
+#include "platform/posix/unique_fd.h"
+
+namespace tavren::platform {
+namespace {
+
+using posix::UniqueFd;
+
+std::error_code Errno() { return {errno, std::generic_category()}; }
+std::error_code Error(int value) { return {value, std::generic_category()}; }
+
+std::filesystem::path FolderOf(const std::filesystem::path& file) {
+    return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+}
+
+// Renames within one file system, failing with EEXIST when `to` is taken.
+std::error_code RenameNoReplace(const char* from, const char* to) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return {};
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return Errno();
+
+    // Some file systems (NFS, many FUSE ones) refuse the flag; a hard link
+    // is just as exclusive.
+    if (::link(from, to) == 0) {
+        if (::unlink(from) == 0) return {};
+        const std::error_code ec = Errno();
+        ::unlink(to);
+        return ec;
+    }
+    if (errno != EPERM && errno != ENOTSUP) return Errno();
+
+    // Neither (FAT, folders): check, then rename. Another writer could slip
+    // in between; nothing better exists on such a file system.
+    struct stat st {};
+    if (::lstat(to, &st) == 0) return Error(EEXIST);
+    if (::rename(from, to) != 0) return Errno();
+    return {};
+}
+
+std::error_code CopyData(int in, int out) {
+    std::vector<char> buffer(256 * 1024);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return Errno();
+        }
+        if (got == 0) return {};
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
+            if (put < 0) {
+                if (errno == EINTR) continue;
+                return Errno();
+            }
+            done += put;
+        }
+    }
+}
+
+// The move to another file system: the copy is complete and on disk under
+// its final name before the source goes away, so a crash or a full disk
+// never loses the file.
+std::error_code MoveAcross(const std::filesystem::path& from, const std::filesystem::path& to,
+                           bool replace) {
+    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!in) return errno == ELOOP ? Error(EXDEV) : Errno();  // a link is not copied
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0) return Errno();
+    if (!S_ISREG(st.st_mode)) return Error(EXDEV);
+
+    struct stat existing {};
+    if (!replace && ::lstat(to.c_str(), &existing) == 0) return Error(EEXIST);
+    // The source must be removable at the end; learn that before copying.
+    if (::faccessat(AT_FDCWD, FolderOf(from).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        return Errno();
+    }
+
+    // A fixed short name: the destination name may already be NAME_MAX long.
+    std::string temp = (FolderOf(to) / ".tavren-move-XXXXXX").string();
+    UniqueFd out(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!out) return Errno();
+    auto fail = [&](std::error_code ec) {
+        out.Reset();
+        ::unlink(temp.c_str());
+        return ec;
+    };
+
+    if (auto ec = CopyData(in.get(), out.get())) return fail(ec);
+    if (::fchmod(out.get(), st.st_mode & 07777) != 0) return fail(Errno());
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::futimens(out.get(), times) != 0) return fail(Errno());
+    if (::fsync(out.get()) != 0) return fail(Errno());
+    if (::close(out.Release()) != 0) return fail(Errno());
+
+    if (replace) {
+        if (::rename(temp.c_str(), to.c_str()) != 0) return fail(Errno());
+    } else if (auto ec = RenameNoReplace(temp.c_str(), to.c_str())) {
+        return fail(ec);
+    }
+    if (UniqueFd folder(::open(FolderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); folder) {
+        ::fsync(folder.get());
+    }
+
+    if (::unlink(from.c_str()) != 0) {
+        const std::error_code ec = Errno();
+        // Undo what can be undone: a name we took. A replaced file is gone
+        // already, so its complete replacement stays.
+        if (!replace) ::unlink(to.c_str());
+        return ec;
+    }
+    return {};
+}
+
+class PosixFileMover final : public FileMover {
+public:
+    std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to,
+                         bool replace) override {
+        std::error_code ec;
+        if (replace) {
+            if (::rename(from.c_str(), to.c_str()) == 0) return {};
+            ec = Errno();
+        } else {
+            ec = RenameNoReplace(from.c_str(), to.c_str());
+        }
+        if (ec.value() != EXDEV) return ec;
+        return MoveAcross(from, to, replace);
+    }
+
+    bool Exists(const std::filesystem::path& path) override {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<FileMover> MakeFileMover() { return std::make_unique<PosixFileMover>(); }
+
+}  // namespace tavren::platform

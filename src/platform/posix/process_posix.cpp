@@ -1,0 +1,257 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/command_line.h"
+#include "platform/posix/unique_fd.h"
+#include "platform/process.h"
+#include "platform/wake_event.h"
+
+namespace tavren::platform {
+namespace {
+
+using posix::UniqueFd;
+
+// Without pidfds (kernels before 5.3, or a sandbox that forbids them) a
+// child can only be polled for; this is how often.
+constexpr int kNoPidFdPollMs = 200;
+
+UniqueFd OpenPidFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    // The pid cannot be reused before we reap it, so this never names a
+    // stranger, even when the child has already exited.
+    return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+#else
+    (void)pid;
+    return UniqueFd();
+#endif
+}
+
+// Reaps `pid` if it has ended; true when it is gone.
+bool TryReap(pid_t pid, int options) {
+    for (;;) {
+        int status = 0;
+        const pid_t r = ::waitpid(pid, &status, options);
+        if (r == pid) return true;
+        if (r == 0) return false;
+        if (errno == EINTR) continue;
+        return true;  // ECHILD: nothing left to wait for
+    }
+}
+
+class SpawnAttributes {
+public:
+    SpawnAttributes() {
+        ::posix_spawnattr_init(&attr_);
+        ::posix_spawn_file_actions_init(&actions_);
+
+        // Worker threads block the control signals and the program may
+        // ignore SIGPIPE; a started program must see neither.
+        sigset_t none;
+        sigemptyset(&none);
+        ::posix_spawnattr_setsigmask(&attr_, &none);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD}) sigaddset(&defaults, sig);
+        ::posix_spawnattr_setsigdefault(&attr_, &defaults);
+        ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+        ::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+        // Descriptors opened elsewhere without O_CLOEXEC (GUI and sound
+        // libraries) must not leak into the programs we start.
+        ::posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
+#endif
+    }
+    ~SpawnAttributes() {
+        ::posix_spawn_file_actions_destroy(&actions_);
+        ::posix_spawnattr_destroy(&attr_);
+    }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+
+    // Starts `program` with `args` as its argv; returns 0 or the errno of
+    // the failure. glibc and musl wait until the exec has happened and report
+    // its failure here, so a missing or unrunnable program is caught now.
+    int Spawn(const std::string& program, bool searchPath, const std::vector<std::string>& args,
+              pid_t& pid) const {
+        std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        return searchPath
+                   ? ::posix_spawnp(&pid, program.c_str(), &actions_, &attr_, argv.data(), environ)
+                   : ::posix_spawn(&pid, program.c_str(), &actions_, &attr_, argv.data(), environ);
+    }
+
+private:
+    posix_spawnattr_t attr_;
+    posix_spawn_file_actions_t actions_;
+};
+
+// Reaps the children nobody waits for, on a thread of its own that sleeps
+// on their pidfds and on an eventfd that announces new children or the end.
+class Reaper {
+public:
+    Reaper() {
+        // The thread must never take the signals that the program receives
+        // synchronously on its main thread.
+        sigset_t all;
+        sigset_t old;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_SETMASK, &all, &old);
+        thread_ = std::thread([this] { Run(); });
+        ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    }
+
+    ~Reaper() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        Wake();
+        thread_.join();
+        // Whatever has ended by now is reaped; the rest is left to run.
+        std::erase_if(children_, [](const Child& c) { return TryReap(c.pid, WNOHANG); });
+    }
+
+    Reaper(const Reaper&) = delete;
+    Reaper& operator=(const Reaper&) = delete;
+
+    void Adopt(pid_t pid, UniqueFd pidfd) {
+        {
+            std::lock_guard lock(mutex_);
+            children_.push_back({pid, std::move(pidfd)});
+        }
+        Wake();
+    }
+
+private:
+    struct Child {
+        pid_t pid;
+        UniqueFd pidfd;
+    };
+
+    void Wake() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wake_.get(), &one, sizeof one);
+    }
+
+    void Run() {
+        std::vector<pollfd> fds;
+        for (;;) {
+            bool someWithoutPidFd = false;
+            {
+                std::lock_guard lock(mutex_);
+                if (stopping_) return;
+                std::erase_if(children_, [](const Child& c) { return TryReap(c.pid, WNOHANG); });
+                fds.assign(1, pollfd{wake_.get(), POLLIN, 0});
+                for (const Child& c : children_) {
+                    if (c.pidfd) {
+                        fds.push_back(pollfd{c.pidfd.get(), POLLIN, 0});
+                    } else {
+                        someWithoutPidFd = true;
+                    }
+                }
+            }
+            // The descriptors stay open meanwhile: only this thread removes
+            // children.
+            ::poll(fds.data(), fds.size(), someWithoutPidFd ? kNoPidFdPollMs : -1);
+            if (fds[0].revents & POLLIN) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] ssize_t n = ::read(wake_.get(), &count, sizeof count);
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::vector<Child> children_;
+    bool stopping_ = false;
+    UniqueFd wake_{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    std::thread thread_;
+};
+
+class PosixProcessLauncher final : public ProcessLauncher {
+public:
+    bool RunAndWait(std::string_view commandLine, const WakeEvent& stop) override {
+        const std::vector<std::string> words = SplitCommandLine(commandLine);
+        if (words.empty() || words[0].empty()) return false;
+        pid_t pid = 0;
+        if (spawn_.Spawn(words[0], words[0].find('/') == std::string::npos, words, pid) != 0) {
+            return false;
+        }
+        UniqueFd pidfd = OpenPidFd(pid);
+        if (!WaitForExit(pid, pidfd, stop)) reaper_.Adopt(pid, std::move(pidfd));
+        return true;
+    }
+
+    bool Open(const std::filesystem::path& target) override {
+        const std::string& name = target.native();
+        if (name.empty()) return false;
+        pid_t pid = 0;
+
+        // A bare name is taken as a program first, as the shell would.
+        if (name.find('/') == std::string::npos && spawn_.Spawn(name, true, {name}, pid) == 0) {
+            return Started(pid);
+        }
+
+        struct stat st {};
+        if (::stat(name.c_str(), &st) != 0) return false;
+        if (S_ISREG(st.st_mode) && ::faccessat(AT_FDCWD, name.c_str(), X_OK, AT_EACCESS) == 0) {
+            const int error = spawn_.Spawn(name, false, {name}, pid);
+            if (error == 0) return Started(pid);
+            // Marked executable but not a program (file systems such as FAT
+            // mark every file so) or on a noexec mount: open it as a document.
+            if (error != ENOEXEC && error != EACCES) return false;
+        }
+
+        // A name starting with '-' would be read as an option.
+        const std::string argument = name.front() == '-' ? "./" + name : name;
+        if (spawn_.Spawn("xdg-open", true, {"xdg-open", argument}, pid) == 0) return Started(pid);
+        return false;
+    }
+
+private:
+    bool Started(pid_t pid) {
+        reaper_.Adopt(pid, OpenPidFd(pid));
+        return true;
+    }
+
+    // True when the child ended and was reaped, false when `stop` came first.
+    static bool WaitForExit(pid_t pid, const UniqueFd& pidfd, const WakeEvent& stop) {
+        for (;;) {
+            pollfd fds[2] = {{stop.NativeHandle(), POLLIN, 0}, {pidfd.get(), POLLIN, 0}};
+            const int ready = ::poll(fds, pidfd ? 2 : 1, pidfd ? -1 : kNoPidFdPollMs);
+            if (ready < 0 && errno != EINTR) return false;
+            if (pidfd && (fds[1].revents & POLLIN)) return TryReap(pid, 0);
+            if (!pidfd && TryReap(pid, WNOHANG)) return true;
+            if (fds[0].revents & POLLIN) return false;
+        }
+    }
+
+    SpawnAttributes spawn_;
+    Reaper reaper_;
+};
+
+}  // namespace
+
+std::unique_ptr<ProcessLauncher> MakeProcessLauncher() {
+    return std::make_unique<PosixProcessLauncher>();
+}
+
+}  // namespace tavren::platform

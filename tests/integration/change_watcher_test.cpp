@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "platform/change_watcher.h"
+#include "platform/wake_event.h"
+#include "support/temp_dir.h"
+
+namespace tavren::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::TempDir;
+
+// Long enough for inotify to deliver on a loaded machine; used only where a
+// change is expected NOT to arrive, so it costs time only there.
+constexpr auto kQuiet = 300ms;
+constexpr auto kSoon = 5000ms;
+
+class ChangeWatcherTest : public ::testing::Test {
+protected:
+    std::unique_ptr<ChangeSubscription> Watch(const fs::path& folder, ChangeKind kind) {
+        std::error_code ec;
+        auto sub = watcher->Watch(folder, kind, ec);
+        EXPECT_TRUE(sub) << ec.message();
+        return sub;
+    }
+
+    TempDir dir;
+    std::unique_ptr<ChangeWatcher> watcher = MakeChangeWatcher();
+    WakeEvent stop;
+};
+
+TEST_F(ChangeWatcherTest, NamesReactToCreateRenameAndDeleteOnly) {
+    test::WriteBytes(dir / "existing", "1");
+    auto sub = Watch(dir.path(), ChangeKind::Names);
+
+    test::WriteBytes(dir / "existing", "12");  // content only
+    fs::create_directory(dir / "sub");         // folders are never targets
+    test::WriteBytes(dir / "sub" / "deep", "x");  // nor is anything inside them
+    EXPECT_EQ(sub->Wait(stop, kQuiet), WaitResult::TimedOut);
+
+    test::WriteBytes(dir / "new", "x");
+    EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);
+    fs::rename(dir / "new", dir / "renamed");
+    EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);
+    fs::remove(dir / "renamed");
+    EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);
+}
+
+TEST_F(ChangeWatcherTest, UpdatesReactToWritesAndAttributes) {
+    test::WriteBytes(dir / "f", "1");
+    auto sub = Watch(dir.path(), ChangeKind::Updates);
+    test::WriteBytes(dir / "f", "12");
+    EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);
+    EXPECT_EQ(sub->Wait(stop, kQuiet), WaitResult::TimedOut);  // all of it was one change
+    fs::permissions(dir / "f", fs::perms::owner_read);
+    EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);
+}
+
+TEST_F(ChangeWatcherTest, ChangesBeforeTheWaitAreKept) {
+    auto sub = Watch(dir.path(), ChangeKind::Names);
+    for (int i = 0; i < 50; ++i) test::WriteBytes(dir / ("f" + std::to_string(i)), "x");
+    // Wait until the dispatcher has certainly seen them, then expect one
+    // wake-up for the lot.
+    EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);
+    std::this_thread::sleep_for(50ms);
+    const auto second = sub->Wait(stop, kQuiet);
+    if (second == WaitResult::Changed) EXPECT_EQ(sub->Wait(stop, kQuiet), WaitResult::TimedOut);
+}
+
+TEST_F(ChangeWatcherTest, TwoKindsOnOneFolderStayApart) {
+    test::WriteBytes(dir / "f", "1");
+    auto names = Watch(dir.path(), ChangeKind::Names);
+    auto updates = Watch(dir.path(), ChangeKind::Updates);
+    test::WriteBytes(dir / "f", "12");
+    EXPECT_EQ(updates->Wait(stop, kSoon), WaitResult::Changed);
+    EXPECT_EQ(names->Wait(stop, kQuiet), WaitResult::TimedOut);
+
+    updates.reset();  // the other subscriber keeps its watch
+    test::WriteBytes(dir / "g", "1");
+    EXPECT_EQ(names->Wait(stop, kSoon), WaitResult::Changed);
+}
+
+TEST_F(ChangeWatcherTest, DeletedFolderIsReportedOnceThenOnlyStopsCount) {
+    fs::create_directory(dir / "w");
+    auto sub = Watch(dir / "w", ChangeKind::Names);
+    fs::remove(dir / "w");
+    EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::FolderGone);
+    EXPECT_EQ(sub->Wait(stop, kQuiet), WaitResult::TimedOut);
+    stop.Set();
+    EXPECT_EQ(sub->Wait(stop, std::nullopt), WaitResult::Stopped);
+}
+
+TEST_F(ChangeWatcherTest, MissingFolderCannotBeWatched) {
+    std::error_code ec;
+    EXPECT_EQ(watcher->Watch(dir / "missing", ChangeKind::Names, ec), nullptr);
+    EXPECT_EQ(ec, std::errc::no_such_file_or_directory);
+    test::WriteBytes(dir / "file", "x");
+    EXPECT_EQ(watcher->Watch(dir / "file", ChangeKind::Names, ec), nullptr);
+    EXPECT_TRUE(ec);
+}
+
+int CountInotifyInstances() {
+    int count = 0;
+    for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (fs::read_symlink(e.path(), ec).string() == "anon_inode:inotify") ++count;
+    }
+    return count;
+}
+
+TEST_F(ChangeWatcherTest, TwoHundredFoldersShareOneInstanceAndOneStopWakesThemAll) {
+    const int before = CountInotifyInstances();
+    std::vector<std::unique_ptr<ChangeSubscription>> subs;
+    for (int i = 0; i < 200; ++i) {
+        fs::create_directory(dir / std::to_string(i));
+        subs.push_back(Watch(dir / std::to_string(i), ChangeKind::Names));
+    }
+    EXPECT_LE(CountInotifyInstances() - before, 1);
+
+    std::atomic<int> stopped{0};
+    std::vector<std::thread> threads;
+    for (auto& sub : subs) {
+        threads.emplace_back([&, s = sub.get()] {
+            if (s->Wait(stop, std::nullopt) == WaitResult::Stopped) ++stopped;
+        });
+    }
+    // The folders are independent: a change in one wakes nobody else.
+    test::WriteBytes(dir / "0" / "x", "x");
+    EXPECT_EQ(subs[1]->Wait(stop, kQuiet), WaitResult::TimedOut);
+
+    const auto start = std::chrono::steady_clock::now();
+    stop.Set();
+    for (auto& t : threads) t.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    // Thread 0 may have woken for its change first; all others by the stop.
+    EXPECT_GE(stopped.load(), 199);
+}
+
+}  // namespace
+}  // namespace tavren::platform

@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "engine/tavren_doc.h"
+#include "platform/change_watcher.h"
+#include "platform/clock.h"
+#include "platform/file_mover.h"
+#include "store/settings_file.h"
+#include "store/snapshot.h"
+#include "support/fakes.h"
+#include "support/temp_dir.h"
+
+namespace tavren::engine {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::TempDir;
+
+// The engine on real folders with real change notifications; what it does
+// is recorded by fakes. The clock moves 10 seconds at every reading, so
+// the debounce never gets in the way unless a test uses the real clock.
+class EngineTest : public ::testing::Test {
+protected:
+    EngineTest() : fakes(*watcher), data(dir / "data") {
+        EXPECT_TRUE(data.Prepare().ok());
+        fakes.clock.AdvanceOnEveryReading();
+    }
+
+    store::WatchEntry Entry(const std::string& name) {
+        store::WatchEntry e;
+        e.title = name;
+        e.folder = (dir / name).string();
+        e.timing = 1;
+        e.messageMode = 1;
+        fs::create_directories(e.folder);
+        return e;
+    }
+
+    void SaveSettings(const std::vector<store::Slot>& slots) {
+        std::vector<store::SlotImage> images;
+        for (const auto& slot : slots) {
+            images.push_back(store::BlankSlotImage());
+            ASSERT_TRUE(store::EncodeSlot(slot, images.back()).ok());
+        }
+        ASSERT_TRUE(store::WriteAllSlots(data.settingsFile(), images).ok());
+    }
+
+    std::unique_ptr<CTavrenDoc> Start(Services services) {
+        return std::make_unique<CTavrenDoc>(data, std::move(services));
+    }
+    std::unique_ptr<CTavrenDoc> Start() { return Start(fakes.services()); }
+
+    TempDir dir;
+    std::unique_ptr<platform::ChangeWatcher> watcher = platform::MakeChangeWatcher();
+    test::FakeServices fakes;
+    store::DataFolder data;
+};
+
+TEST_F(EngineTest, NoRunningEntryLeavesWatchingOff) {
+    auto doc = Start();  // no settings file at all
+    EXPECT_FALSE(doc->watchRunning());
+    SaveSettings({{false, Entry("stopped")}});
+    doc->StartWatching();
+    EXPECT_FALSE(doc->watchRunning());
+    EXPECT_EQ(doc->loadedCount(), 0);
+    EXPECT_TRUE(doc->Shutdown(1s));
+}
+
+TEST_F(EngineTest, EveryStartSnapshotsEachRunningEntryInItsSlot) {
+    auto a = Entry("a"), b = Entry("b"), c = Entry("c");
+    test::WriteBytes(dir / "c" / "one", "1");
+    SaveSettings({{true, a}, {false, b}, {true, c}});
+    auto doc = Start();
+    EXPECT_TRUE(doc->watchRunning());
+    EXPECT_EQ(doc->loadedCount(), 2);
+    EXPECT_EQ(store::ReadSnapshot(data, 0).size(), 0u);
+    EXPECT_EQ(store::ReadSnapshot(data, 1).size(), 1u);  // c, packed into slot 1
+
+    // Changes made while stopped are not reported: the start takes them in.
+    doc->StopWatching();
+    EXPECT_FALSE(doc->watchRunning());
+    test::WriteBytes(dir / "a" / "while-stopped", "1");
+    doc->StartWatching();
+    EXPECT_EQ(store::ReadSnapshot(data, 0).size(), 1u);
+    EXPECT_TRUE(doc->Shutdown(2s));
+    EXPECT_TRUE(fakes.log.Matching("message:").empty());
+}
+
+TEST_F(EngineTest, NewFileIsAnnouncedAndMoved) {
+    auto e = Entry("in");
+    e.afterMode = 2;
+    e.moveTo = (dir / "out").string();
+    fs::create_directories(e.moveTo);
+    SaveSettings({{true, e}});
+    auto doc = Start();
+    test::WriteBytes(dir / "in" / "report.txt", "r");
+    ASSERT_TRUE(fakes.log.WaitFor("move:", 1));
+    EXPECT_EQ(fakes.log.Matching("message:"),
+              std::vector<std::string>{"message:report.txtを実行します。"});
+    EXPECT_TRUE(fs::exists(dir / "out" / "report.txt"));
+    EXPECT_TRUE(doc->Shutdown(2s));
+}
+
+TEST_F(EngineTest, StopEndsWaitingWorkersAtOnceWithoutRescanning) {
+    std::vector<store::Slot> slots;
+    for (int i = 0; i < 3; ++i) slots.push_back({true, Entry("e" + std::to_string(i))});
+    SaveSettings(slots);
+    auto doc = Start();
+    const auto start = std::chrono::steady_clock::now();
+    doc->StopWatching();
+    EXPECT_TRUE(doc->Shutdown(2s));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_TRUE(fakes.log.Events().empty());
+}
+
+TEST_F(EngineTest, WorkerBusyWithAProgramOutlivesAStopButNeverTheNewOwnerOfItsSlot) {
+    auto old = Entry("old");
+    old.program = "/usr/bin/slow";
+    old.waitExit = 1;
+    old.messageMode = 0;
+    SaveSettings({{true, old}});
+    fakes.launcher.blockUntilReleased = true;
+    auto doc = Start();
+    test::WriteBytes(dir / "old" / "a.txt", "a");
+    ASSERT_TRUE(fakes.log.WaitFor("run:", 1));
+
+    // Stop returns at once although the worker still waits for its program.
+    const auto start = std::chrono::steady_clock::now();
+    doc->StopWatching();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+
+    // Slot 0 now belongs to another entry, watched by a new worker.
+    auto fresh = Entry("fresh");
+    test::WriteBytes(dir / "fresh" / "existing", "e");
+    SaveSettings({{true, fresh}});
+    doc->StartWatching();
+    test::WriteBytes(dir / "fresh" / "b.txt", "b");
+    ASSERT_TRUE(fakes.log.WaitFor("message:b.txt", 1));
+
+    // The old worker finishes its rescan but leaves slot 0's snapshot alone.
+    fakes.launcher.release = true;
+    ASSERT_TRUE(fakes.log.WaitFor("run-done:", 1));
+    doc->StopWatching();
+    EXPECT_TRUE(doc->Shutdown(2s));
+    const store::SnapshotList snap = store::ReadSnapshot(data, 0);
+    for (const auto& node : snap) EXPECT_NE(node.item.name, "a.txt");
+}
+
+TEST_F(EngineTest, ExitCancelsAProgramWaitAndJoinsEveryWorker) {
+    auto e = Entry("w");
+    e.program = "/usr/bin/forever";
+    e.waitExit = 1;
+    SaveSettings({{true, e}});
+    fakes.launcher.blockUntilReleased = true;
+    auto doc = Start();
+    test::WriteBytes(dir / "w" / "a", "a");
+    ASSERT_TRUE(fakes.log.WaitFor("run:", 1));
+    EXPECT_TRUE(doc->Shutdown(2s));
+}
+
+TEST_F(EngineTest, ThreadCreationFailureIsReportedAndStopsTheStart) {
+    std::vector<store::Slot> slots;
+    for (int i = 0; i < 3; ++i) slots.push_back({true, Entry("e" + std::to_string(i))});
+    SaveSettings(slots);
+    int started = 0;
+    Services services = fakes.services();
+    services.startThread = [&](std::function<void()> f) {
+        if (started == 1) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        ++started;
+        return std::thread(std::move(f));
+    };
+    fs::remove(data.snapshotFile(2));
+    auto doc = Start(services);
+    EXPECT_EQ(fakes.log.Matching("message:"),
+              std::vector<std::string>{"message:1 番目のスレッド作成に失敗しました。"});
+    EXPECT_TRUE(doc->watchRunning());
+    EXPECT_FALSE(fs::exists(data.snapshotFile(2)));  // entries after it are not started
+    EXPECT_TRUE(doc->Shutdown(2s));
+}
+
+TEST_F(EngineTest, EntryWithAMissingFolderCostsNothingAndOthersWork) {
+    auto missing = Entry("missing");
+    fs::remove(missing.folder);
+    auto ok = Entry("ok");
+    SaveSettings({{true, missing}, {true, ok}});
+    auto doc = Start();
+    test::WriteBytes(dir / "ok" / "f", "f");
+    ASSERT_TRUE(fakes.log.WaitFor("message:f", 1));
+    EXPECT_TRUE(doc->Shutdown(2s));
+    EXPECT_EQ(fakes.log.Matching("message:").size(), 1u);
+}
+
+TEST_F(EngineTest, DeletedWatchedFolderIsNoticedOnce) {
+    auto e = Entry("doomed");
+    e.openFile = 1;
+    test::WriteBytes(dir / "doomed" / "last.txt", "x");
+    SaveSettings({{true, e}});
+    auto doc = Start();
+    fs::remove_all(dir / "doomed");
+    ASSERT_TRUE(fakes.log.WaitFor("message:", 1));
+    EXPECT_EQ(fakes.log.Matching("message:"),
+              std::vector<std::string>{"message:" + e.folder + "/last.txt が削除されました。"});
+    EXPECT_TRUE(doc->Shutdown(2s));
+}
+
+TEST_F(EngineTest, TwoHundredEntriesAreWatchedAtOnce) {
+    std::vector<store::Slot> slots;
+    for (int i = 0; i < 200; ++i) slots.push_back({true, Entry(std::to_string(i))});
+    SaveSettings(slots);
+    auto doc = Start();
+    EXPECT_EQ(doc->loadedCount(), 200);
+    for (int i = 0; i < 200; ++i) test::WriteBytes(dir / std::to_string(i) / "new", "n");
+    EXPECT_TRUE(fakes.log.WaitFor("message:new", 200, 30000));
+    EXPECT_TRUE(doc->Shutdown(5s));
+}
+
+TEST_F(EngineTest, BurstWithinTheDebounceIsCaughtUpAfterThreeSeconds) {
+    auto clock = platform::MakeSystemClock();
+    auto e = Entry("burst");
+    e.afterMode = 2;
+    e.moveTo = (dir / "out").string();
+    fs::create_directories(e.moveTo);
+    SaveSettings({{true, e}});
+    Services services = fakes.services();
+    services.clock = *clock;
+    auto doc = std::make_unique<CTavrenDoc>(data, Services{*clock, *watcher, fakes.launcher,
+                                                           fakes.mover, fakes.sound, fakes.sink});
+    for (int i = 0; i < 20; ++i) {
+        test::WriteBytes(dir / "burst" / ("f" + std::to_string(i)), "x");
+        std::this_thread::sleep_for(20ms);  // a burst spread over ~0.4 s
+    }
+    // Without a catch-up rescan some of these would wait for the next change.
+    EXPECT_TRUE(fakes.log.WaitFor("move:", 20, 10000));
+    EXPECT_TRUE(fs::is_empty(dir / "burst"));
+    EXPECT_TRUE(doc->Shutdown(2s));
+}
+
+}  // namespace
+}  // namespace tavren::engine

@@ -1,0 +1,229 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "platform/file_mover.h"
+#include "support/temp_dir.h"
+
+namespace tavren::platform {
+namespace {
+
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+using ::testing::UnorderedElementsAre;
+namespace fs = std::filesystem;
+
+std::set<std::string> Names(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
+    return names;
+}
+
+// Content large enough to need several reads and writes.
+std::string BigContent() {
+    std::string s(700 * 1024, '\0');
+    for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char>(i * 7 + i / 4096);
+    return s;
+}
+
+class FileMoverTest : public ::testing::Test {
+protected:
+    TempDir dir_;
+    std::unique_ptr<FileMover> mover_ = MakeFileMover();
+};
+
+TEST_F(FileMoverTest, MovesWithinAFileSystem) {
+    fs::create_directory(dir_ / "out");
+    WriteBytes(dir_ / "a.txt", "alpha");
+    WriteBytes(dir_ / "b.txt", "beta");
+
+    EXPECT_FALSE(mover_->Move(dir_ / "a.txt", dir_ / "out" / "a.txt", false));
+    EXPECT_FALSE(mover_->Move(dir_ / "b.txt", dir_ / "out" / "b2.txt", true));
+    EXPECT_THAT(Names(dir_ / "out"), UnorderedElementsAre("a.txt", "b2.txt"));
+    EXPECT_EQ(ReadBytes(dir_ / "out" / "a.txt"), "alpha");
+    EXPECT_EQ(ReadBytes(dir_ / "out" / "b2.txt"), "beta");
+    EXPECT_THAT(Names(dir_.path()), UnorderedElementsAre("out"));
+}
+
+TEST_F(FileMoverTest, NoReplaceKeepsBothFiles) {
+    WriteBytes(dir_ / "src", "new");
+    WriteBytes(dir_ / "dst", "old");
+    EXPECT_EQ(mover_->Move(dir_ / "src", dir_ / "dst", false), std::errc::file_exists);
+    EXPECT_EQ(ReadBytes(dir_ / "src"), "new");
+    EXPECT_EQ(ReadBytes(dir_ / "dst"), "old");
+
+    // A dangling link takes the name as well.
+    fs::create_symlink(dir_ / "nowhere", dir_ / "link");
+    EXPECT_TRUE(mover_->Exists(dir_ / "link"));
+    EXPECT_EQ(mover_->Move(dir_ / "src", dir_ / "link", false), std::errc::file_exists);
+    EXPECT_EQ(ReadBytes(dir_ / "src"), "new");
+    EXPECT_FALSE(mover_->Exists(dir_ / "nowhere"));
+}
+
+TEST_F(FileMoverTest, ReplaceOverwritesTheDestination) {
+    WriteBytes(dir_ / "src", "new");
+    WriteBytes(dir_ / "dst", "old");
+    EXPECT_FALSE(mover_->Move(dir_ / "src", dir_ / "dst", true));
+    EXPECT_EQ(ReadBytes(dir_ / "dst"), "new");
+    EXPECT_FALSE(mover_->Exists(dir_ / "src"));
+}
+
+TEST_F(FileMoverTest, FailedMoveLeavesTheSource) {
+    WriteBytes(dir_ / "src", "data");
+    for (bool replace : {false, true}) {
+        EXPECT_EQ(mover_->Move(dir_ / "src", dir_ / "no-folder" / "src", replace),
+                  std::errc::no_such_file_or_directory);
+        EXPECT_EQ(ReadBytes(dir_ / "src"), "data");
+    }
+    EXPECT_TRUE(mover_->Move(dir_ / "missing", dir_ / "dst", false));
+}
+
+// A folder on another file system: /dev/shm is tmpfs where the temporary
+// folder usually is not.
+class CrossFsTest : public FileMoverTest {
+protected:
+    void SetUp() override {
+        std::string templ = "/dev/shm/tavren-test-XXXXXX";
+        if (::mkdtemp(templ.data()) == nullptr) GTEST_SKIP() << "no /dev/shm";
+        other_ = templ;
+        struct stat a {};
+        struct stat b {};
+        if (::stat(other_.c_str(), &a) != 0 || ::stat(dir_.path().c_str(), &b) != 0 ||
+            a.st_dev == b.st_dev) {
+            GTEST_SKIP() << "/dev/shm and the temporary folder share a file system";
+        }
+    }
+    void TearDown() override {
+        std::error_code ec;
+        if (!other_.empty()) fs::remove_all(other_, ec);
+    }
+
+    // Runs a move in a child process with `prepare` applied to it first, and
+    // returns the errno the move failed with (0 on success, -1 if the child
+    // died or could not be prepared).
+    template <typename Prepare>
+    int MoveInChild(const fs::path& from, const fs::path& to, bool replace, Prepare prepare) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (!prepare()) ::_exit(255);
+            const std::error_code ec = MakeFileMover()->Move(from, to, replace);
+            ::_exit(ec.value() & 0x7f);
+        }
+        int status = 0;
+        if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+            WEXITSTATUS(status) == 255) {
+            return -1;
+        }
+        return WEXITSTATUS(status);
+    }
+
+    fs::path other_;
+};
+
+TEST_F(CrossFsTest, KeepsContentTimesAndMode) {
+    const std::string content = BigContent();
+    const fs::path src = other_ / "big.bin";
+    WriteBytes(src, content);
+    ::chmod(src.c_str(), 0640);
+    const timespec times[2] = {{1'000'000'000, 123'456'789}, {1'200'000'000, 987'654'321}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), times, 0), 0);
+
+    const fs::path dst = dir_ / "big.bin";
+    ASSERT_FALSE(mover_->Move(src, dst, false));
+
+    struct stat st {};
+    ASSERT_EQ(::stat(dst.c_str(), &st), 0);  // before reading, which may touch atime
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtim.tv_sec, times[1].tv_sec);
+    EXPECT_EQ(st.st_mtim.tv_nsec, times[1].tv_nsec);
+    EXPECT_EQ(st.st_atim.tv_sec, times[0].tv_sec);
+    EXPECT_EQ(ReadBytes(dst), content);
+    EXPECT_FALSE(mover_->Exists(src));
+    EXPECT_THAT(Names(dir_.path()), UnorderedElementsAre("big.bin"));
+}
+
+TEST_F(CrossFsTest, HonoursReplaceBothWays) {
+    WriteBytes(dir_ / "f", "new");
+    WriteBytes(other_ / "f", "old");
+    EXPECT_EQ(mover_->Move(dir_ / "f", other_ / "f", false), std::errc::file_exists);
+    EXPECT_EQ(ReadBytes(dir_ / "f"), "new");
+    EXPECT_EQ(ReadBytes(other_ / "f"), "old");
+    EXPECT_THAT(Names(other_), UnorderedElementsAre("f"));
+
+    EXPECT_FALSE(mover_->Move(dir_ / "f", other_ / "f", true));
+    EXPECT_EQ(ReadBytes(other_ / "f"), "new");
+    EXPECT_FALSE(mover_->Exists(dir_ / "f"));
+    EXPECT_THAT(Names(other_), UnorderedElementsAre("f"));
+}
+
+TEST_F(CrossFsTest, OnlyRegularFilesAreCopied) {
+    fs::create_directory(dir_ / "folder");
+    fs::create_symlink("target", dir_ / "link");
+    EXPECT_EQ(mover_->Move(dir_ / "folder", other_ / "folder", false).value(), EXDEV);
+    EXPECT_EQ(mover_->Move(dir_ / "link", other_ / "link", true).value(), EXDEV);
+    EXPECT_TRUE(Names(other_).empty());
+    EXPECT_TRUE(mover_->Exists(dir_ / "link"));
+}
+
+TEST_F(CrossFsTest, FullDestinationLeavesSourceAndNoPartialCopy) {
+    const std::string content = BigContent();
+    WriteBytes(other_ / "src", content);
+    WriteBytes(dir_ / "taken", "old");
+    auto fileSizeLimit = [] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64 * 1024, 64 * 1024};
+        return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    };
+
+    EXPECT_EQ(MoveInChild(other_ / "src", dir_ / "free", false, fileSizeLimit), EFBIG);
+    EXPECT_EQ(MoveInChild(other_ / "src", dir_ / "taken", true, fileSizeLimit), EFBIG);
+    EXPECT_EQ(ReadBytes(other_ / "src"), content);
+    EXPECT_EQ(ReadBytes(dir_ / "taken"), "old");
+    EXPECT_THAT(Names(dir_.path()), UnorderedElementsAre("taken"));
+}
+
+TEST_F(CrossFsTest, MissingDestinationFolderLeavesSource) {
+    WriteBytes(dir_ / "src", "data");
+    EXPECT_EQ(mover_->Move(dir_ / "src", other_ / "missing" / "src", false),
+              std::errc::no_such_file_or_directory);
+    EXPECT_EQ(ReadBytes(dir_ / "src"), "data");
+}
+
+TEST_F(CrossFsTest, SourceThatCannotBeRemovedIsNotCopied) {
+    // The source folder is read-only to whoever runs the move; root ignores
+    // that, so the child then runs as nobody.
+    fs::create_directory(dir_ / "locked");
+    WriteBytes(dir_ / "locked" / "src", "data");
+    ::chmod(dir_.path().c_str(), 0755);
+    ::chmod((dir_ / "locked").c_str(), 0555);
+    ::chmod((dir_ / "locked" / "src").c_str(), 0644);
+    ::chmod(other_.c_str(), 0777);
+    auto unprivileged = [] { return ::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0); };
+
+    WriteBytes(other_ / "taken", "old");
+    ::chmod((other_ / "taken").c_str(), 0666);
+
+    const int error = MoveInChild(dir_ / "locked" / "src", other_ / "src", false, unprivileged);
+    if (error == -1) GTEST_SKIP() << "cannot drop privileges";
+    EXPECT_EQ(error, EACCES);
+    // Found out before the copy, so a file being replaced survives too.
+    EXPECT_EQ(MoveInChild(dir_ / "locked" / "src", other_ / "taken", true, unprivileged), EACCES);
+    EXPECT_EQ(ReadBytes(dir_ / "locked" / "src"), "data");
+    EXPECT_EQ(ReadBytes(other_ / "taken"), "old");
+    EXPECT_THAT(Names(other_), UnorderedElementsAre("taken"));
+}
+
+}  // namespace
+}  // namespace tavren::platform

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include "engine/rescan.h"
+
+namespace tavren::engine {
+namespace {
+
+using store::FoundFile;
+using store::SnapshotItem;
+using store::SnapshotList;
+using store::WatchEntry;
+
+SnapshotItem Item(std::string name, std::uint32_t size = 10, std::int32_t time = 150409) {
+    return {size, 20261206, time, std::move(name)};
+}
+
+FoundFile Found(std::string name, std::uint32_t size = 10, std::int32_t time = 150409) {
+    return {name, Item(name, size, time)};
+}
+
+SnapshotList ListOf(std::initializer_list<SnapshotItem> items) {
+    SnapshotList list;
+    for (const auto& i : items) list.Append(i);
+    return list;
+}
+
+std::vector<std::string> Names(const RescanPlan& plan) {
+    std::vector<std::string> names;
+    for (const auto* f : plan.targets) names.push_back(f->fileName);
+    return names;
+}
+
+std::vector<std::string> DeletedNames(const RescanPlan& plan) {
+    std::vector<std::string> names;
+    for (const auto* n : plan.deleted) names.push_back(n->item.name);
+    return names;
+}
+
+WatchEntry NameEntry() {
+    WatchEntry e;
+    e.timing = 1;
+    e.folder = "/w";
+    return e;
+}
+
+TEST(RescanPlan, NewChangedAndUnchangedFiles) {
+    auto list = ListOf({Item("same.txt"), Item("bigger.txt"), Item("touched.txt"),
+                        Item("redated.txt")});
+    std::vector<FoundFile> found = {Found("same.txt"), Found("bigger.txt", 11),
+                                    Found("touched.txt", 10, 150410), Found("new.txt"),
+                                    {"redated.txt", {10, 20261207, 150409, "redated.txt"}}};
+    const RescanPlan plan = PlanRescan(list, found, NameEntry());
+    EXPECT_EQ(Names(plan),
+              (std::vector<std::string>{"bigger.txt", "touched.txt", "new.txt", "redated.txt"}));
+    for (const auto& node : list) EXPECT_EQ(node.seen, 1) << node.item.name;
+    EXPECT_TRUE(plan.deleted.empty());
+    EXPECT_FALSE(plan.unchanged);
+}
+
+TEST(RescanPlan, NamesMatchExactlyAndOnlyTheFirstEqualRecord) {
+    // "report.txt.bak" stands first and must not be taken for report.txt;
+    // names differ in case count as different files.
+    auto list = ListOf({Item("report.txt.bak"), Item("report.txt"), Item("dup", 1), Item("dup", 2)});
+    std::vector<FoundFile> found = {Found("report.txt"), Found("REPORT.TXT"), Found("dup", 1),
+                                    Found("report.txt.bak")};
+    const RescanPlan plan = PlanRescan(list, found, NameEntry());
+    EXPECT_EQ(Names(plan), std::vector<std::string>{"REPORT.TXT"});
+    EXPECT_EQ(list[3].seen, 0);  // the second "dup" is never matched
+}
+
+TEST(RescanPlan, DeletionsOnlyForNameEntriesWhenFewerFilesWereFound) {
+    const auto five = {Item("a"), Item("b"), Item("c"), Item("d"), Item("e")};
+    {
+        auto list = ListOf(five);
+        std::vector<FoundFile> found = {Found("a"), Found("c"), Found("e")};
+        EXPECT_EQ(DeletedNames(PlanRescan(list, found, NameEntry())),
+                  (std::vector<std::string>{"b", "d"}));
+    }
+    {  // entries that react to updates never report deletions
+        auto list = ListOf(five);
+        WatchEntry updates = NameEntry();
+        updates.timing = 0;
+        std::vector<FoundFile> found = {Found("a")};
+        EXPECT_TRUE(PlanRescan(list, found, updates).deleted.empty());
+    }
+    {  // a rename: as many files as before, so the old name is not reported
+        auto list = ListOf(five);
+        std::vector<FoundFile> found = {Found("a"), Found("b"), Found("c"), Found("d"),
+                                        Found("renamed")};
+        const RescanPlan plan = PlanRescan(list, found, NameEntry());
+        EXPECT_TRUE(plan.deleted.empty());
+        EXPECT_EQ(Names(plan), std::vector<std::string>{"renamed"});
+    }
+    {  // the last file gone: the folder is empty or missing
+        auto list = ListOf({Item("only")});
+        EXPECT_EQ(DeletedNames(PlanRescan(list, {}, NameEntry())), std::vector<std::string>{"only"});
+    }
+}
+
+TEST(RescanPlan, UnchangedOnlyWhenEveryRecordMatchesInOrder) {
+    {
+        auto list = ListOf({Item("a"), Item("b")});
+        std::vector<FoundFile> found = {Found("a"), Found("b")};
+        EXPECT_TRUE(PlanRescan(list, found, NameEntry()).unchanged);
+    }
+    {  // the same files listed in another order: rewritten, nothing to do
+        auto list = ListOf({Item("a"), Item("b")});
+        std::vector<FoundFile> found = {Found("b"), Found("a")};
+        const RescanPlan plan = PlanRescan(list, found, NameEntry());
+        EXPECT_FALSE(plan.unchanged);
+        EXPECT_TRUE(plan.targets.empty());
+    }
+    {  // a file gone from an entry that reacts to updates
+        auto list = ListOf({Item("a"), Item("b")});
+        WatchEntry updates = NameEntry();
+        updates.timing = 0;
+        std::vector<FoundFile> found = {Found("a")};
+        EXPECT_FALSE(PlanRescan(list, found, updates).unchanged);
+    }
+    {
+        auto list = ListOf({});
+        EXPECT_TRUE(PlanRescan(list, {}, NameEntry()).unchanged);
+    }
+}
+
+TEST(RescanTexts, ChangeNoticeNamesTheProgramWhenOneRuns) {
+    WatchEntry e = NameEntry();
+    EXPECT_EQ(ChangeNoticeText(e, "a.txt"), "a.txt");
+    e.program = "/usr/bin/report";
+    EXPECT_EQ(ChangeNoticeText(e, "a.txt"), "/usr/bin/report");
+    e.openFile = 1;  // the file is opened; the program does not run
+    EXPECT_EQ(ChangeNoticeText(e, "a.txt"), "a.txt");
+}
+
+TEST(RescanTexts, DeletionNoticeByOpenFileAndProgram) {
+    WatchEntry e = NameEntry();
+    e.folder = "/watch";
+    e.messageMode = 0;
+
+    e.openFile = 1;
+    Notice n = DeletionNotice(e, "a.txt");
+    EXPECT_EQ(n.text, "/watch/a.txt が削除されました。");
+    EXPECT_EQ(n.messageMode, 2);  // shown even though the entry shows no messages
+    e.program = "/usr/bin/p";
+    EXPECT_EQ(DeletionNotice(e, "a.txt").text, "/watch/a.txt が削除されました。");
+
+    e.openFile = 0;
+    e.messageMode = 1;
+    n = DeletionNotice(e, "a.txt");
+    EXPECT_EQ(n.text, "/usr/bin/p");
+    EXPECT_EQ(n.messageMode, 1);
+    e.program.clear();
+    EXPECT_EQ(DeletionNotice(e, "a.txt").text, "/watch/a.txt");
+
+    // Too short a path text becomes the generic notice.
+    e.openFile = 1;
+    e.folder = "";
+    EXPECT_EQ(DeletionNotice(e, "ab").text, "ファイルが削除されました。");
+    // A stored name of Japanese text is shown as such.
+    e.folder = "/w";
+    EXPECT_EQ(DeletionNotice(e, "\x95\xf1\x8d\x90.txt").text, "/w/報告.txt が削除されました。");
+}
+
+}  // namespace
+}  // namespace tavren::engine
