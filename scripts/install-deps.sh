@@ -7,6 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config make
     libgtest-dev
     libasound2-dev
+    qt6-base-dev
     inotify-tools
 )
 

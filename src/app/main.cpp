@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/headless.h"
+#include "app/tray_app.h"
 #include "app/version.h"
 #include "store/data_folder.h"
 
@@ -53,6 +54,13 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (!options.headless && !tavren::app::HasDisplay()) {
+        std::fputs("tavren3: 画面 (DISPLAY または WAYLAND_DISPLAY) がありません。"
+                   "画面なしで監視するには --headless を付けて起動してください。\n",
+                   stderr);
+        return 2;
+    }
+
     std::string error;
     auto data = tavren::store::DataFolder::Resolve(options.dataDir, error);
     if (!data) {
@@ -63,12 +71,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tavren3: %s\n", s.message().c_str());
         return 1;
     }
-
-    if (!options.headless) {
-        std::fputs("tavren3: この版には通知領域アイコンの画面がまだありません。"
-                   "--headless で監視だけを起動できます。\n",
-                   stderr);
-        return 2;
-    }
-    return tavren::app::RunHeadless(*data);
+    if (options.headless) return tavren::app::RunHeadless(*data);
+    // Qt keeps references to argc and argv for the program's lifetime.
+    return tavren::app::RunTray(argc, argv, *data);
 }

@@ -13,4 +13,8 @@ std::optional<std::string> GetEnv(const char* name);
 // ~/.local/share on Linux); nullopt when it cannot be determined.
 std::optional<std::filesystem::path> UserDataHome();
 
+// A short text that tells this user apart from the others on the machine
+// (the numeric user id on POSIX systems).
+std::string CurrentUserId();
+
 }  // namespace tavren::platform

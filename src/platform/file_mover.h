@@ -22,8 +22,8 @@ public:
     // behind, with one exception: when replacing across file systems and the
     // source cannot be removed at the very end, the complete copy stays in
     // place of the old `to` (the error is still returned).
-    virtual std::error_code Move(const std::filesystem::path& from,
-                                 const std::filesystem::path& to, bool replace) = 0;
+    virtual std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to,
+                                 bool replace) = 0;
 
     // True when something, even a dangling symbolic link, has this name.
     virtual bool Exists(const std::filesystem::path& path) = 0;

@@ -1,26 +1,26 @@
+#include "platform/process.h"
+
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <future>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/process.h"
 #include "platform/wake_event.h"
 #include "support/temp_dir.h"
 
@@ -56,7 +56,9 @@ std::optional<pid_t> ReadPid(const fs::path& file) {
 }
 
 // Gone from /proc means ended and reaped; a zombie stays listed.
-bool Reaped(pid_t pid) { return !fs::exists("/proc/" + std::to_string(pid)); }
+bool Reaped(pid_t pid) {
+    return !fs::exists("/proc/" + std::to_string(pid));
+}
 
 bool RunningNotZombie(pid_t pid) {
     const std::string stat = ReadBytes("/proc/" + std::to_string(pid) + "/stat");
@@ -149,9 +151,11 @@ TEST_F(ProcessTest, CommandLinesNeverReachAShell) {
 
 TEST_F(ProcessTest, StopEndsTheWaitAndTheChildIsReapedLater) {
     ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
-    const std::string line = "/bin/sh -c \"echo $$ > \\\"$1/pid\\\"; read x < \\\"$1/fifo\\\"\" sh " +
-                             Quoted(dir_.path());
-    auto waiting = std::async(std::launch::async, [&] { return launcher_->RunAndWait(line, stop_); });
+    const std::string line =
+        "/bin/sh -c \"echo $$ > \\\"$1/pid\\\"; read x < \\\"$1/fifo\\\"\" sh " +
+        Quoted(dir_.path());
+    auto waiting =
+        std::async(std::launch::async, [&] { return launcher_->RunAndWait(line, stop_); });
 
     std::optional<pid_t> pid;
     ASSERT_TRUE(WaitUntil([&] { return (pid = ReadPid(dir_ / "pid")).has_value(); }));
@@ -220,14 +224,12 @@ TEST_F(ProcessTest, ChildrenStartWithACleanSignalStateAndNoInheritedDescriptors)
     EXPECT_EQ(targets.count(std::to_string(leaky)), 0u);
 }
 
-TEST_F(ProcessTest, OpenStartsAnExecutableItselfWithoutArguments) {
+TEST_F(ProcessTest, OpenStartsAnExecutableItselfAndFailsForMissingFiles) {
     const fs::path script = dir_ / "run me.sh";
     WriteScript(script, "echo \"$#\" > \"$(dirname \"$0\")/ran\"\n");
     EXPECT_TRUE(launcher_->Open(script));
     EXPECT_TRUE(WaitUntil([&] { return ReadBytes(dir_ / "ran") == "0\n"; }));
-}
 
-TEST_F(ProcessTest, OpenFailsForMissingFiles) {
     EXPECT_FALSE(launcher_->Open(dir_ / "missing.txt"));
     EXPECT_FALSE(launcher_->Open(""));
     EXPECT_FALSE(launcher_->Open("no-such-program-or-file-tavren3"));

@@ -1,10 +1,10 @@
+#include "platform/command_line.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "platform/command_line.h"
 
 namespace tavren::platform {
 namespace {
@@ -81,15 +81,16 @@ TEST(CommandLine, EmptyQuotesMakeEmptyWords) {
 TEST(CommandLine, PassesUtf8Unchanged) {
     // "表" is 0x95 0x5C in CP932; in UTF-8 no byte can look like a backslash.
     ExpectSplits({
-        {"/opt/表示/ツール \"日本語 ファイル.txt\" 報告", {"/opt/表示/ツール", "日本語 ファイル.txt", "報告"}},
+        {"/opt/表示/ツール \"日本語 ファイル.txt\" 報告",
+         {"/opt/表示/ツール", "日本語 ファイル.txt", "報告"}},
         {"\"C:\\表示\\プログラム.exe\" 表\\\"", {"C:\\表示\\プログラム.exe", "表\""}},
     });
 }
 
 TEST(CommandLine, ShellCharactersAreOrdinary) {
-    EXPECT_THAT(SplitCommandLine("/bin/echo $(touch x); rm -rf `y` | z > w &"),
-                ElementsAre("/bin/echo", "$(touch", "x);", "rm", "-rf", "`y`", "|", "z", ">", "w",
-                            "&"));
+    EXPECT_THAT(
+        SplitCommandLine("/bin/echo $(touch x); rm -rf `y` | z > w &"),
+        ElementsAre("/bin/echo", "$(touch", "x);", "rm", "-rf", "`y`", "|", "z", ">", "w", "&"));
     EXPECT_THAT(SplitCommandLine("prog 'single quotes' *.txt"),
                 ElementsAre("prog", "'single", "quotes'", "*.txt"));
 }

@@ -31,4 +31,6 @@ std::optional<std::filesystem::path> UserDataHome() {
     return std::filesystem::path(*home) / ".local" / "share";
 }
 
+std::string CurrentUserId() { return std::to_string(::getuid()); }
+
 }  // namespace tavren::platform

@@ -16,8 +16,12 @@ namespace {
 
 using posix::UniqueFd;
 
-std::error_code Errno() { return {errno, std::generic_category()}; }
-std::error_code Error(int value) { return {value, std::generic_category()}; }
+std::error_code Errno() {
+    return {errno, std::generic_category()};
+}
+std::error_code Error(int value) {
+    return {value, std::generic_category()};
+}
 
 std::filesystem::path FolderOf(const std::filesystem::path& file) {
     return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
@@ -143,6 +147,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<FileMover> MakeFileMover() { return std::make_unique<PosixFileMover>(); }
+std::unique_ptr<FileMover> MakeFileMover() {
+    return std::make_unique<PosixFileMover>();
+}
 
 }  // namespace tavren::platform

@@ -1,0 +1,17 @@
+#include "app/app_icon.h"
+
+#include <QFile>
+
+namespace tavren::app {
+
+QIcon AppIcon() {
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString path = QStringLiteral(":/icons/tavren3-%1.png").arg(size);
+        if (QFile::exists(path)) icon.addFile(path, QSize(size, size));
+    }
+    if (icon.isNull()) icon = QIcon::fromTheme(QStringLiteral("tavren3"), QIcon::fromTheme(QStringLiteral("folder")));
+    return icon;
+}
+
+}  // namespace tavren::app

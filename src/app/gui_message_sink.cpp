@@ -1,0 +1,74 @@
+#include "app/gui_message_sink.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QThread>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
+
+#include "platform/wake_event.h"
+
+namespace tavren::app {
+namespace {
+
+QMessageBox* MakeBox(const QString& text) {
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tavren3"), text,
+                                QMessageBox::Ok);
+    box->setObjectName(QStringLiteral("engineMessage"));
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);  // the program has no window to sit above
+    return box;
+}
+
+}  // namespace
+
+GuiMessageSink::GuiMessageSink() { setObjectName(QStringLiteral("messageSink")); }
+
+void GuiMessageSink::ShowMessage(std::string_view text, const platform::WakeEvent& cancel) {
+    const QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (QThread::currentThread() == thread()) {
+        // Asked by the GUI thread itself (a failed start): show it right here.
+        std::unique_ptr<QMessageBox> box(MakeBox(message));
+        box->exec();
+        return;
+    }
+
+    // Set once, by whichever comes first: the box finishing, or the box
+    // (or the queued request) being destroyed without ever finishing.
+    struct Closed {
+        std::promise<void> promise;
+        std::once_flag once;
+        void Set() { std::call_once(once, [this] { promise.set_value(); }); }
+    };
+    auto done = std::make_shared<Closed>();
+    std::future<void> closed = done->promise.get_future();
+    QMetaObject::invokeMethod(
+        this,
+        [message, done] {
+            QMessageBox* box = MakeBox(message);
+            QObject::connect(box, &QDialog::finished, box, [box, done] {
+                done->Set();
+                box->deleteLater();
+            });
+            QObject::connect(box, &QObject::destroyed, [done] { done->Set(); });
+            box->show();
+            box->raise();
+            box->activateWindow();
+        },
+        Qt::QueuedConnection);
+
+    // The box is the user's; only the end of the program cuts the wait short.
+    while (closed.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        if (cancel.IsSet()) return;
+    }
+}
+
+void GuiMessageSink::CloseAll() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == QLatin1String("engineMessage")) w->close();
+    }
+}
+
+}  // namespace tavren::app

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+
+namespace tavren::app {
+
+// What the tray menu's commands do; the tray program fills it in.
+struct FrameCommands {
+    std::function<bool()> watchRunning;
+    std::function<void()> start;
+    std::function<void()> stop;
+    std::function<void()> watchSettings;
+    std::function<void()> helpTopics;
+    std::function<void()> about;
+    std::function<void()> quit;
+};
+
+// The program's presence on the desktop: the icon in the notification area
+// with the tip "フォルダ監視" and its pop-up menu. Releasing the right button
+// over the icon opens the menu; other clicks do nothing. Start and Stop are
+// enabled by the engine's state each time the menu opens. Each menu item's
+// objectName is "action" followed by its command id.
+class CMainFrame final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit CMainFrame(FrameCommands commands, QObject* parent = nullptr);
+    ~CMainFrame() override;
+
+    // Puts the icon into the notification area. False when the desktop has
+    // none (the program then runs on without a menu).
+    bool ShowIcon();
+
+    // Refreshes the enabled state of Start and Stop.
+    void UpdateMenu();
+
+    QMenu* menu() const { return menu_.get(); }
+    QSystemTrayIcon* trayIcon() const { return tray_.get(); }
+
+private:
+    QAction* AddCommand(int id, const QString& text, const std::function<void()>& handler);
+
+    FrameCommands commands_;
+    std::unique_ptr<QMenu> menu_;
+    std::unique_ptr<QSystemTrayIcon> tray_;
+    QAction* start_ = nullptr;
+    QAction* stop_ = nullptr;
+};
+
+}  // namespace tavren::app

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QLocalServer;
+
+namespace tavren::app {
+
+// One tray program per user. The first instance listens on a local socket
+// named after the instance name and the user; a later one connects, asks
+// the first to bring its open window forward, and ends.
+class SingleInstance final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit SingleInstance(const QString& instanceName);
+    ~SingleInstance() override;
+
+    // True when this process is now the one instance; false when another
+    // runs (it has been asked to raise its window).
+    bool Claim();
+
+    // The socket name, unique per user.
+    const QString& serverName() const { return serverName_; }
+
+signals:
+    // Another instance was started and asks this one to come forward.
+    void raiseRequested();
+
+private:
+    bool AskRunningInstance();
+
+    QString serverName_;
+    std::unique_ptr<QLocalServer> server_;
+};
+
+// Brings the program's active window (an open dialog or message box)
+// to the front, if it has one.
+void RaiseActiveWindow();
+
+}  // namespace tavren::app

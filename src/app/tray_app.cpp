@@ -1,0 +1,85 @@
+#include "app/tray_app.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/about_dlg.h"
+#include "app/app_icon.h"
+#include "app/gui_message_sink.h"
+#include "app/help.h"
+#include "app/main_frame.h"
+#include "app/single_instance.h"
+#include "engine/tavren_doc.h"
+#include "platform/change_watcher.h"
+#include "platform/clock.h"
+#include "platform/env.h"
+#include "platform/file_mover.h"
+#include "platform/process.h"
+#include "platform/sound.h"
+
+namespace tavren::app {
+
+bool HasDisplay() {
+    return platform::GetEnv("DISPLAY") || platform::GetEnv("WAYLAND_DISPLAY") ||
+           platform::GetEnv("QT_QPA_PLATFORM");
+}
+
+int RunTray(int& argc, char** argv, const store::DataFolder& data) {
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("QUORVALE"));
+    QApplication::setApplicationName(QStringLiteral("Tavren3"));
+    QApplication::setQuitOnLastWindowClosed(false);  // closing a dialog must not end the program
+    QApplication::setWindowIcon(AppIcon());
+
+    // The instance name is the program file's name without its extension.
+    SingleInstance instance(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+    if (!instance.Claim()) return 0;
+    QObject::connect(&instance, &SingleInstance::raiseRequested, &RaiseActiveWindow);
+
+    auto clock = platform::MakeSystemClock();
+    auto changes = platform::MakeChangeWatcher();
+    auto launcher = platform::MakeProcessLauncher();
+    auto mover = platform::MakeFileMover();
+    auto sound = platform::MakeSoundPlayer();
+    GuiMessageSink sink;
+    engine::CTavrenDoc doc(data, {*clock, *changes, *launcher, *mover, *sound, sink});
+
+    FrameCommands commands;
+    commands.watchRunning = [&] { return doc.watchRunning(); };
+    commands.start = [&] { doc.StartWatching(); };
+    commands.stop = [&] { doc.StopWatching(); };
+    commands.watchSettings = [&] {
+        // The dialog may rewrite the settings file: nothing watches while
+        // it is open, and the start afterwards reloads what is stored.
+        doc.StopWatching();
+        doc.StartWatching();
+    };
+    commands.helpTopics = [] { OpenHelp(); };
+    commands.about = [] {
+        CAboutDlg box;
+        box.exec();
+    };
+    commands.quit = [&] {
+        doc.StopWatching();
+        sink.CloseAll();
+        QApplication::quit();
+    };
+    CMainFrame frame(commands);
+    if (!frame.ShowIcon()) {
+        std::fputs("tavren3: 通知領域がないため、アイコンを表示できません。監視は続けます。\n", stderr);
+    }
+
+    const int status = QApplication::exec();
+    // Workers waiting on a box or a program are let go; one that is playing
+    // a sound cannot be, and is not worth waiting for.
+    if (!doc.Shutdown(std::chrono::milliseconds(1000))) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
+}
+
+}  // namespace tavren::app

@@ -1,0 +1,49 @@
+#include "ui/dialog_units.h"
+
+#include <QFontMetrics>
+#include <QStringList>
+#include <QWidget>
+
+namespace tavren::ui {
+namespace {
+
+// Rounded a*b/c, as the system's own conversion does it.
+int MulDiv(int a, int b, int c) {
+    const long long p = static_cast<long long>(a) * b;
+    return static_cast<int>((p >= 0 ? p + c / 2 : p - c / 2) / c);
+}
+
+}  // namespace
+
+DialogUnits::DialogUnits(const QFont& font) {
+    const QFontMetrics metrics(font);
+    static const QString kAlphabet =
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    baseX_ = std::max(1, (metrics.horizontalAdvance(kAlphabet) / 26 + 1) / 2);
+    baseY_ = std::max(1, metrics.height());
+}
+
+int DialogUnits::X(int units) const { return MulDiv(units, baseX_, 4); }
+int DialogUnits::Y(int units) const { return MulDiv(units, baseY_, 8); }
+
+QRect DialogUnits::Rect(int x, int y, int width, int height) const {
+    return {X(x), Y(y), X(width), Y(height)};
+}
+
+QSize DialogUnits::Size(int width, int height) const { return {X(width), Y(height)}; }
+
+void DialogUnits::Place(QWidget* widget, int x, int y, int width, int height) const {
+    widget->setGeometry(Rect(x, y, width, height));
+}
+
+QFont DialogFont(int pointSize) {
+    QFont font;
+    font.setFamilies({QStringLiteral("MS UI Gothic"), QStringLiteral("IPAGothic"),
+                      QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"),
+                      QStringLiteral("VL Gothic"), QStringLiteral("TakaoPGothic"),
+                      QStringLiteral("Sans Serif")});
+    font.setPointSize(pointSize);
+    return font;
+}
+
+}  // namespace tavren::ui

@@ -1,0 +1,61 @@
+#include "ui/prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace tavren::ui {
+namespace {
+
+const QString kCaption = QStringLiteral("Tavren3");
+
+class RealPrompts final : public PromptBackend {
+public:
+    void Notice(QWidget* parent, const QString& text) override {
+        QMessageBox box(QMessageBox::Warning, kCaption, text, QMessageBox::Ok, parent);
+        box.exec();
+    }
+
+    bool Question(QWidget* parent, const QString& text) override {
+        QMessageBox box(QMessageBox::Question, kCaption, text,
+                        QMessageBox::Yes | QMessageBox::No, parent);
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes;
+    }
+
+    std::optional<QString> Folder(QWidget* parent, const QString& title,
+                                  const QString& start) override {
+        const QString chosen = QFileDialog::getExistingDirectory(parent, title, start);
+        if (chosen.isEmpty()) return std::nullopt;
+        return chosen;
+    }
+
+    std::optional<QString> File(QWidget* parent, const QString& title,
+                                const QStringList& filters, const QString& start) override {
+        const QString chosen =
+            QFileDialog::getOpenFileName(parent, title, start, filters.join(QStringLiteral(";;")));
+        if (chosen.isEmpty()) return std::nullopt;
+        return chosen;
+    }
+};
+
+RealPrompts g_real;
+PromptBackend* g_backend = &g_real;
+
+}  // namespace
+
+void SetPromptBackend(PromptBackend* backend) { g_backend = backend ? backend : &g_real; }
+
+void ShowNotice(QWidget* parent, const QString& text) { g_backend->Notice(parent, text); }
+
+bool AskYesNo(QWidget* parent, const QString& text) { return g_backend->Question(parent, text); }
+
+std::optional<QString> ChooseFolder(QWidget* parent, const QString& title, const QString& start) {
+    return g_backend->Folder(parent, title, start);
+}
+
+std::optional<QString> ChooseFile(QWidget* parent, const QString& title,
+                                  const QStringList& filters, const QString& start) {
+    return g_backend->File(parent, title, filters, start);
+}
+
+}  // namespace tavren::ui

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <memory>
+
+namespace tavren::ui {
+
+// The watch entry editor. The caller sets the public members (for a change
+// of an existing entry, editMode 1 and the entry's values; for a new entry
+// nothing), runs exec(), and after QDialog::Accepted reads the fourteen
+// value members back. The editor never touches the settings file.
+//
+// The upper half edits title, folder and program; the tab control below
+// holds one page at a time (CFileProcDlg, CNoticeProcDlg, CAfterProcDlg),
+// created when its tab is entered and read back when it is left or at OK.
+//
+// Every control is named "<kind><id>" after its control id: "edit1014",
+// "button1009", "check1001", "radio1006", "label1039", "tab1034", OK and
+// Cancel "button1" and "button2"; the pages are "page134" (target files),
+// "page135" (notification) and "page133" (post-processing).
+class CSetEnvDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CSetEnvDlg(QWidget* parent = nullptr);
+    ~CSetEnvDlg() override;
+
+    // The entry's values; text in UTF-8 here, limits count CP932 bytes.
+    QString title;
+    QString folder;
+    QString program;
+    int openFile = 0;
+    int waitExit = 0;
+    int fileMode = 0;
+    int timing = 1;
+    int afterMode = 0;
+    int messageMode = 0;
+    int soundMode = 0;
+    int overwrite = 0;
+    int editMode = 0;  // 0 new entry, non-zero change of an existing one
+    QString pattern;
+    QString moveTo;
+    QString waveFile;
+    int currentPage = 0;
+
+    int exec() override;
+
+private:
+    // The members go to the controls the first time the dialog is shown,
+    // so exec(), show() and open() all start it the same way.
+    void showEvent(QShowEvent* event) override;
+
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tavren::ui

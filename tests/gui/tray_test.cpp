@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <atomic>
+#include <thread>
+
+#include "app/about_dlg.h"
+#include "app/gui_message_sink.h"
+#include "app/main_frame.h"
+#include "app/single_instance.h"
+#include "platform/wake_event.h"
+
+namespace tavren::app {
+namespace {
+
+void EnsureApp() {
+    static int argc = 1;
+    static char name[] = "gui_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) new QApplication(argc, argv);  // lives for the whole run
+}
+
+// Processes events until `done` holds or the deadline passes.
+template <typename F>
+bool SpinUntil(F done, int timeoutMs = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+QMessageBox* OpenEngineBox() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == QLatin1String("engineMessage") && w->isVisible()) {
+            return qobject_cast<QMessageBox*>(w);
+        }
+    }
+    return nullptr;
+}
+
+int VisibleEngineBoxes() {
+    int n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == QLatin1String("engineMessage") && w->isVisible()) ++n;
+    }
+    return n;
+}
+
+class TrayTest : public ::testing::Test {
+protected:
+    void SetUp() override { EnsureApp(); }
+};
+
+TEST_F(TrayTest, MenuHasItsItemsInOrderWithShortcutLetters) {
+    CMainFrame frame({});
+    std::vector<std::pair<QString, QString>> items;
+    for (QAction* a : frame.menu()->actions()) {
+        items.emplace_back(a->isSeparator() ? QStringLiteral("-") : a->objectName(),
+                           a->isSeparator() ? QString() : a->text());
+    }
+    const std::vector<std::pair<QString, QString>> expected = {
+        {"action32771", "開始(&S)"},
+        {"action32772", "停止(&T)"},
+        {"-", ""},
+        {"action32773", "監視設定(&U)..."},
+        {"-", ""},
+        {"action57667", "トピックスの検索(&H)"},
+        {"action57664", "バージョン情報(&A)..."},
+        {"-", ""},
+        {"action32774", "終了(&X)"},
+    };
+    EXPECT_EQ(items, expected);
+    EXPECT_EQ(frame.trayIcon()->toolTip(), QStringLiteral("フォルダ監視"));
+    EXPECT_EQ(frame.trayIcon()->contextMenu(), frame.menu());
+}
+
+TEST_F(TrayTest, StartAndStopFollowTheEngineEachTimeTheMenuOpens) {
+    bool running = true;
+    FrameCommands commands;
+    commands.watchRunning = [&] { return running; };
+    CMainFrame frame(commands);
+    auto* start = frame.menu()->findChild<QAction*>("action32771");
+    auto* stop = frame.menu()->findChild<QAction*>("action32772");
+    ASSERT_TRUE(start && stop);
+    EXPECT_FALSE(start->isEnabled());
+    EXPECT_TRUE(stop->isEnabled());
+
+    running = false;
+    emit frame.menu()->aboutToShow();
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_FALSE(stop->isEnabled());
+    for (QAction* a : frame.menu()->actions()) {
+        if (a != start && a != stop) EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
+    }
+}
+
+TEST_F(TrayTest, EveryCommandReachesItsHandlerAfterTheMenuCloses) {
+    std::vector<std::string> calls;
+    FrameCommands c;
+    c.start = [&] { calls.push_back("start"); };
+    c.stop = [&] { calls.push_back("stop"); };
+    c.watchSettings = [&] { calls.push_back("settings"); };
+    c.helpTopics = [&] { calls.push_back("help"); };
+    c.about = [&] { calls.push_back("about"); };
+    c.quit = [&] { calls.push_back("quit"); };
+    bool running = false;
+    c.watchRunning = [&] { return running; };
+    CMainFrame frame(c);
+    auto trigger = [&](int id) {
+        frame.menu()->findChild<QAction*>(QStringLiteral("action%1").arg(id))->trigger();
+    };
+    trigger(32772);  // Stop is disabled while nothing runs
+    trigger(32771);
+    running = true;
+    frame.UpdateMenu();
+    trigger(32771);  // and Start while watching runs
+    for (int id : {32772, 32773, 57667, 57664, 32774}) trigger(id);
+    EXPECT_TRUE(calls.empty());  // queued: nothing runs inside the menu's own loop
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, (std::vector<std::string>{"start", "stop", "settings", "help", "about", "quit"}));
+}
+
+TEST_F(TrayTest, VersionBoxShowsTheVersionAndClosesWithOkEnterOrEscape) {
+    {
+        CAboutDlg box;
+        EXPECT_EQ(box.windowTitle(), QStringLiteral("Tavren バージョン情報"));
+        auto* text = box.findChild<QLabel*>("versionText");
+        ASSERT_TRUE(text);
+        EXPECT_EQ(text->text(), QStringLiteral("フォルダ監視 Tavren Version 3.02.4.25"));
+        EXPECT_GE(text->width(), text->sizeHint().width());  // never cut short
+        auto* ok = box.findChild<QPushButton*>("button1");
+        ASSERT_TRUE(ok);
+        EXPECT_TRUE(ok->isDefault());
+        box.show();
+        QTest::mouseClick(ok, Qt::LeftButton);
+        EXPECT_EQ(box.result(), QDialog::Accepted);
+    }
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        CAboutDlg box;
+        box.show();
+        QSignalSpy finished(&box, &QDialog::finished);
+        QTest::keyClick(&box, key);
+        EXPECT_EQ(finished.count(), 1);
+        EXPECT_FALSE(box.isVisible());
+    }
+}
+
+TEST_F(TrayTest, WorkerWaitsForOkOnItsMessageBox) {
+    GuiMessageSink sink;
+    platform::WakeEvent cancel;
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        sink.ShowMessage("report.txtを実行します。", cancel);
+        returned = true;
+    });
+    ASSERT_TRUE(SpinUntil([] { return OpenEngineBox() != nullptr; }));
+    QMessageBox* box = OpenEngineBox();
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("Tavren3"));
+    EXPECT_EQ(box->text(), QStringLiteral("report.txtを実行します。"));
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    EXPECT_FALSE(returned);
+
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    ASSERT_TRUE(SpinUntil([&] { return returned.load(); }));
+    worker.join();
+}
+
+TEST_F(TrayTest, BoxesOfSeveralEntriesStandSideBySide) {
+    GuiMessageSink sink;
+    platform::WakeEvent cancel;
+    std::atomic<int> returned{0};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 3; ++i) {
+        workers.emplace_back([&, i] {
+            sink.ShowMessage("entry " + std::to_string(i), cancel);
+            ++returned;
+        });
+    }
+    ASSERT_TRUE(SpinUntil([] { return VisibleEngineBoxes() == 3; }));
+    // Closing the boxes in any order releases exactly their own workers.
+    OpenEngineBox()->button(QMessageBox::Ok)->click();
+    ASSERT_TRUE(SpinUntil([&] { return returned == 1; }));
+    EXPECT_EQ(VisibleEngineBoxes(), 2);
+    sink.CloseAll();
+    ASSERT_TRUE(SpinUntil([&] { return returned == 3; }));
+    for (auto& w : workers) w.join();
+}
+
+TEST_F(TrayTest, ExitReleasesAWorkerWhoseBoxIsStillOpen) {
+    GuiMessageSink sink;
+    platform::WakeEvent cancel;
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        sink.ShowMessage("still open", cancel);
+        returned = true;
+    });
+    ASSERT_TRUE(SpinUntil([] { return OpenEngineBox() != nullptr; }));
+    cancel.Set();  // what the engine's shutdown does
+    worker.join();  // must not hang, with the box still on screen
+    EXPECT_TRUE(returned);
+    sink.CloseAll();
+    SpinUntil([] { return VisibleEngineBoxes() == 0; });
+}
+
+TEST_F(TrayTest, SecondInstanceAsksTheFirstToComeForward) {
+    const QString name = QStringLiteral("tavren-test-%1").arg(QCoreApplication::applicationPid());
+    SingleInstance first(name);
+    ASSERT_TRUE(first.Claim());
+    QSignalSpy raised(&first, &SingleInstance::raiseRequested);
+
+    std::atomic<int> secondClaim{-1};
+    std::thread other([&] {
+        SingleInstance second(name);
+        secondClaim = second.Claim() ? 1 : 0;
+    });
+    ASSERT_TRUE(SpinUntil([&] { return secondClaim != -1 && raised.count() > 0; }));
+    other.join();
+    EXPECT_EQ(secondClaim.load(), 0);
+}
+
+}  // namespace
+}  // namespace tavren::app
