@@ -33,6 +33,11 @@ std::error_code ReadFile(const std::filesystem::path& file, std::string& out,
 // failure the old file stays and the temporary file is removed.
 std::error_code WriteFileAtomically(const std::filesystem::path& file, std::string_view data);
 
+// Removes what interrupted atomic writes left in `folder`: temporary files
+// of WriteFileAtomically that were last written more than `minAgeSeconds`
+// ago (younger ones may belong to a write under way).
+void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t minAgeSeconds);
+
 // Creates `folder` and its missing parents; an existing folder is fine.
 std::error_code CreateFolders(const std::filesystem::path& folder);
 

@@ -28,6 +28,8 @@ Status DataFolder::Prepare() const {
         return Status::Error("データフォルダ " + tavdat().string() + " を作成できません: " +
                              ec.message());
     }
+    // A write cut short by a crash leaves its temporary file behind.
+    platform::RemoveStaleTemporaryFiles(tavdat(), 10 * 60);
     return {};
 }
 

@@ -28,7 +28,8 @@ public:
         return tavdat() / (std::to_string(slot) + ".dir");
     }
 
-    // Creates the root and its "tavdat" folder when they are missing.
+    // Creates the root and its "tavdat" folder when they are missing, and
+    // clears away temporary files that interrupted writes left there.
     Status Prepare() const;
 
 private:

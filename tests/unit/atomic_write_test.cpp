@@ -16,6 +16,7 @@
 #include "platform/fs.h"
 #include "store/settings_file.h"
 #include "store/snapshot.h"
+#include "store/data_folder.h"
 #include "support/temp_dir.h"
 
 namespace tavren {
@@ -162,6 +163,25 @@ TEST(AtomicWrite, KilledWriterNeverLeavesATornFile) {
             << "after " << delayMs << " ms: " << content.size() << " bytes starting with '"
             << content.substr(0, 1) << "'";
     }
+}
+
+TEST(AtomicWrite, StaleTemporaryFilesAreClearedOnlyWhenOld) {
+    test::TempDir dir;
+    const store::DataFolder data(dir / "root");
+    ASSERT_TRUE(data.Prepare());
+    const auto tavdat = data.tavdat();
+    test::WriteBytes(tavdat / ".0.dir.tmp.Ab12Cd", "left by a crash");
+    test::WriteBytes(tavdat / ".dirinfo.dat.tmp.Xy98Zw", "a write under way");
+    test::WriteBytes(tavdat / "notes.tmp.Ab12Cd", "not ours");
+    test::WriteBytes(tavdat / "0.dir", "");
+    test::SetLocalMtime(tavdat / ".0.dir.tmp.Ab12Cd", 2020, 1, 1, 0, 0, 0);
+    test::SetLocalMtime(tavdat / "notes.tmp.Ab12Cd", 2020, 1, 1, 0, 0, 0);
+
+    ASSERT_TRUE(data.Prepare());
+    EXPECT_FALSE(std::filesystem::exists(tavdat / ".0.dir.tmp.Ab12Cd"));
+    EXPECT_TRUE(std::filesystem::exists(tavdat / ".dirinfo.dat.tmp.Xy98Zw"));
+    EXPECT_TRUE(std::filesystem::exists(tavdat / "notes.tmp.Ab12Cd"));
+    EXPECT_TRUE(std::filesystem::exists(tavdat / "0.dir"));
 }
 
 }  // namespace

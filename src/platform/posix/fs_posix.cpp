@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "platform/fs.h"
@@ -123,6 +124,21 @@ std::error_code WriteFileAtomically(const std::filesystem::path& file, std::stri
         ::fsync(dir.get());
     }
     return {};
+}
+
+void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t minAgeSeconds) {
+    std::vector<DirEntry> entries;
+    if (ListFolder(folder, entries)) return;
+    const time_t now = ::time(nullptr);
+    for (const DirEntry& e : entries) {
+        // ".<name>.tmp.XXXXXX", as WriteFileAtomically names them.
+        const std::size_t mark = e.name.rfind(".tmp.");
+        if (e.isDirectory || e.name.front() != '.' || mark == std::string::npos ||
+            e.name.size() - mark != 11) {
+            continue;
+        }
+        if (now - e.mtimeSeconds >= minAgeSeconds) ::unlink((folder / e.name).c_str());
+    }
 }
 
 std::error_code CreateFolders(const std::filesystem::path& folder) {
