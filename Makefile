@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RUN_ARGS ?= --headless
 
-.PHONY: all deps build test check tsan run bench format clean
+.PHONY: all deps build test check tsan run bench screenshots format clean
 
 all: build
 
@@ -42,6 +42,10 @@ bench: deps
 	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+
+# Pictures of the tray program under a virtual display, for the README.
+screenshots: build
+	@scripts/screenshots.sh --no-build
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

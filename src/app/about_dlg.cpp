@@ -23,6 +23,9 @@ QLabel* Text(QWidget* parent, const ui::DialogUnits& du, const QString& text, in
 }  // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    // A fixed box with a caption and a close button, nothing to resize.
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setObjectName(QStringLiteral("dialog100"));
     setWindowTitle(QStringLiteral("Tavren バージョン情報"));
     setFont(ui::DialogFont(9));
