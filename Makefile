@@ -5,7 +5,7 @@ CHECK_DIR ?= build-check
 TSAN_DIR  ?= build-tsan
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-RUN_ARGS ?= --headless
+RUN_ARGS ?=
 
 .PHONY: all deps build test check tsan run bench screenshots format clean
 
@@ -35,8 +35,12 @@ tsan: deps
 	@cmake --build $(TSAN_DIR) -j $(JOBS)
 	@cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
+# The tray program on a desktop; without a display, the headless watcher.
 run: build
-	@$(BUILD_DIR)/tavren3 $(RUN_ARGS)
+	@if [ -n "$(RUN_ARGS)" ]; then exec $(BUILD_DIR)/tavren3 $(RUN_ARGS); \
+	elif [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then exec $(BUILD_DIR)/tavren3; \
+	else echo "make run: no display; starting the headless watcher (Ctrl+C ends it)"; \
+	     exec $(BUILD_DIR)/tavren3 --headless; fi
 
 bench: deps
 	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
