@@ -19,6 +19,7 @@
 #include "platform/file_mover.h"
 #include "platform/process.h"
 #include "platform/sound.h"
+#include "ui/dir_list_dlg.h"
 
 namespace tavren::app {
 
@@ -51,11 +52,19 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     commands.watchRunning = [&] { return doc.watchRunning(); };
     commands.start = [&] { doc.StartWatching(); };
     commands.stop = [&] { doc.StopWatching(); };
+    bool settingsOpen = false;
+    bool quitting = false;
     commands.watchSettings = [&] {
+        // The tray menu still works while the dialog is open: bring that
+        // one forward instead of opening a second.
+        if (settingsOpen) return RaiseActiveWindow();
         // The dialog may rewrite the settings file: nothing watches while
         // it is open, and the start afterwards reloads what is stored.
+        settingsOpen = true;
         doc.StopWatching();
-        doc.StartWatching();
+        ui::RunWatchSettingsDialog(data, nullptr);
+        settingsOpen = false;
+        if (!quitting) doc.StartWatching();
     };
     commands.helpTopics = [] { OpenHelp(); };
     commands.about = [] {
@@ -63,6 +72,7 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
         box.exec();
     };
     commands.quit = [&] {
+        quitting = true;
         doc.StopWatching();
         sink.CloseAll();
         QApplication::quit();

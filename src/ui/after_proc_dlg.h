@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include "ui/cp932_limits.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace tavren::ui {
+
+// The editor's post-processing page (tab 2): nothing, or move the file to
+// another folder. The delete radio (1006) exists but is never shown, so
+// afterMode 1 comes only from an entry handed in.
+class CAfterProcDlg final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit CAfterProcDlg(QWidget* editor);
+
+    QString moveTo;
+    int overwrite = 0;
+    int afterMode = 0;  // 0 nothing, 1 delete, 2 move to `moveTo`
+
+    void Start();
+
+    // Controls to members; a destination over its limit (only a chooser
+    // puts one there) shows its message and is read all the same.
+    TextCheck ReadControls();
+    void WriteControls();
+
+    QLineEdit* MoveToEdit() const { return moveToEdit_; }
+
+    static constexpr std::size_t kMoveToLimit = 127;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void SetAfterMode(int mode);
+    void ChooseDestination();
+
+    QRadioButton* nothingRadio_;
+    QRadioButton* deleteRadio_;
+    QRadioButton* moveRadio_;
+    QLineEdit* moveToEdit_;
+    QPushButton* browseButton_;
+    QCheckBox* overwriteCheck_;
+    QButtonGroup* modeGroup_;
+};
+
+}  // namespace tavren::ui

@@ -1,0 +1,109 @@
+#include "ui/file_proc_dlg.h"
+
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include "ui/dialog_units.h"
+
+namespace tavren::ui {
+namespace {
+
+// Selects exactly the radio whose id is `value`; a value no radio stands
+// for clears them all, which an exclusive group would not allow.
+void SetRadios(QButtonGroup* group, int value) {
+    group->setExclusive(false);
+    for (QAbstractButton* button : group->buttons()) button->setChecked(group->id(button) == value);
+    group->setExclusive(true);
+}
+
+}  // namespace
+
+CFileProcDlg::CFileProcDlg(QWidget* editor) : QWidget(editor) {
+    setObjectName(QStringLiteral("page134"));
+    hide();
+    const DialogUnits du(font());
+
+    // Group boxes first, so that the controls they frame lie above them.
+    auto* targetBox = new QGroupBox(QStringLiteral(" 対象ファイル "), this);
+    du.Place(targetBox, 0, 0, 152, 84);
+    auto* timingBox = new QGroupBox(QStringLiteral(" 実行のタイミング"), this);
+    du.Place(timingBox, 155, 0, 90, 84);
+
+    allFilesRadio_ = new QRadioButton(QStringLiteral("作成や削除、更新されたファイル"), this);
+    allFilesRadio_->setObjectName(QStringLiteral("radio1024"));
+    du.Place(allFilesRadio_, 8, 12, 142, 11);
+    patternRadio_ = new QRadioButton(QStringLiteral("下のボックスで入力されたファイル"), this);
+    patternRadio_->setObjectName(QStringLiteral("radio1025"));
+    du.Place(patternRadio_, 8, 26, 142, 11);
+    patternEdit_ = new QLineEdit(this);
+    patternEdit_->setObjectName(QStringLiteral("edit1026"));
+    du.Place(patternEdit_, 20, 40, 124, 12);
+    SetCp932Limit(patternEdit_, kPatternLimit);
+    wildcardLabel_ = new QLabel(QStringLiteral("「abc*.*」などのワイルドカード可能"), this);
+    wildcardLabel_->setObjectName(QStringLiteral("label1039"));
+    du.Place(wildcardLabel_, 8, 60, 142, 10);
+
+    // The timing group is narrow: its radios take two lines.
+    namesRadio_ = new QRadioButton(QStringLiteral("ファイルの作成、\n名前の変更"), this);
+    namesRadio_->setObjectName(QStringLiteral("radio1036"));
+    du.Place(namesRadio_, 161, 12, 82, 20);
+    auto* namesMore = new QLabel(QStringLiteral("削除が発生した場合"), this);
+    du.Place(namesMore, 171, 32, 73, 10);
+    updatesRadio_ = new QRadioButton(QStringLiteral("ファイルが\n更新された場合"), this);
+    updatesRadio_->setObjectName(QStringLiteral("radio1035"));
+    du.Place(updatesRadio_, 161, 50, 82, 20);
+
+    fileModeGroup_ = new QButtonGroup(this);
+    fileModeGroup_->addButton(allFilesRadio_, 0);
+    fileModeGroup_->addButton(patternRadio_, 1);
+    timingGroup_ = new QButtonGroup(this);
+    timingGroup_->addButton(updatesRadio_, 0);
+    timingGroup_->addButton(namesRadio_, 1);
+
+    connect(allFilesRadio_, &QRadioButton::clicked, this, [this] { SetFileMode(0); });
+    connect(patternRadio_, &QRadioButton::clicked, this, [this] { SetFileMode(1); });
+    connect(updatesRadio_, &QRadioButton::clicked, this, [this] { timing = 0; });
+    connect(namesRadio_, &QRadioButton::clicked, this, [this] { timing = 1; });
+
+    for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
+}
+
+void CFileProcDlg::Start() {
+    DialogUnits(font()).Place(this, 14, 167, 245, 84);
+    WriteControls();
+    SetRadios(fileModeGroup_, fileMode);
+    SetRadios(timingGroup_, timing);
+    patternEdit_->setEnabled(fileMode == 1);
+    wildcardLabel_->setEnabled(fileMode == 1);
+    show();
+}
+
+TextCheck CFileProcDlg::ReadControls() {
+    return ReadLimitedText(patternEdit_, kPatternLimit, pattern);
+}
+
+void CFileProcDlg::WriteControls() {
+    patternEdit_->setText(pattern);
+}
+
+void CFileProcDlg::SetFileMode(int mode) {
+    fileMode = mode;
+    patternEdit_->setEnabled(mode == 1);
+    wildcardLabel_->setEnabled(mode == 1);
+}
+
+// Enter and Escape inside a page neither press a button nor reach the
+// editor, where they would confirm or cancel the whole entry.
+bool CFileProcDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace tavren::ui

@@ -1,0 +1,534 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <array>
+#include <deque>
+#include <filesystem>
+
+#include "support/temp_dir.h"
+#include "ui/after_proc_dlg.h"
+#include "ui/cp932_limits.h"
+#include "ui/file_proc_dlg.h"
+#include "ui/notice_proc_dlg.h"
+#include "ui/prompts.h"
+#include "ui/set_env_dlg.h"
+
+// Failures show the texts, not their UTF-16 units.
+static void PrintTo(const QString& text, std::ostream* os) {
+    *os << text.toStdString();
+}
+
+namespace tavren::ui {
+namespace {
+
+namespace fs = std::filesystem;
+
+const QString kNoPattern = QStringLiteral("対象ファイル名の入力がございません。");
+const QString kNoMoveTo = QStringLiteral("移動先フォルダ名の入力がございません。");
+const QString kNoTitle = QStringLiteral("タイトルの入力がございません。");
+const QString kNoFolder = QStringLiteral("監視するフォルダの入力がございません。");
+const QString kAsk = QStringLiteral(
+    "は存在しません。このフォルダを作成しますか？「はい／いいえ」を選んでください。");
+const QString kFolderMissing = QStringLiteral("指定された監視フォルダ") + kAsk;
+const QString kMoveToMissing = QStringLiteral("指定された移動先フォルダ") + kAsk;
+const QString kFolderNotCreated = QStringLiteral("指定された監視フォルダは作成できませんでした。");
+const QString kMoveToNotCreated =
+    QStringLiteral("指定された移動先フォルダは作成できませんでした。");
+
+void EnsureApp() {
+    if (QApplication::instance()) return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "gui_tests";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);  // lives for the whole run
+}
+
+// Records every message, question and chooser; answers from a script.
+class ScriptedPrompts final : public PromptBackend {
+public:
+    void Notice(QWidget*, const QString& text) override { notices.push_back(text); }
+    bool Question(QWidget*, const QString& text) override {
+        questions.push_back(text);
+        const bool yes = !answers.empty() && answers.front();
+        if (!answers.empty()) answers.pop_front();
+        return yes;
+    }
+    std::optional<QString> Folder(QWidget*, const QString& title, const QString& start) override {
+        choosers.push_back(title + '|' + start);
+        return std::exchange(chosen, std::nullopt);
+    }
+    std::optional<QString> File(QWidget*, const QString& title, const QStringList& filters,
+                                const QString&) override {
+        choosers.push_back(title + '|' + filters.join(';'));
+        return std::exchange(chosen, std::nullopt);
+    }
+
+    QStringList notices;
+    QStringList questions;
+    QStringList choosers;  // "title|start folder" or "title|filters"
+    std::deque<bool> answers;
+    std::optional<QString> chosen;  // the next chooser's answer
+};
+
+QString Q(const fs::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+// Text arrives as input-method commits, one character at a time, as a
+// Japanese input method delivers it; a refusal's message is posted.
+void Type(QLineEdit* edit, const QString& text) {
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype n = text.at(i).isHighSurrogate() ? 2 : 1;
+        QInputMethodEvent commit;
+        commit.setCommitString(text.mid(i, n));
+        QApplication::sendEvent(edit, &commit);
+        QCoreApplication::sendPostedEvents();
+        i += n;
+    }
+}
+
+class EditorTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureApp(); }  // before the fixture's dialog exists
+    void SetUp() override { SetPromptBackend(&prompts); }
+    void TearDown() override { SetPromptBackend(nullptr); }
+
+    void Open() {
+        dlg.show();
+        QApplication::setActiveWindow(&dlg);
+    }
+    template <class T = QWidget>
+    T* Get(const char* name) {
+        T* w = dlg.findChild<T*>(QString::fromLatin1(name));
+        if (!w) ADD_FAILURE() << "no control " << name;
+        return w;
+    }
+    QLineEdit* Edit(const char* name) { return Get<QLineEdit>(name); }
+    QLineEdit* WaveEdit() { return dlg.findChild<CNoticeProcDlg*>()->WaveEdit(); }
+    bool Checked(const char* name) { return Get<QAbstractButton>(name)->isChecked(); }
+    bool Enabled(const char* name) { return Get(name)->isEnabled(); }
+    void Click(const char* name) { Get<QAbstractButton>(name)->click(); }
+    void SelectTab(int index) { Get<QTabWidget>("tab1034")->setCurrentIndex(index); }
+    int Tab() { return Get<QTabWidget>("tab1034")->currentIndex(); }
+    bool Accepted() const { return dlg.result() == QDialog::Accepted && !dlg.isVisible(); }
+    void FillTitleAndFolder() {
+        Edit("edit1014")->setText(QStringLiteral("監視"));
+        Edit("edit1000")->setText(Q(tmp.path()));
+    }
+    // fileMode, timing, messageMode, soundMode, afterMode, overwrite, openFile, waitExit
+    std::array<int, 8> Ints() const {
+        return {dlg.fileMode,  dlg.timing,    dlg.messageMode, dlg.soundMode,
+                dlg.afterMode, dlg.overwrite, dlg.openFile,    dlg.waitExit};
+    }
+    qsizetype Pages() const {
+        return dlg.findChildren<CFileProcDlg*>().size() +
+               dlg.findChildren<CNoticeProcDlg*>().size() +
+               dlg.findChildren<CAfterProcDlg*>().size();
+    }
+
+    test::TempDir tmp;
+    ScriptedPrompts prompts;
+    CSetEnvDlg dlg;
+};
+
+TEST_F(EditorTest, NewEntryStartsFromTheDefaultsAndReturnsThem) {
+    Open();
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("監視フォルダ設定 新規登録"));
+    auto* tab = Get<QTabWidget>("tab1034");
+    EXPECT_EQ(tab->tabText(0) + tab->tabText(1) + tab->tabText(2),
+              QStringLiteral(" 対象ファイル  通知の有無  後処理の指定 "));
+    EXPECT_EQ(Tab(), 0);
+    EXPECT_EQ(Pages(), 1);
+    EXPECT_TRUE(Checked("radio1024") && Checked("radio1036") && !Enabled("edit1026"));
+    EXPECT_FALSE(Enabled("check1002"));  // no program yet
+    EXPECT_TRUE(Edit("edit1014")->text().isEmpty());
+
+    FillTitleAndFolder();
+    Click("button1");
+    ASSERT_TRUE(Accepted());
+    EXPECT_EQ(Ints(), (std::array{0, 1, 0, 0, 0, 0, 0, 0}));
+    EXPECT_TRUE(dlg.program.isEmpty() && dlg.pattern.isEmpty() && dlg.moveTo.isEmpty());
+}
+
+TEST_F(EditorTest, ChangedEntryRoundTripsThroughEveryPageOneAtATime) {
+    dlg.editMode = 1;
+    dlg.title = QStringLiteral("  ");  // spaces only: not empty, not trimmed
+    dlg.folder = Q(tmp.path());
+    dlg.program = QStringLiteral("/usr/bin/true");
+    dlg.waitExit = 1;
+    dlg.fileMode = 1;
+    dlg.pattern = QStringLiteral("abc*.*");
+    dlg.timing = 0;
+    dlg.messageMode = 1;
+    dlg.soundMode = 2;
+    dlg.waveFile = QStringLiteral("/snd/ding.wav");
+    dlg.afterMode = 2;
+    dlg.moveTo = Q(tmp.path());
+    dlg.overwrite = 5;
+    Open();
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("監視フォルダ設定 変更登録"));
+    EXPECT_TRUE(Checked("check1002") && Enabled("check1002"));
+    EXPECT_TRUE(Checked("radio1025") && Checked("radio1035") && Enabled("edit1026"));
+    SelectTab(1);
+    EXPECT_EQ(Pages(), 1);
+    EXPECT_TRUE(Checked("check1027") && Checked("check1028") && Checked("radio1007"));
+    EXPECT_EQ(WaveEdit()->text(), dlg.waveFile);
+    SelectTab(2);
+    EXPECT_EQ(Pages(), 1);
+    EXPECT_EQ(dlg.currentPage, 2);
+    EXPECT_TRUE(Checked("radio1037") && Checked("check1003") && Enabled("button1038"));
+    SelectTab(0);
+    Click("button1");
+    ASSERT_TRUE(Accepted());
+    EXPECT_EQ(Ints(), (std::array{1, 0, 1, 2, 2, 1, 0, 1}));
+    EXPECT_EQ(dlg.title + dlg.pattern + dlg.waveFile, QStringLiteral("  abc*.*/snd/ding.wav"));
+}
+
+TEST_F(EditorTest, NotificationEncodingsAndTheSoundRule) {
+    struct Case {
+        int messageMode, soundMode;
+        bool message, sound, wave;
+        int messageBack, soundBack;
+    };
+    for (const Case c :
+         {Case{0, 0, false, false, false, 0, 0}, Case{2, 1, true, true, false, 1, 1},
+          Case{1, 2, true, true, true, 1, 2}, Case{0, 7, false, true, false, 0, 1}}) {
+        CSetEnvDlg editor;
+        editor.messageMode = c.messageMode;
+        editor.soundMode = c.soundMode;
+        editor.show();
+        editor.findChild<QTabWidget*>()->setCurrentIndex(1);
+        auto is = [&](const char* name) {
+            return editor.findChild<QAbstractButton*>(name)->isChecked();
+        };
+        EXPECT_EQ(is("check1027"), c.message);
+        EXPECT_EQ(is("check1028"), c.sound);
+        EXPECT_EQ(is("radio1007"), c.wave);
+        EXPECT_EQ(editor.findChild<CNoticeProcDlg*>()->WaveEdit()->isEnabled(), c.sound && c.wave);
+        editor.findChild<QTabWidget*>()->setCurrentIndex(0);
+        EXPECT_EQ(editor.messageMode, c.messageBack) << c.messageMode << "/" << c.soundMode;
+        EXPECT_EQ(editor.soundMode, c.soundBack) << c.messageMode << "/" << c.soundMode;
+    }
+
+    // The WAV choice survives turning the sound off and on again.
+    dlg.soundMode = 2;
+    Open();
+    FillTitleAndFolder();
+    SelectTab(1);
+    Click("check1028");
+    EXPECT_FALSE(Enabled("radio1007") || Enabled("button1005"));
+    EXPECT_TRUE(Checked("radio1007"));
+    Click("check1028");
+    EXPECT_TRUE(Checked("radio1007") && Enabled("button1005"));
+    Click("radio1006");
+    EXPECT_FALSE(Enabled("button1005"));
+    Click("radio1007");
+    Click("check1028");
+    Click("button1");
+    ASSERT_TRUE(Accepted());
+    EXPECT_EQ(dlg.soundMode, 0);
+}
+
+TEST_F(EditorTest, PostProcessingKeepsHandedInValuesAndTheHiddenDeleteMode) {
+    dlg.messageMode = 2;
+    dlg.afterMode = 2;
+    dlg.moveTo = Q(tmp / "gone");
+    dlg.overwrite = 3;
+    Open();
+    FillTitleAndFolder();
+    Click("button1");  // pages never shown: no check, values as handed in
+    ASSERT_TRUE(Accepted());
+    EXPECT_EQ(Ints(), (std::array{0, 1, 2, 0, 2, 3, 0, 0}));
+    EXPECT_EQ(dlg.moveTo, Q(tmp / "gone"));
+
+    CSetEnvDlg editor;  // delete (1) has a radio that is never shown
+    editor.afterMode = 1;
+    editor.overwrite = 1;
+    editor.show();
+    auto* tab = editor.findChild<QTabWidget*>();
+    tab->setCurrentIndex(2);
+    auto* page = editor.findChild<CAfterProcDlg*>();
+    auto get = [&](const char* name) { return page->findChild<QAbstractButton*>(name); };
+    EXPECT_TRUE(get("radio1006")->isHidden());
+    EXPECT_FALSE(get("radio1005")->isChecked() || get("radio1037")->isChecked());
+    EXPECT_FALSE(page->MoveToEdit()->isEnabled() || get("check1003")->isEnabled());
+    tab->setCurrentIndex(0);
+    EXPECT_EQ(editor.afterMode, 1);
+    EXPECT_EQ(editor.overwrite, 1);  // read while disabled
+
+    tab->setCurrentIndex(2);
+    page = editor.findChild<CAfterProcDlg*>();
+    get("radio1037")->click();
+    get("check1003")->click();
+    get("radio1005")->click();
+    EXPECT_FALSE(get("check1003")->isEnabled() || get("radio1006")->isVisible());
+    tab->setCurrentIndex(0);
+    EXPECT_EQ(editor.afterMode, 0);
+    EXPECT_EQ(editor.overwrite, 0);
+    EXPECT_TRUE(prompts.notices.isEmpty() && prompts.questions.isEmpty());
+}
+
+TEST_F(EditorTest, ProgramOptionsEnableAsTheirRulesSay) {
+    Open();
+    Type(Edit("edit1004"), QStringLiteral("a"));
+    EXPECT_TRUE(Enabled("check1002"));
+    Edit("edit1004")->clear();
+    EXPECT_TRUE(Enabled("check1002"));
+
+    Type(Edit("edit1004"), QStringLiteral("/bin/ls"));
+    Click("check1002");
+    Click("check1001");
+    EXPECT_FALSE(Enabled("edit1004") || Enabled("check1002"));
+    EXPECT_TRUE(Edit("edit1004")->text() == QStringLiteral("/bin/ls") && Checked("check1002"));
+    EXPECT_TRUE(Enabled("button1020"));
+    Edit("edit1004")->setText(QString());
+    Click("check1001");  // enables both, even with no program
+    EXPECT_TRUE(Enabled("edit1004") && Enabled("check1002"));
+    EXPECT_EQ(dlg.waitExit, 1);
+
+    CSetEnvDlg editor;
+    editor.openFile = 1;
+    editor.program = QStringLiteral("/bin/ls");
+    editor.show();
+    EXPECT_FALSE(editor.findChild<QWidget*>("edit1004")->isEnabled() ||
+                 editor.findChild<QWidget*>("check1002")->isEnabled());
+}
+
+TEST_F(EditorTest, OkChecksThePageThenTheTitleThenTheFolder) {
+    Open();
+    Click("radio1025");
+    Click("button1");
+    EXPECT_EQ(prompts.notices, QStringList{kNoPattern});
+    EXPECT_EQ(dlg.focusWidget(), Edit("edit1026"));
+    Type(Edit("edit1026"), QStringLiteral("*.txt"));
+    Click("button1");
+    EXPECT_EQ(prompts.notices.last(), kNoTitle);
+    EXPECT_EQ(dlg.focusWidget(), Edit("edit1014"));
+    Type(Edit("edit1014"), QStringLiteral("t"));
+    Click("button1");
+    EXPECT_EQ(prompts.notices, (QStringList{kNoPattern, kNoTitle, kNoFolder}));
+    EXPECT_EQ(dlg.focusWidget(), Edit("edit1000"));
+    EXPECT_FALSE(Accepted());
+}
+
+TEST_F(EditorTest, RefusedSwitchKeepsThePageAndPutsTheTabBack) {
+    Open();
+    Click("radio1025");
+    SelectTab(2);
+    EXPECT_EQ(prompts.notices, QStringList{kNoPattern});
+    EXPECT_EQ(Tab(), 0);
+    EXPECT_EQ(dlg.currentPage, 0);
+    EXPECT_TRUE(dlg.findChild<CFileProcDlg*>() && !dlg.findChild<CAfterProcDlg*>());
+    EXPECT_EQ(dlg.focusWidget(), Edit("edit1026"));
+
+    // All files keeps the typed pattern in the disabled edit.
+    Edit("edit1026")->setText(QStringLiteral("*.log"));
+    Click("radio1024");
+    SelectTab(1);
+    EXPECT_EQ(dlg.currentPage, 1);
+    EXPECT_EQ(dlg.fileMode, 0);
+    EXPECT_EQ(dlg.pattern, QStringLiteral("*.log"));
+}
+
+TEST_F(EditorTest, MissingWatchedFolderIsCreatedOneLevelOnlyAfterYes) {
+    Open();
+    Edit("edit1014")->setText(QStringLiteral("t"));
+    const fs::path target = tmp / "new";
+    Edit("edit1000")->setText(Q(target));
+    prompts.answers = {false};
+    Click("button1");
+    EXPECT_EQ(prompts.questions, QStringList{kFolderMissing});
+    EXPECT_EQ(dlg.focusWidget(), Edit("edit1000"));
+    EXPECT_FALSE(fs::exists(target));
+
+    Edit("edit1000")->setText(Q(tmp / "no" / "parent"));
+    prompts.answers = {true};
+    Click("button1");
+    EXPECT_EQ(prompts.notices, QStringList{kFolderNotCreated});
+    EXPECT_FALSE(Accepted());
+
+    Edit("edit1000")->setText(Q(target));
+    prompts.answers = {true};
+    Click("button1");
+    EXPECT_TRUE(fs::is_directory(target));
+    EXPECT_TRUE(Accepted());
+
+    test::WriteBytes(tmp / "file", "x");  // naming a file passes unasked
+    CSetEnvDlg editor;
+    editor.title = QStringLiteral("t");
+    editor.folder = Q(tmp / "file");
+    editor.show();
+    editor.findChild<QPushButton*>("button1")->click();
+    EXPECT_EQ(editor.result(), QDialog::Accepted);
+    EXPECT_EQ(prompts.questions.size(), 3);
+}
+
+TEST_F(EditorTest, MissingDestinationIsCreatedAtOnceEvenWhenTheTitleFails) {
+    Open();
+    SelectTab(2);
+    Click("radio1037");
+    SelectTab(0);
+    EXPECT_EQ(prompts.notices, QStringList{kNoMoveTo});
+    EXPECT_EQ(dlg.focusWidget(), Edit("edit1032"));
+
+    const fs::path dest = tmp / "dest";
+    Edit("edit1032")->setText(Q(dest));
+    prompts.answers = {false};
+    Click("button1");
+    EXPECT_EQ(prompts.questions, QStringList{kMoveToMissing});
+    EXPECT_EQ(dlg.focusWidget(), Edit("edit1032"));
+    EXPECT_FALSE(fs::exists(dest));
+    prompts.answers = {true};
+    Click("button1");
+    EXPECT_TRUE(fs::is_directory(dest));
+    EXPECT_EQ(prompts.notices.last(), kNoTitle);
+
+    Edit("edit1032")->setText(Q(tmp / "no" / "parent"));
+    prompts.answers = {true};
+    SelectTab(1);
+    EXPECT_EQ(prompts.notices.last(), kMoveToNotCreated);
+    EXPECT_EQ(Tab(), 2);
+}
+
+TEST_F(EditorTest, EditsCountCp932BytesWhileTyping) {
+    Open();
+    QLineEdit* title = Edit("edit1014");
+    Type(title, QString(27, QChar(0x3042)) + QStringLiteral("a"));  // 55 bytes
+    Type(title, QStringLiteral("あ"));                              // 57: refused
+    EXPECT_EQ(title->text().size(), 28);
+    Type(title, QStringLiteral("bc"));
+    EXPECT_EQ(Cp932Bytes(title->text()), 56u);
+    EXPECT_TRUE(prompts.notices.isEmpty());
+
+    // No CP932 form: refused with our message. A look-alike is fine in the
+    // title but would name another file in a path.
+    QLineEdit* folder = Edit("edit1000");
+    Type(folder, QStringLiteral("한a〜"));
+    EXPECT_EQ(folder->text(), QStringLiteral("a"));
+    EXPECT_EQ(prompts.notices, QStringList(2, NoCp932FormText()));
+    title->clear();
+    Type(title, QStringLiteral("〜"));
+    EXPECT_EQ(title->text(), QStringLiteral("〜"));
+
+    // The destination takes 127 bytes and comes back cut to 126, never
+    // splitting a character.
+    SelectTab(2);
+    Click("radio1037");
+    const QString stem = Q(tmp.path()) + '/' + QString(124 - Q(tmp.path()).size(), QChar('d'));
+    Type(Edit("edit1032"), stem + QStringLiteral("ええ"));
+    EXPECT_EQ(Edit("edit1032")->text(), stem + QStringLiteral("え"));  // 127 bytes
+    fs::create_directory(stem.toStdString());
+    SelectTab(0);
+    EXPECT_EQ(dlg.moveTo, stem);
+    SelectTab(2);
+    Edit("edit1032")->setText(stem + QStringLiteral("xy"));
+    fs::create_directory((stem + 'x').toStdString());
+    SelectTab(0);
+    EXPECT_EQ(dlg.moveTo, stem + 'x');
+    EXPECT_TRUE(prompts.questions.isEmpty());
+}
+
+TEST_F(EditorTest, ChoosersUseTheirTitlesAndFiltersAndKeepWhatWasTyped) {
+    Open();
+    Type(Edit("edit1014"), QStringLiteral("typed"));
+    Edit("edit1000")->setText(QStringLiteral("/start/here"));
+    prompts.chosen = Q(tmp.path());
+    Click("button1009");
+    EXPECT_EQ(Edit("edit1000")->text(), Q(tmp.path()));
+    prompts.chosen = QStringLiteral("/usr/bin/env");
+    Click("button1020");
+    EXPECT_EQ(Edit("edit1004")->text(), QStringLiteral("/usr/bin/env"));
+    EXPECT_EQ(Edit("edit1014")->text(), QStringLiteral("typed"));
+    EXPECT_TRUE(Enabled("check1002"));
+
+    SelectTab(1);
+    Click("check1028");
+    Click("radio1007");
+    Click("check1027");  // stays as the user left it
+    prompts.chosen = QStringLiteral("/snd/a.wav");
+    Click("button1005");
+    EXPECT_TRUE(Checked("check1027"));
+    EXPECT_EQ(WaveEdit()->text(), QStringLiteral("/snd/a.wav"));
+    SelectTab(2);
+    Click("radio1037");
+    Edit("edit1032")->setText(QStringLiteral("/old"));
+    Click("button1038");  // cancelled: nothing changes
+    EXPECT_EQ(Edit("edit1032")->text(), QStringLiteral("/old"));
+    EXPECT_EQ(prompts.choosers,
+              (QStringList{QStringLiteral("フォルダーを選択してください|/start/here"),
+                           QStringLiteral("プログラムファイル指定|プログラムファイル (*);"
+                                          "全てのファイル (*)"),
+                           QStringLiteral("プログラムファイル指定|プログラムファイル (*.WAV "
+                                          "*.wav);全てのファイル (*)"),
+                           QStringLiteral("フォルダーを選択してください|/old")}));
+}
+
+TEST_F(EditorTest, ChosenPathsOverTheLimitOrWithoutCp932FormAreRefusedOnRead) {
+    Open();
+    const QString longPath = QStringLiteral("/") + QString(130, QChar('p'));
+    Edit("edit1014")->setText(QStringLiteral("t"));
+    prompts.chosen = longPath;
+    Click("button1009");
+    EXPECT_EQ(Edit("edit1000")->text(), longPath);  // shown whole
+    Click("button1");
+    EXPECT_EQ(prompts.notices, QStringList{TooLongText(126)});
+    EXPECT_EQ(dlg.focusWidget(), Edit("edit1000"));
+
+    Edit("edit1000")->setText(Q(tmp.path()));
+    SelectTab(2);
+    Click("radio1037");
+    prompts.chosen = QStringLiteral("/한국");
+    Click("button1038");
+    Click("button1");
+    EXPECT_EQ(prompts.notices.last(), NoCp932FormText());
+    EXPECT_FALSE(Accepted());
+
+    // A long WAV path shows the message but still goes back whole.
+    Edit("edit1032")->setText(Q(tmp.path()));
+    SelectTab(1);
+    Click("check1028");
+    Click("radio1007");
+    prompts.chosen = longPath;
+    Click("button1005");
+    Click("button1");
+    EXPECT_EQ(prompts.notices.last(), TooLongText(126));
+    ASSERT_TRUE(Accepted());
+    EXPECT_EQ(dlg.waveFile, longPath);
+}
+
+TEST_F(EditorTest, EnterAndEscapeDoNothingInsideAPage) {
+    Open();
+    for (const char* name : {"edit1026", "radio1024"}) {
+        QTest::keyClick(Get(name), Qt::Key_Return);
+        QTest::keyClick(Get(name), Qt::Key_Escape);
+    }
+    SelectTab(1);
+    Click("check1028");
+    Click("radio1007");
+    QTest::keyClick(Get("button1005"), Qt::Key_Return);
+    QTest::keyClick(WaveEdit(), Qt::Key_Enter);
+    SelectTab(2);
+    Click("radio1037");
+    Edit("edit1032")->setText(Q(tmp.path()));
+    QTest::keyClick(Get("edit1032"), Qt::Key_Return);
+    QTest::keyClick(Get("edit1032"), Qt::Key_Escape);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_TRUE(prompts.notices.isEmpty() && prompts.choosers.isEmpty());
+
+    // In the editor's own controls Enter confirms and Escape cancels.
+    QTest::keyClick(Get("edit1014"), Qt::Key_Return);
+    EXPECT_EQ(prompts.notices, QStringList{kNoTitle});
+    QTest::keyClick(Get("edit1014"), Qt::Key_Escape);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+}
+
+}  // namespace
+}  // namespace tavren::ui
