@@ -1,0 +1,358 @@
+// Writers killed at random moments, and writers that run out of space: the
+// settings file and the snapshots must always be the old file or the new
+// one, byte for byte, and a move must never lose its source.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "engine/tavren_doc.h"
+#include "platform/fs.h"
+#include "reliability/harness.h"
+#include "store/data_folder.h"
+#include "store/settings_file.h"
+#include "store/snapshot.h"
+#include "support/temp_dir.h"
+
+namespace tavren::reliability {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+std::vector<store::SlotImage> Slots(int count, const std::string& tag) {
+    std::vector<store::SlotImage> images;
+    for (int i = 0; i < count; ++i) {
+        store::Slot slot;
+        slot.running = i % 3 != 0;
+        slot.entry.title = tag + " " + std::to_string(i);
+        slot.entry.folder = "/srv/in/" + tag + std::to_string(i);
+        slot.entry.program = "/usr/bin/convert --from " + tag;
+        slot.entry.afterMode = 2;
+        slot.entry.moveTo = "/srv/out";
+        images.push_back(store::BlankSlotImage());
+        EXPECT_TRUE(store::EncodeSlot(slot, images.back()));
+    }
+    return images;
+}
+
+std::vector<std::string> TemporariesIn(const fs::path& folder) {
+    std::vector<std::string> found;
+    for (const std::string& name : FileNames(folder)) {
+        if (name.find(".tmp.") != std::string::npos) found.push_back(name);
+    }
+    return found;
+}
+
+struct KillFigures {
+    int kills = 0;
+    int old = 0;       // version A: the file before the child's first write
+    int replaced = 0;  // version B: after it (the child alternates, B first)
+    int torn = 0;
+};
+
+// Kills, `iterations` times, a child that replaces `file` over and over
+// (write(true) stores version B, write(false) version A) after a random
+// delay: half of them within the child's first write, the others anywhere
+// in a few write cycles. The file must always be A or B.
+KillFigures KillWriterRepeatedly(const fs::path& file, const std::string& a, const std::string& b,
+                                 const std::function<void(bool)>& write, int iterations,
+                                 unsigned seed) {
+    // One write cycle, measured, to spread the kill points over every step
+    // of a write (temporary file, data, flush, rename).
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < 4; ++i) write(i % 2 == 0);
+    write(false);
+    const auto cycle = std::chrono::duration_cast<std::chrono::microseconds>(
+        (std::chrono::steady_clock::now() - t0) / 5);
+
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<long> early(0, 400);
+    std::uniform_int_distribution<long> anywhere(0, std::max<long>(1, 2 * cycle.count()));
+    KillFigures figures;
+    for (int i = 0; i < iterations; ++i) {
+        const std::chrono::microseconds delay(i % 2 == 0 ? early(random) : anywhere(random));
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            for (bool next = true;; next = !next) write(next);
+        }
+        if (pid < 0) {
+            ADD_FAILURE() << "fork: " << std::strerror(errno);
+            break;
+        }
+        std::this_thread::sleep_for(delay);
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ++figures.kills;
+
+        const std::string content = ReadBytes(file);
+        if (content == a) {
+            ++figures.old;
+        } else if (content == b) {
+            ++figures.replaced;
+        } else {
+            ++figures.torn;
+            ADD_FAILURE() << "torn file after a kill at " << delay.count() << " us: "
+                          << content.size() << " bytes";
+        }
+        // The next child starts from A again; no need to flush it.
+        if (content != a) WriteBytes(file, a);
+    }
+    return figures;
+}
+
+void Report(const char* what, const KillFigures& f, std::size_t temporaries) {
+    std::cout << "[figures] " << what  << ": " << f.kills << " kills, version A " << f.old
+              << ", version B " << f.replaced << ", torn " << f.torn << ", temporaries left "
+              << temporaries << "\n";
+}
+
+int KillIterations() {
+    // The soak raises the count through its time budget.
+    return SoakSeconds() > 0 ? std::max(200, SoakSeconds() * 10) : 200;
+}
+
+// Old temporaries are the data folder's to clear; the real files stay.
+void ExpectCleanupClearsTemporaries(const store::DataFolder& data) {
+    for (const std::string& name : TemporariesIn(data.tavdat())) {
+        test::SetLocalMtime(data.tavdat() / name, 2020, 1, 1, 0, 0, 0);
+    }
+    ASSERT_TRUE(data.Prepare());
+    EXPECT_TRUE(TemporariesIn(data.tavdat()).empty());
+}
+
+TEST(CrashSafety, KilledSettingsSaveLeavesTheOldOrTheNewFile) {
+    TempDir dir;
+    const store::DataFolder data(dir / "data");
+    ASSERT_TRUE(data.Prepare());
+    const fs::path file = data.settingsFile();
+    // 200 slots against 137, so that a mix of the two could not pass.
+    const std::vector<store::SlotImage> a = Slots(200, "alpha");
+    const std::vector<store::SlotImage> b = Slots(137, "beta");
+    auto write = [&](bool next) { store::WriteAllSlots(file, next ? b : a); };
+    write(true);
+    const std::string bytesB = ReadBytes(file);
+    write(false);
+    const std::string bytesA = ReadBytes(file);
+    ASSERT_NE(bytesA, bytesB);
+
+    const KillFigures f = KillWriterRepeatedly(file, bytesA, bytesB, write, KillIterations(), 7);
+    const auto left = TemporariesIn(data.tavdat());
+    Report("settings save killed", f, left.size());
+    EXPECT_EQ(f.torn, 0);
+    EXPECT_GT(f.old, 0);
+    EXPECT_GT(f.replaced, 0);
+
+    ExpectCleanupClearsTemporaries(data);
+    EXPECT_EQ(ReadBytes(file), bytesA);
+    std::vector<store::SlotImage> reread;
+    ASSERT_TRUE(store::ReadAllSlots(file, reread));
+    EXPECT_EQ(reread.size(), 200u);
+}
+
+TEST(CrashSafety, KilledSnapshotRewriteLeavesTheOldOrTheNewFile) {
+    TempDir dir;
+    const store::DataFolder data(dir / "data");
+    ASSERT_TRUE(data.Prepare());
+    store::WatchEntry first;
+    store::WatchEntry second;
+    first.folder = (dir / "first").string();
+    second.folder = (dir / "second").string();
+    fs::create_directories(first.folder);
+    fs::create_directories(second.folder);
+    for (int i = 0; i < 300; ++i) WriteBytes(dir / "first" / ("a" + std::to_string(i)), "a");
+    for (int i = 0; i < 180; ++i) WriteBytes(dir / "second" / ("b" + std::to_string(i) + ".txt"), "bb");
+
+    const int slot = 3;
+    const fs::path file = data.snapshotFile(slot);
+    auto write = [&](bool next) { store::WriteSnapshot(data, slot, next ? second : first); };
+    write(true);
+    const std::string bytesB = ReadBytes(file);
+    write(false);
+    const std::string bytesA = ReadBytes(file);
+    ASSERT_EQ(bytesA.size(), 300 * store::kSnapshotRecordSize);
+    ASSERT_EQ(bytesB.size(), 180 * store::kSnapshotRecordSize);
+
+    const KillFigures f = KillWriterRepeatedly(file, bytesA, bytesB, write, KillIterations(), 11);
+    Report("snapshot rewrite killed", f, TemporariesIn(data.tavdat()).size());
+    EXPECT_EQ(f.torn, 0);
+    EXPECT_GT(f.old, 0);
+    EXPECT_GT(f.replaced, 0);
+
+    ExpectCleanupClearsTemporaries(data);
+    EXPECT_EQ(FileNames(data.tavdat()), std::vector<std::string>{"3.dir"});
+    EXPECT_EQ(store::ReadSnapshot(data, slot).size(), 300u);
+}
+
+// Runs `body` in a child whose files may not grow past `limit` bytes, as on
+// a full disk (writes fail with EFBIG instead of killing it), and returns
+// what the child wrote to its pipe, or "child failed".
+std::string WithFileSizeLimit(rlim_t limit, const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0) return "child failed";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit r{limit, limit};
+        std::string out = ::setrlimit(RLIMIT_FSIZE, &r) == 0 ? body() : "setrlimit failed";
+        for (std::size_t done = 0; done < out.size();) {
+            const ssize_t n = ::write(fds[1], out.data() + done, out.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return "child failed";
+    }
+    return out;
+}
+
+const std::string kDiskFull = std::system_category().message(EFBIG);
+
+TEST(FullDisk, SettingsSaveKeepsTheOldFileAndSaysWhy) {
+    TempDir dir;
+    const store::DataFolder data(dir / "data");
+    ASSERT_TRUE(data.Prepare());
+    const fs::path file = data.settingsFile();
+    ASSERT_TRUE(store::WriteAllSlots(file, Slots(5, "old")));
+    const std::string old = ReadBytes(file);
+
+    const std::string message = WithFileSizeLimit(16 * 1024, [&] {
+        const store::Status s = store::WriteAllSlots(file, Slots(200, "new"));
+        return s ? std::string("saved") : s.message();
+    });
+    EXPECT_NE(message.find(file.string()), std::string::npos) << message;
+    EXPECT_NE(message.find(kDiskFull), std::string::npos) << message;
+    EXPECT_EQ(ReadBytes(file), old);
+    EXPECT_EQ(FileNames(data.tavdat()), std::vector<std::string>{"dirinfo.dat"});
+}
+
+TEST(FullDisk, SnapshotWriteKeepsTheOldSnapshotAndSaysWhy) {
+    TempDir dir;
+    const store::DataFolder data(dir / "data");
+    ASSERT_TRUE(data.Prepare());
+    store::WatchEntry entry;
+    entry.folder = (dir / "in").string();
+    fs::create_directories(entry.folder);
+    WriteBytes(dir / "in" / "first", "1");
+    ASSERT_TRUE(store::WriteSnapshot(data, 0, entry));
+    const std::string old = ReadBytes(data.snapshotFile(0));
+    for (int i = 0; i < 400; ++i) WriteBytes(dir / "in" / ("more" + std::to_string(i)), "m");
+
+    const std::string message = WithFileSizeLimit(16 * 1024, [&] {
+        const store::Status s = store::WriteSnapshot(data, 0, entry);
+        return s ? std::string("saved") : s.message();
+    });
+    EXPECT_NE(message.find(data.snapshotFile(0).string()), std::string::npos) << message;
+    EXPECT_NE(message.find(kDiskFull), std::string::npos) << message;
+    EXPECT_EQ(ReadBytes(data.snapshotFile(0)), old);
+    EXPECT_EQ(FileNames(data.tavdat()), std::vector<std::string>{"0.dir"});
+}
+
+// A file moved to another file system is copied; the copy hits the limit.
+// The engine goes on, the file stays where it arrived, whole, and nothing
+// is left at the destination.
+TEST(FullDisk, MoveAcrossFileSystemsByTheEngineKeepsTheSource) {
+    TempDir dir;
+    OtherFsDir other(dir.path());
+    if (other.path().empty()) GTEST_SKIP() << "no second file system at /dev/shm";
+    const fs::path in = other.path() / "in";
+    const fs::path out = dir / "out";
+    fs::create_directories(in);
+    fs::create_directories(out);
+    std::string content(1 << 20, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 31 + i / 977);
+
+    int ready[2];
+    int go[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The engine, with every file it writes limited to 64 KiB.
+        auto run = [&]() -> int {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit r{64 * 1024, 64 * 1024};
+            if (::setrlimit(RLIMIT_FSIZE, &r) != 0) return 3;
+            Rig rig;
+            rig.clock.skipDebounce = true;
+            store::WatchEntry e;
+            e.folder = in.string();
+            e.timing = 1;
+            e.afterMode = 2;
+            e.moveTo = out.string();
+            rig.SaveSettings({{true, e}});
+            engine::CTavrenDoc doc(rig.data, rig.services());
+            char c = 'r';
+            if (::write(ready[1], &c, 1) != 1 || ::read(go[0], &c, 1) != 1) return 5;
+            const bool failed = WaitUntil([&] { return rig.mover.Failures() > 0; }, 10s);
+            doc.Shutdown();
+            if (!failed) return 4;
+            if (rig.mover.LastError() != std::errc::file_too_large) return 6;
+            return rig.mover.TotalMoves() == 0 ? 0 : 7;
+        };
+        ::_exit(run());
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    // Arrives whole: written beside the folder, then renamed into it.
+    WriteBytes(other.path() / "staged", content);
+    fs::rename(other.path() / "staged", in / "big.bin");
+    ASSERT_EQ(::write(go[1], &c, 1), 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "6: another error than EFBIG, 4: no move failed";
+    EXPECT_EQ(ReadBytes(in / "big.bin"), content);
+    EXPECT_TRUE(FileNames(out).empty()) << "partial copy left: " << FileNames(out).front();
+}
+
+TEST(FullDisk, FileMoverCopyKeepsSourceAndReplacedFileAndSaysWhy) {
+    TempDir dir;
+    OtherFsDir other(dir.path());
+    if (other.path().empty()) GTEST_SKIP() << "no second file system at /dev/shm";
+    const std::string content(512 * 1024, 'c');
+    WriteBytes(other.path() / "src", content);
+    WriteBytes(dir / "taken", "old");
+
+    for (const bool replace : {false, true}) {
+        const fs::path to = dir / (replace ? "taken" : "free");
+        const std::string reason = WithFileSizeLimit(64 * 1024, [&] {
+            return platform::MakeFileMover()->Move(other.path() / "src", to, replace).message();
+        });
+        EXPECT_EQ(reason, kDiskFull) << "replace=" << replace;
+    }
+    EXPECT_EQ(ReadBytes(other.path() / "src"), content);
+    EXPECT_EQ(ReadBytes(dir / "taken"), "old");
+    EXPECT_EQ(FileNames(dir.path()), std::vector<std::string>{"taken"});
+}
+
+}  // namespace
+}  // namespace tavren::reliability
