@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RUN_ARGS ?=
 
-.PHONY: all deps build test check tsan run bench screenshots format clean
+.PHONY: all deps build test check tsan ci run bench fuzz soak windows test-windows screenshots format clean
 
 all: build
 
@@ -26,14 +26,18 @@ check: deps
 	@cmake -S . -B $(CHECK_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	    -DTAVREN_SANITIZE='address;undefined' -DTAVREN_BUILD_BENCH=OFF >/dev/null
 	@cmake --build $(CHECK_DIR) -j $(JOBS)
-	@cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+	@cd $(CHECK_DIR) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	    ctest --output-on-failure -j $(JOBS) --timeout 600
 
-# The threaded tests under ThreadSanitizer.
+# The engine's threaded tests (unit and integration) under ThreadSanitizer.
 tsan: deps
 	@cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	    -DTAVREN_SANITIZE=thread -DTAVREN_BUILD_BENCH=OFF >/dev/null
-	@cmake --build $(TSAN_DIR) -j $(JOBS)
-	@cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+	@cmake --build $(TSAN_DIR) -j $(JOBS) --target unit_tests integration_tests
+	@cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600 -L 'unit|integration'
+
+# What continuous integration runs: the suite, then again under the sanitizers.
+ci: test check tsan
 
 # The tray program on a desktop; without a display, the headless watcher.
 run: build
@@ -46,6 +50,22 @@ bench: deps
 	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+
+# Each fuzz target for a bounded time (FUZZ_SECONDS each, default 30).
+fuzz:
+	@scripts/fuzz.sh
+
+# Minutes of random file traffic against many entries (SOAK_SECONDS).
+soak: build
+	@scripts/soak.sh
+
+# The store, engine and headless runner cross-built for Windows, and their
+# tests run under Wine.
+windows:
+	@scripts/windows.sh
+
+test-windows:
+	@scripts/windows.sh --test
 
 # Pictures of the tray program under a virtual display, for the README.
 screenshots: build
