@@ -1,5 +1,6 @@
 #include "store/settings_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <system_error>
 
@@ -108,19 +109,26 @@ Status EncodeSlot(const Slot& slot, SlotImage& image) {
     return {};
 }
 
+std::vector<SlotImage> SplitSlots(std::string_view bytes) {
+    std::vector<SlotImage> slots(std::min(bytes.size() / kSlotSize, kMaxWatchEntries));
+    // An empty vector's data() may be null, which memcpy must never get.
+    if (!slots.empty()) std::memcpy(slots.data(), bytes.data(), slots.size() * kSlotSize);
+    return slots;
+}
+
+WatchTable DecodeWatchTable(std::string_view bytes) {
+    WatchTable table;
+    for (const SlotImage& image : SplitSlots(bytes)) {
+        if (IsRunning(image)) table.entries.push_back(DecodeSlot(image).entry);
+    }
+    return table;
+}
+
 Status LoadWatchTable(const std::filesystem::path& settingsFile, WatchTable& table) {
     std::string bytes;
     bool missing = false;
     if (Status s = ReadSlots(settingsFile, bytes, missing); !s || missing) return s;
-
-    table.entries.clear();
-    const std::size_t slots = bytes.size() / kSlotSize;  // a partial last slot is ignored
-    for (std::size_t i = 0; i < slots; ++i) {
-        SlotImage image;
-        std::memcpy(&image, bytes.data() + i * kSlotSize, kSlotSize);
-        if (!IsRunning(image)) continue;
-        table.entries.push_back(DecodeSlot(image).entry);
-    }
+    table = DecodeWatchTable(bytes);
     return {};
 }
 
@@ -129,9 +137,7 @@ Status ReadAllSlots(const std::filesystem::path& settingsFile, std::vector<SlotI
     std::string bytes;
     bool missing = false;
     if (Status s = ReadSlots(settingsFile, bytes, missing); !s || missing) return s;
-    slots.resize(bytes.size() / kSlotSize);
-    // An empty vector's data() may be null, which memcpy must never get.
-    if (!slots.empty()) std::memcpy(slots.data(), bytes.data(), slots.size() * kSlotSize);
+    slots = SplitSlots(bytes);
     return {};
 }
 

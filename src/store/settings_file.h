@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "store/status.h"
@@ -69,6 +70,14 @@ Slot DecodeSlot(const SlotImage& image);
 // without splitting a character. Fails, leaving `image` untouched, when a
 // string has no CP932 form; the message names the field.
 Status EncodeSlot(const Slot& slot, SlotImage& image);
+
+// The slots of settings-file contents, as raw images: at most
+// kMaxWatchEntries, a trailing partial slot ignored.
+std::vector<SlotImage> SplitSlots(std::string_view bytes);
+
+// The running entries of settings-file contents, packed in file order, with
+// the limits of SplitSlots. LoadWatchTable is this over the file's bytes.
+WatchTable DecodeWatchTable(std::string_view bytes);
 
 // Loads the running entries of the settings file into `table`, packed from
 // slot 0 in file order; at most kMaxWatchEntries slots are read and a
