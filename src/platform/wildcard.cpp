@@ -7,15 +7,29 @@ namespace tavren::platform {
 namespace {
 
 // Length in bytes of the character starting at s[i]: a well-formed UTF-8
-// sequence, or a single byte for anything else.
+// sequence, or a single byte for anything else. The range of the second
+// byte rules out overlong forms, surrogates and values past U+10FFFF, and
+// 0xF5..0xFF never start a sequence.
 std::size_t CharLength(std::string_view s, std::size_t i) {
-    const auto lead = static_cast<unsigned char>(s[i]);
-    std::size_t len = lead < 0x80 ? 1 : lead >= 0xF0 && lead < 0xF5 ? 4 : lead >= 0xE0 ? 3
-                                        : lead >= 0xC2             ? 2
-                                                                   : 1;
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    const unsigned char lead = byte(0);
+    std::size_t len = 1;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        len = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        len = 3;
+        if (lead == 0xE0) lo = 0xA0;
+        if (lead == 0xED) hi = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        len = 4;
+        if (lead == 0xF0) lo = 0x90;
+        if (lead == 0xF4) hi = 0x8F;
+    }
     if (len == 1 || i + len > s.size()) return 1;
-    for (std::size_t k = 1; k < len; ++k) {
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 1;
+    if (byte(1) < lo || byte(1) > hi) return 1;
+    for (std::size_t k = 2; k < len; ++k) {
+        if ((byte(k) & 0xC0) != 0x80) return 1;
     }
     return len;
 }
