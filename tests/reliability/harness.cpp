@@ -202,7 +202,9 @@ std::map<std::string, int> CountingMover::AllMoves() const {
     return moves_;
 }
 
-Rig::Rig() : data(dir / "data") { data.Prepare(); }
+Rig::Rig(const fs::path& dataRoot) : data(dataRoot.empty() ? dir / "data" : dataRoot / "data") {
+    data.Prepare();
+}
 
 engine::Services Rig::services() { return {clock, *watcher, launcher, mover, sound, sink}; }
 

@@ -112,7 +112,9 @@ private:
 // Everything an engine under test needs: a fresh folder, a data folder in
 // it, real change notifications, counting recorders for the actions.
 struct Rig {
-    Rig();
+    // The data folder goes under `dataRoot` when given (tmpfs makes the
+    // snapshot flushes free where only their count matters).
+    explicit Rig(const std::filesystem::path& dataRoot = {});
     engine::Services services();
     std::filesystem::path Folder(const std::string& name);  // created
     void SaveSettings(const std::vector<store::Slot>& slots);
