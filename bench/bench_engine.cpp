@@ -496,7 +496,7 @@ void MeasureLatency(const fs::path& root, bool quick) {
     std::printf("   the engine's extra share: %.0f us (median); the rescan's own work before\n"
                 "   acting (read snapshot, list 1-%d files, compare), timed alone: %.0f us\n",
                 Median(engineUs) - Median(loopUs), samples, Median(workUs));
-    std::printf("   target: median at most %.1fx the loop's: %.2fx (p90 %.2fx) %s\n\n", kLatencyTarget,
+    std::printf("   target: median at most %.1fx the loop's: %.3fx (p90 %.2fx) %s\n\n", kLatencyTarget,
                 ratio, Percentile(engineUs, 90) / Percentile(loopUs, 90),
                 Verdict(engineMissed == 0 && loopMissed == 0 && ratio <= kLatencyTarget));
 }
@@ -583,7 +583,7 @@ void MeasureRescan(const fs::path& root, bool quick) {
     std::printf("       PlanRescan                     %9.2f ms\n", Median(plan));
     std::printf("   actions taken: %s; snapshot rewritten: %s\n", quiet ? "none" : "SOME",
                 untouched ? "no" : "YES");
-    std::printf("   target: at most %.1fx the listing: %.2fx (pairs %.2f-%.2fx) %s\n\n",
+    std::printf("   target: at most %.1fx the listing: %.3fx (pairs %.2f-%.2fx) %s\n\n",
                 kRescanTarget, ratio, *std::min_element(ratios.begin(), ratios.end()),
                 *std::max_element(ratios.begin(), ratios.end()),
                 Verdict(ratio <= kRescanTarget && untouched && quiet));

@@ -315,7 +315,7 @@ int main(int argc, char** argv) {
     const Figures* small = OfSize(all, 10000);
     const Figures* large = OfSize(all, kTargetFiles);
     if (large) {
-        std::printf("target: at %zu files a round costs at most %.1fx the bare listing: %.2fx %s\n",
+        std::printf("target: at %zu files a round costs at most %.1fx the bare listing: %.3fx %s\n",
                     kTargetFiles, kTargetRatio, large->ratio, Verdict(large->ratio <= kTargetRatio));
     } else {
         std::printf("target: round at %zu files not checked (largest run was %zu)\n",
