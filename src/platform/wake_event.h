@@ -23,9 +23,15 @@ public:
     // Blocks until the event is set (true) or the timeout passes (false).
     bool WaitFor(std::optional<std::chrono::milliseconds> timeout) const;
 
-    // A descriptor that polls readable once the event is set (POSIX);
-    // for the platform layer's own waits only.
-    int NativeHandle() const;
+    // For the platform layer's own waits only: a descriptor that polls
+    // readable once the event is set (POSIX), or a manual-reset event object
+    // to wait on with WaitForMultipleObjects (Windows).
+#ifdef _WIN32
+    using NativeType = void*;  // HANDLE
+#else
+    using NativeType = int;
+#endif
+    NativeType NativeHandle() const;
 
 private:
     struct Impl;

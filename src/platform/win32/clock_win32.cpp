@@ -1,0 +1,42 @@
+#include "platform/clock.h"
+#include "platform/wake_event.h"
+#include "platform/win32/win32_util.h"
+
+namespace tavren::platform {
+
+LocalTime ToLocalTime(std::int64_t secondsSinceEpoch) {
+    // FileTimeToLocalFileTime applies the bias in force now, daylight saving
+    // included, whatever the season of the time converted: the same local
+    // time that Explorer shows for a file, and what snapshots have always
+    // recorded on Windows.
+    const FILETIME utc = win32::UnixSecondsToFileTime(secondsSinceEpoch);
+    FILETIME local;
+    SYSTEMTIME st;
+    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &st)) {
+        return {1970, 1, 1, 0, 0, 0};
+    }
+    return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+}
+
+std::int64_t NowSeconds() {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    return win32::FileTimeToUnixSeconds(now);
+}
+
+namespace {
+
+class SystemClock final : public Clock {
+public:
+    std::int64_t NowSeconds() override { return platform::NowSeconds(); }
+    LocalTime ToLocal(std::int64_t s) override { return ToLocalTime(s); }
+    void Sleep(std::chrono::milliseconds duration, const WakeEvent& cancel) override {
+        cancel.WaitFor(duration);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Clock> MakeSystemClock() { return std::make_unique<SystemClock>(); }
+
+}  // namespace tavren::platform

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tavren::platform::win32 {
+
+// The program's arguments in UTF-8, read from the wide command line: the
+// narrow argv of a Windows program is in the ANSI code page and loses
+// every character that the code page lacks. The first is the program.
+std::vector<std::string> CommandLineArguments();
+
+// Makes a console show the UTF-8 text the program prints. Output that goes
+// to a file or a pipe is not touched and stays UTF-8, as on Linux.
+void UseUtf8Console();
+
+}  // namespace tavren::platform::win32

@@ -1,0 +1,46 @@
+// A program for the process tests to start.
+//   child                    writes "<own path>.ran" (for starts without arguments)
+//   child touch FILE         creates FILE
+//   child sleep MS [FILE]    waits MS milliseconds, then creates FILE if given
+//   child exit N             ends with status N
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void Touch(const wchar_t* file) {
+    HANDLE h = ::CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    if (argv == nullptr) return 100;
+    if (argc == 1) {
+        wchar_t self[MAX_PATH];
+        const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+        Touch((std::wstring(self, n) + L".ran").c_str());
+        return 0;
+    }
+    const std::wstring command = argv[1];
+    if (command == L"touch" && argc == 3) {
+        Touch(argv[2]);
+        return 0;
+    }
+    if (command == L"sleep" && argc >= 3) {
+        ::Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
+        if (argc == 4) Touch(argv[3]);
+        return 0;
+    }
+    if (command == L"exit" && argc == 3) return static_cast<int>(std::wcstol(argv[2], nullptr, 10));
+    return 101;
+}
