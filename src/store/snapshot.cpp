@@ -115,6 +115,7 @@ std::string EncodeSnapshot(std::span<const SnapshotItem> items) {
 SnapshotList DecodeSnapshot(std::string_view bytes) {
     SnapshotList list;
     const std::size_t count = bytes.size() / kSnapshotRecordSize;
+    list.Reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         SnapshotRecord r;
         std::memcpy(&r, bytes.data() + i * kSnapshotRecordSize, sizeof r);

@@ -93,6 +93,8 @@ public:
     SnapshotList& operator=(const SnapshotList&) = delete;
 
     void Append(SnapshotItem item);
+    // Room for `count` names, so filling a large list never rehashes.
+    void Reserve(std::size_t count) { byName_.reserve(count); }
 
     // The first record whose stored name equals `name` byte for byte.
     SnapshotNode* Find(std::string_view name);
