@@ -3,6 +3,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "ui/program_file_dialog.h"
+
 namespace tavren::ui {
 namespace {
 
@@ -36,6 +38,11 @@ public:
         if (chosen.isEmpty()) return std::nullopt;
         return chosen;
     }
+
+    std::optional<QString> ProgramFile(QWidget* parent, const QString& title,
+                                       const QStringList& filters, const QString& start) override {
+        return RunProgramFileDialog(parent, title, filters, start);
+    }
 };
 
 RealPrompts g_real;
@@ -56,6 +63,11 @@ std::optional<QString> ChooseFolder(QWidget* parent, const QString& title, const
 std::optional<QString> ChooseFile(QWidget* parent, const QString& title,
                                   const QStringList& filters, const QString& start) {
     return g_backend->File(parent, title, filters, start);
+}
+
+std::optional<QString> ChooseProgramFile(QWidget* parent, const QString& title,
+                                         const QStringList& filters, const QString& start) {
+    return g_backend->ProgramFile(parent, title, filters, start);
 }
 
 }  // namespace tavren::ui

@@ -25,6 +25,11 @@ std::optional<QString> ChooseFolder(QWidget* parent, const QString& title, const
 std::optional<QString> ChooseFile(QWidget* parent, const QString& title,
                                   const QStringList& filters, const QString& start);
 
+// An open-file chooser for a program: as ChooseFile, but while the first
+// filter is selected only executable files (and folders) are listed.
+std::optional<QString> ChooseProgramFile(QWidget* parent, const QString& title,
+                                         const QStringList& filters, const QString& start);
+
 // What the functions above call. The default shows real dialogs.
 class PromptBackend {
 public:
@@ -35,6 +40,11 @@ public:
                                           const QString& start) = 0;
     virtual std::optional<QString> File(QWidget* parent, const QString& title,
                                         const QStringList& filters, const QString& start) = 0;
+    // By default the same as File().
+    virtual std::optional<QString> ProgramFile(QWidget* parent, const QString& title,
+                                               const QStringList& filters, const QString& start) {
+        return File(parent, title, filters, start);
+    }
 };
 
 // Replaces the backend (nullptr restores the real one); for tests.

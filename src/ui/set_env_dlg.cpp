@@ -363,14 +363,14 @@ void CSetEnvDlg::Impl::OnFolderBrowse() {
     WriteControls();
 }
 
-// Linux programs carry no extension, so the program filter lists every file
-// like the second one; the name keeps telling what is asked for.
+// Linux programs carry no extension: the program filter matches every name
+// and the chooser shows only the executable files under it.
 void CSetEnvDlg::Impl::OnProgramBrowse() {
     ReadControls();
-    const auto chosen =
-        ChooseFile(q, QStringLiteral("プログラムファイル指定"),
-                   {QStringLiteral("プログラムファイル (*)"), QStringLiteral("全てのファイル (*)")},
-                   QString());
+    const auto chosen = ChooseProgramFile(
+        q, QStringLiteral("プログラムファイル指定"),
+        {QStringLiteral("プログラムファイル (*)"), QStringLiteral("全てのファイル (*)")},
+        QString());
     if (!chosen) return;
     q->program = *chosen;
     WriteControls();

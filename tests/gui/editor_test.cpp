@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractProxyModel>
 #include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,6 +20,7 @@
 #include "ui/cp932_limits.h"
 #include "ui/file_proc_dlg.h"
 #include "ui/notice_proc_dlg.h"
+#include "ui/program_file_dialog.h"
 #include "ui/prompts.h"
 #include "ui/set_env_dlg.h"
 
@@ -468,6 +473,47 @@ TEST_F(EditorTest, ChoosersUseTheirTitlesAndFiltersAndKeepWhatWasTyped) {
                            QStringLiteral("プログラムファイル指定|プログラムファイル (*.WAV "
                                           "*.wav);全てのファイル (*)"),
                            QStringLiteral("フォルダーを選択してください|/old")}));
+}
+
+// The names the dialog lists in `folder`, once its model has loaded them.
+QStringList ListedNames(QFileDialog& dialog, const fs::path& folder) {
+    QAbstractProxyModel* model = dialog.proxyModel();
+    auto* files = qobject_cast<QFileSystemModel*>(model->sourceModel());
+    const QModelIndex dir = model->mapFromSource(files->index(Q(folder)));
+    QStringList names;
+    for (int row = 0; row < model->rowCount(dir); ++row) {
+        names << model->index(row, 0, dir).data().toString();
+    }
+    names.sort();
+    return names;
+}
+
+TEST_F(EditorTest, ProgramChooserListsExecutablesUnderItsProgramFilter) {
+    fs::create_directory(tmp / "bin");
+    test::WriteBytes(tmp / "notes.txt", "x");
+    test::WriteBytes(tmp / "run.sh", "#!/bin/sh\n");
+    fs::permissions(tmp / "run.sh", fs::perms::owner_exec, fs::perm_options::add);
+
+    QFileDialog dialog(nullptr, QStringLiteral("プログラムファイル指定"), Q(tmp.path()));
+    SetUpProgramFileDialog(
+        dialog, {QStringLiteral("プログラムファイル (*)"), QStringLiteral("全てのファイル (*)")});
+    dialog.show();
+    const QStringList programs{QStringLiteral("bin"), QStringLiteral("run.sh")};
+    const QStringList everything{QStringLiteral("bin"), QStringLiteral("notes.txt"),
+                                 QStringLiteral("run.sh")};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ListedNames(dialog, tmp.path()) == programs; }))
+        << ListedNames(dialog, tmp.path()).join(' ').toStdString();
+
+    // The user picks the other filter in the dialog's combo box, and back.
+    auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    ASSERT_TRUE(combo);
+    for (const auto& [key, expected] :
+         {std::pair{Qt::Key_Down, everything}, std::pair{Qt::Key_Up, programs}}) {
+        QTest::keyClick(combo, key);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ListedNames(dialog, tmp.path()) == expected; }))
+            << combo->currentText().toStdString() << ": "
+            << ListedNames(dialog, tmp.path()).join(' ').toStdString();
+    }
 }
 
 TEST_F(EditorTest, ChosenPathsOverTheLimitOrWithoutCp932FormAreRefusedOnRead) {
