@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 #include "ui/dialog_units.h"
 
@@ -19,6 +21,28 @@ void SetRadios(QButtonGroup* group, int value) {
     for (QAbstractButton* button : group->buttons()) button->setChecked(group->id(button) == value);
     group->setExclusive(true);
 }
+
+// A radio whose text is shown on two lines, broken after its first
+// `firstLine` characters, for the narrow timing group. text() stays the
+// option's whole text, and a click anywhere on the control selects it.
+class TwoLineRadio final : public QRadioButton {
+public:
+    TwoLineRadio(const QString& text, qsizetype firstLine, QWidget* parent)
+        : QRadioButton(text, parent), firstLine_(firstLine) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        option.text = option.text.left(firstLine_) + u'\n' + option.text.mid(firstLine_);
+        painter.drawControl(QStyle::CE_RadioButton, option);
+    }
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+
+private:
+    qsizetype firstLine_;
+};
 
 }  // namespace
 
@@ -48,12 +72,12 @@ CFileProcDlg::CFileProcDlg(QWidget* editor) : QWidget(editor) {
     du.Place(wildcardLabel_, 8, 60, 142, 10);
 
     // The timing group is narrow: its radios take two lines.
-    namesRadio_ = new QRadioButton(QStringLiteral("ファイルの作成、\n名前の変更"), this);
+    namesRadio_ = new TwoLineRadio(QStringLiteral("ファイルの作成、名前の変更"), 8, this);
     namesRadio_->setObjectName(QStringLiteral("radio1036"));
     du.Place(namesRadio_, 161, 12, 82, 20);
     auto* namesMore = new QLabel(QStringLiteral("削除が発生した場合"), this);
     du.Place(namesMore, 171, 32, 73, 10);
-    updatesRadio_ = new QRadioButton(QStringLiteral("ファイルが\n更新された場合"), this);
+    updatesRadio_ = new TwoLineRadio(QStringLiteral("ファイルが更新された場合"), 5, this);
     updatesRadio_->setObjectName(QStringLiteral("radio1035"));
     du.Place(updatesRadio_, 161, 50, 82, 20);
 

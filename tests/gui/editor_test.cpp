@@ -152,6 +152,11 @@ TEST_F(EditorTest, NewEntryStartsFromTheDefaultsAndReturnsThem) {
     EXPECT_EQ(Tab(), 0);
     EXPECT_EQ(Pages(), 1);
     EXPECT_TRUE(Checked("radio1024") && Checked("radio1036") && !Enabled("edit1026"));
+    // Shown on two lines, but each option keeps its whole text.
+    EXPECT_EQ(Get<QAbstractButton>("radio1036")->text(),
+              QStringLiteral("ファイルの作成、名前の変更"));
+    EXPECT_EQ(Get<QAbstractButton>("radio1035")->text(),
+              QStringLiteral("ファイルが更新された場合"));
     EXPECT_FALSE(Enabled("check1002"));  // no program yet
     EXPECT_TRUE(Edit("edit1014")->text().isEmpty());
 
