@@ -6,8 +6,6 @@
 #
 #   scripts/screenshots.sh               build, run, write docs/screenshots/*.png
 #   scripts/screenshots.sh --no-build    use the program as it is
-#   scripts/screenshots.sh --with-settings
-#                                        also the watch settings dialogs
 #   scripts/screenshots.sh --check       only the display, window manager,
 #                                        tray host and fonts; one picture of
 #                                        the empty desktop, in a temp folder
@@ -26,15 +24,14 @@ BUILD_DIR=${BUILD_DIR:-build}
 [[ $BUILD_DIR == /* ]] || BUILD_DIR=$ROOT/$BUILD_DIR
 BIN=${TAVREN3_BIN:-$BUILD_DIR/tavren3}
 OUT=$ROOT/docs/screenshots
-SCREEN=${SCREEN:-800x600x24}
+SCREEN=${SCREEN:-1024x768x24}   # the entry editor is about 620 pixels high
 TIMEOUT=${TIMEOUT:-15}   # seconds to wait for any one window
 
-do_build=1 check_only=0 with_settings=0 keep=0
+do_build=1 check_only=0 keep=0
 while [[ $# -gt 0 ]]; do
     case $1 in
     --no-build) do_build=0 ;;
     --check) check_only=1 ;;
-    --with-settings) with_settings=1 ;;
     --keep) keep=1 ;;
     --out) OUT=$(realpath -m "$2"); shift ;;
     -h | --help) sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;;
@@ -281,28 +278,55 @@ click_in() {
     xdotool mousemove --sync $((x + w * $2 / $4)) $((y + h * $3 / $5)) click 1
 }
 
-# 監視設定(&U)...: the watch folder list and the entry editor. Only with
-# --with-settings until the list dialog is part of the program.
+# Captures the editor as it is now into NAME.png. With a second argument,
+# the picture taken just before, it dies when hardly anything has changed
+# since (a text cursor may blink): the click meant to switch the page
+# missed its tab.
+shot_editor() {
+    local name=$1 previous=${2:-} changed
+    # No margin: the list dialog behind is wider than the editor.
+    MARGIN=0 shot "$name" "$(framed_geometry "$EDITOR_WIN")"
+    [[ -n "$previous" ]] || return 0
+    # AE counts differing pixels, printed on stderr, large counts as 1.2e+06.
+    changed=$(compare -metric AE "$OUT/$previous.png" "$OUT/$name.png" null: 2>&1 |
+        awk '$1 ~ /^[0-9.e+]+$/ {printf "%d", $1}' || true)
+    if [[ -n "$changed" ]] && ((changed < 500)); then
+        die "$name.png shows the same page as $previous.png: its tab was not hit"
+    fi
+}
+
+# 監視設定(&U)...: the watch folder list, then the entry editor on its
+# second entry with each of its three pages.
 shot_watch_settings() {
-    local list editor before
+    local list before
     open_menu >/dev/null || die "the icon's menu did not open"
     before=$(app_windows | sort -u)
     xdotool key u
     list=$(new_window "$before" 100) || die "the watch folder list did not open"
     shot watch-list "$(framed_geometry "$list")"
 
-    # 新規登録: the button's centre is at 248, 60 of the list's 291 x 209 units.
+    # The list has the focus with its first line selected: Down selects the
+    # second, then 変更登録 (centre 248, 80 of the list's 291 x 209 units)
+    # opens it in the editor.
+    xdotool key Down
     before=$(app_windows | sort -u)
-    click_in "$list" 248 60 291 209
-    editor=$(new_window "$before" 100) || die "the entry editor did not open"
-    shot editor-target "$(framed_geometry "$editor")"
+    click_in "$list" 248 80 291 209
+    EDITOR_WIN=$(new_window "$before" 100) || die "the entry editor did not open"
+    shot_editor editor-target
 
-    # The other two pages (通知の有無, 後処理の指定) go here: click their tab
-    # in the editor's tab bar (the tab control starts at 12, 145 of the
-    # editor's 275 x 289 units), then take editor-notice and editor-after.
+    # The tab control starts at 12, 145 of the editor's 275 x 289 units. The
+    # tabs are as wide as their texts; at these points the second and the
+    # third tab lie whatever the font, and a miss is caught above.
+    click_in "$EDITOR_WIN" 107 151 275 289
+    shot_editor editor-notice editor-target
+    click_in "$EDITOR_WIN" 166 151 275 289
+    shot_editor editor-after editor-notice
 
-    close_with "$editor" Escape   # the editor cancels
-    close_with "$list" Escape     # nothing changed: the list closes at once
+    # ｷｬﾝｾﾙ (centre 237, 270): Escape would go to the page's focused control.
+    click_in "$EDITOR_WIN" 237 270 275 289
+    wait_for sh -c "! xwininfo -id $EDITOR_WIN 2>/dev/null | grep -q 'IsViewable'" \
+        || die "the editor did not close on ｷｬﾝｾﾙ"
+    close_with "$list" Escape   # nothing changed: the list closes at once
 }
 
 quit_program() {
@@ -320,11 +344,11 @@ quit_program() {
 
 # --- the sample data --------------------------------------------------------
 
-# Three watch entries, two running and one stopped, with real folders, so that
-# the list and the editor have something to show.
+# Two watch entries, one running and one stopped, with real folders, so that
+# the list and each page of the editor have something to show.
 write_sample_settings() {
     local demo=$1 data=$2
-    mkdir -p "$demo/請求書" "$demo/処理済み" "$demo/スキャン" "$demo/ログ" "$data/tavdat"
+    mkdir -p "$demo/スキャン" "$demo/請求書" "$demo/処理済み" "$data/tavdat"
     python3 - "$demo" "$data/tavdat/dirinfo.dat" <<'EOF'
 import struct, sys
 
@@ -341,12 +365,12 @@ def slot(running, file_mode, timing, message, sound, after, open_file, wait, ove
     return data
 
 with open(out, "wb") as f:
-    f.write(slot(1, 1, 1, 1, 1, 2, 0, 0, 0, "請求書の受け取り", f"{demo}/請求書", "*.csv",
-                 "", f"{demo}/処理済み", ""))
-    f.write(slot(1, 0, 1, 1, 0, 0, 0, 1, 0, "スキャン画像の印刷", f"{demo}/スキャン", "",
+    # Every new file is printed, with a message and a beep first.
+    f.write(slot(1, 0, 1, 1, 1, 0, 0, 1, 0, "スキャン画像の印刷", f"{demo}/スキャン", "",
                  "/usr/bin/lpr", "", ""))
-    f.write(slot(0, 1, 0, 1, 2, 0, 1, 0, 0, "ログの更新", f"{demo}/ログ", "*.log",
-                 "", "", "/usr/share/sounds/alsa/Front_Center.wav"))
+    # New CSV files are opened, announced with a sound, then moved away.
+    f.write(slot(0, 1, 1, 1, 2, 2, 1, 0, 1, "請求書の受け取り", f"{demo}/請求書", "*.csv",
+                 "", f"{demo}/処理済み", "/usr/share/sounds/alsa/Front_Center.wav"))
 EOF
 }
 
@@ -404,5 +428,5 @@ xdotool mousemove --sync 10 10
 
 shot_tooltip
 shot_menu_and_about
-[[ $with_settings -eq 1 ]] && shot_watch_settings
+shot_watch_settings
 quit_program
