@@ -16,9 +16,11 @@ public:
     // replaced: the move fails with std::errc::file_exists. With replace=true
     // an existing `to` is replaced atomically. Across file systems the file
     // is copied (content, permission bits, access and modification times)
-    // under a temporary name in the destination folder, flushed to disk,
-    // given its name, and only then is the source removed; only regular
-    // files move this way. On failure the source stays and no copy is left
+    // into an unnamed file in the destination folder (where the file system
+    // has none: under a temporary name), flushed to disk, given its name,
+    // and only then is the source removed; only regular files move this
+    // way. So a crash at any moment leaves the source or a complete copy,
+    // and no partial one. On failure the source stays and no copy is left
     // behind, with one exception: when replacing across file systems and the
     // source cannot be removed at the very end, the complete copy stays in
     // place of the old `to` (the error is still returned).

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -70,6 +71,36 @@ std::error_code CopyData(int in, int out) {
     }
 }
 
+// Gives the unnamed file `fd` (opened with O_TMPFILE) the name `to`; fails
+// with EEXIST when the name is taken. Must happen while `fd` is open:
+// closing an unnamed file frees it.
+std::error_code LinkUnnamed(int fd, const std::filesystem::path& to) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        return Errno();
+    }
+    return {};
+}
+
+// The same under a fresh temporary name in `folder`, for a rename over an
+// existing file; `name` receives the path.
+std::error_code LinkUnnamedAsTemporary(int fd, const std::filesystem::path& folder,
+                                       std::string& name) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = (folder / (".tavren-move-" + std::to_string(::getpid()) + "-" +
+                          std::to_string(counter++)))
+                   .string();
+        const std::error_code ec = LinkUnnamed(fd, name);
+        if (ec.value() != EEXIST) {
+            if (ec) name.clear();
+            return ec;
+        }
+    }
+    name.clear();
+    return Error(EEXIST);
+}
+
 // The move to another file system: the copy is complete and on disk under
 // its final name before the source goes away, so a crash or a full disk
 // never loses the file.
@@ -88,13 +119,28 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
         return Errno();
     }
 
-    // A fixed short name: the destination name may already be NAME_MAX long.
-    std::string temp = (FolderOf(to) / ".tavren-move-XXXXXX").string();
-    UniqueFd out(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!out) return Errno();
+    // The copy is an unnamed file in the destination folder that gets its
+    // name only once it is complete and on disk, so a crash or a kill in the
+    // middle leaves nothing behind. Where unnamed files are not supported
+    // (or /proc, through which they are named, is missing) it is written
+    // under a temporary name instead, short and fixed: the destination name
+    // may already be NAME_MAX long.
+    const std::filesystem::path folder = FolderOf(to);
+    std::string temp;
+    UniqueFd out;
+    if (::access("/proc/self/fd", X_OK) == 0) {
+        out = UniqueFd(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        if (!out && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Errno();
+    }
+    const bool unnamed = static_cast<bool>(out);
+    if (!unnamed) {
+        temp = (folder / ".tavren-move-XXXXXX").string();
+        out = UniqueFd(::mkostemp(temp.data(), O_CLOEXEC));
+        if (!out) return Errno();
+    }
     auto fail = [&](std::error_code ec) {
         out.Reset();
-        ::unlink(temp.c_str());
+        if (!temp.empty()) ::unlink(temp.c_str());
         return ec;
     };
 
@@ -103,15 +149,26 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(out.get(), times) != 0) return fail(Errno());
     if (::fsync(out.get()) != 0) return fail(Errno());
-    if (::close(out.Release()) != 0) return fail(Errno());
 
-    if (replace) {
-        if (::rename(temp.c_str(), to.c_str()) != 0) return fail(Errno());
-    } else if (auto ec = RenameNoReplace(temp.c_str(), to.c_str())) {
-        return fail(ec);
+    if (unnamed) {
+        std::error_code ec = LinkUnnamed(out.get(), to);
+        if (ec.value() == EEXIST && replace) {
+            // Replacing needs a rename, so a name of its own, for an instant.
+            ec = LinkUnnamedAsTemporary(out.get(), folder, temp);
+            if (!ec && ::rename(temp.c_str(), to.c_str()) != 0) ec = Errno();
+        }
+        if (ec) return fail(ec);
+        out.Reset();  // the data is on disk already: fsync reported any write error
+    } else {
+        if (::close(out.Release()) != 0) return fail(Errno());
+        if (replace) {
+            if (::rename(temp.c_str(), to.c_str()) != 0) return fail(Errno());
+        } else if (auto ec = RenameNoReplace(temp.c_str(), to.c_str())) {
+            return fail(ec);
+        }
     }
-    if (UniqueFd folder(::open(FolderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); folder) {
-        ::fsync(folder.get());
+    if (UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
+        ::fsync(dir.get());
     }
 
     if (::unlink(from.c_str()) != 0) {
