@@ -96,7 +96,7 @@ TEST(Limits, TwoHundredEntriesShareOneInotifyInstance) {
     EXPECT_TRUE(WaitUntil([&] { return CountResources() == baseline; }, 5s))
         << Describe(CountResources());
     std::cout << "[figures] 200 entries, " << instances << " inotify instances allowed: 1 used, "
-              << rig.mover.TotalMoves() << " files moved once each over 3 starts\n";
+              << rig.mover.TotalMoves() << " files moved once each over 3 starts" << std::endl;
 }
 
 TEST(Limits, FolderOfOneHundredThousandFiles) {
@@ -172,7 +172,7 @@ TEST(Limits, FolderOfOneHundredThousandFiles) {
     EXPECT_NE(snapshot.Find("new-c"), nullptr);
     std::cout << "[figures] folder of " << kFiles << " files: start with its snapshot "
               << startMs.count() << " ms, rescan acting on 5 files " << rescanMs.count()
-              << " ms, nothing missed or repeated\n";
+              << " ms, nothing missed or repeated" << std::endl;
 }
 
 // Names the snapshot cannot store as they are: too long for its 127-byte
@@ -373,7 +373,7 @@ TEST(Limits, GarbageSettingsLoadAndRun) {
         << Describe(CountResources());
     std::cout << "[figures] garbage settings: " << images.size() << " slots read, " << refused
               << " refused on re-saving with a message, 3 starts, " << launcher.runs
-              << " program starts attempted, no crash\n";
+              << " program starts attempted, no crash" << std::endl;
 }
 
 // Stop and start over and over while files keep arriving and workers are
@@ -383,6 +383,8 @@ struct CycleFigures {
     int peakThreads = 0;
     int programRuns = 0;
     int moves = 0;
+    long shutdownMs = 0;
+    long settleMs = 0;
     Resources before;
     Resources after;
 };
@@ -436,12 +438,20 @@ CycleFigures StopStartCycles(std::chrono::seconds atMost, int cycleLimit) {
         }
         done = true;
         traffic.join();
+        const auto t0 = std::chrono::steady_clock::now();
         doc.Shutdown();
+        f.shutdownMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - t0)
+                           .count();
     }
     f.programRuns = rig.launcher.TotalRuns();
     f.moves = rig.mover.TotalMoves();
     // Programs cut short by the exit run on and are reaped when they end.
+    const auto settleStart = std::chrono::steady_clock::now();
     WaitUntil([&] { return CountResources() == f.before; }, 10s);
+    f.settleMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - settleStart)
+                     .count();
     f.after = CountResources();
     return f;
 }
@@ -451,8 +461,9 @@ void ExpectNoLeaks(const CycleFigures& f, const char* what) {
                                  << "; after: " << Describe(f.after);
     std::cout << "[figures] " << what << ": " << f.cycles << " stop/start cycles, "
               << f.programRuns << " programs run, " << f.moves << " files moved, peak "
-              << f.peakThreads << " threads; before " << Describe(f.before) << "; after "
-              << Describe(f.after) << "\n";
+              << f.peakThreads << " threads, shutdown " << f.shutdownMs << " ms, back to the start "
+              << f.settleMs << " ms later; before " << Describe(f.before) << "; after "
+              << Describe(f.after) << std::endl;
 }
 
 TEST(Limits, StopStartCyclesWithBusyWorkersLeakNothing) {
