@@ -48,7 +48,7 @@ die() { log "$*"; keep=1; exit 1; }
 ensure_packages() {
     local packages=(
         xvfb openbox trayer x11-utils x11-xserver-utils xdotool
-        imagemagick optipng fonts-ipafont-gothic qt6-qpa-plugins python3
+        imagemagick optipng fontconfig fonts-ipafont-gothic qt6-qpa-plugins python3
     )
     local missing=() p status
     for p in "${packages[@]}"; do
