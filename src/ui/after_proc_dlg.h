@@ -29,13 +29,16 @@ public:
     void Start();
 
     // Controls to members; a destination over its limit (only a chooser
-    // puts one there) shows its message and is read all the same.
+    // puts one there) shows its message, and the result says so, but is
+    // read all the same.
     TextCheck ReadControls();
     void WriteControls();
 
     QLineEdit* MoveToEdit() const { return moveToEdit_; }
 
-    static constexpr std::size_t kMoveToLimit = 127;
+    // What the field stores besides its terminator: a longer destination
+    // would have to be cut and then name another folder.
+    static constexpr std::size_t kMoveToLimit = 126;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -59,14 +59,6 @@ TextCheck CheckText(const QString& text, std::size_t maxBytes, bool namesAFile) 
     return *bytes <= maxBytes ? TextCheck::Fits : TextCheck::TooLong;
 }
 
-QString CutToCp932Bytes(const QString& text, std::size_t maxBytes) {
-    const auto cp932 = ToCp932(text, /*namesAFile=*/true);
-    if (!cp932) return text;
-    const std::size_t n = store::Cp932FitLength(*cp932, maxBytes);
-    if (n == cp932->size()) return text;
-    return QString::fromStdString(store::FromCp932(std::string_view(*cp932).substr(0, n)));
-}
-
 void SetCp932Limit(QLineEdit* edit, std::size_t maxBytes, bool namesAFile) {
     edit->setValidator(new Cp932Validator(edit, maxBytes, namesAFile));
 }

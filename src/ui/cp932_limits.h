@@ -22,10 +22,6 @@ std::optional<std::size_t> Cp932Bytes(const QString& text, bool namesAFile = tru
 
 TextCheck CheckText(const QString& text, std::size_t maxBytes, bool namesAFile = true);
 
-// The longest start of `text` of at most `maxBytes` CP932 bytes that does
-// not split a character; `text` itself when it has no CP932 form.
-QString CutToCp932Bytes(const QString& text, std::size_t maxBytes);
-
 // The typing limit of `edit`: an edit that would take the text over
 // `maxBytes` is refused as a whole; one that brings in a character without
 // a CP932 form is refused with NoCp932FormText(). Text set by the program

@@ -30,7 +30,8 @@ public:
     void Start();
 
     // Controls to members; a WAV path over its limit (only a chooser puts
-    // one there) shows its message and is read all the same.
+    // one there) shows its message, and the result says so, but is read
+    // all the same.
     TextCheck ReadControls();
     void WriteControls();
 

@@ -248,14 +248,15 @@ void CSetEnvDlg::Impl::DestroyPagesBut(int index) {
     if (index != 2) afterPage.reset();
 }
 
-// Takes the shown page's values back and checks them. A page text with no
-// CP932 form could not be stored, so it refuses as well; one that is only
-// too long has shown its message and is used all the same.
+// Takes the shown page's values back and checks them. A page text that
+// cannot be stored whole (too long, which only a chooser's path can be, or
+// with no CP932 form) refuses as well, like the editor's own texts: cut to
+// its field it would name another file or folder.
 bool CSetEnvDlg::Impl::ReadBackPage() {
     switch (q->currentPage) {
         case 0: {
             if (!filePage) return true;
-            if (filePage->ReadControls() == TextCheck::NoCp932Form) return false;
+            if (filePage->ReadControls() != TextCheck::Fits) return false;
             q->pattern = filePage->pattern;
             q->fileMode = filePage->fileMode;
             q->timing = filePage->timing;
@@ -268,7 +269,7 @@ bool CSetEnvDlg::Impl::ReadBackPage() {
         }
         case 1: {
             if (!noticePage) return true;
-            if (noticePage->ReadControls() == TextCheck::NoCp932Form) return false;
+            if (noticePage->ReadControls() != TextCheck::Fits) return false;
             q->messageMode = noticePage->showMessage != 0 ? 1 : 0;
             if (noticePage->playSound == 0) {
                 q->soundMode = 0;
@@ -280,7 +281,7 @@ bool CSetEnvDlg::Impl::ReadBackPage() {
         }
         case 2: {
             if (!afterPage) return true;
-            if (afterPage->ReadControls() == TextCheck::NoCp932Form) return false;
+            if (afterPage->ReadControls() != TextCheck::Fits) return false;
             q->afterMode = afterPage->afterMode;
             q->moveTo = afterPage->moveTo;
             q->overwrite = afterPage->overwrite != 0 ? 1 : 0;
@@ -290,7 +291,6 @@ bool CSetEnvDlg::Impl::ReadBackPage() {
                 afterPage->MoveToEdit()->setFocus();
                 return false;
             }
-            q->moveTo = CutToCp932Bytes(q->moveTo, kPathLimit);
             if (PathExists(q->moveTo)) return true;
             if (!AskYesNo(q, kMoveToMissing)) {
                 afterPage->MoveToEdit()->setFocus();
@@ -339,7 +339,7 @@ void CSetEnvDlg::Impl::OnOk() {
         folderEdit->setFocus();
         return;
     }
-    const QString path = CutToCp932Bytes(q->folder, kPathLimit);
+    const QString& path = q->folder;  // at most 126 bytes once read
     if (PathExists(path)) {
         q->accept();
         return;

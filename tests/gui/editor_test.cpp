@@ -427,21 +427,16 @@ TEST_F(EditorTest, EditsCountCp932BytesWhileTyping) {
     Type(title, QStringLiteral("〜"));
     EXPECT_EQ(title->text(), QStringLiteral("〜"));
 
-    // The destination takes 127 bytes and comes back cut to 126, never
-    // splitting a character.
+    // The destination takes what its field stores, 126 bytes, so that it
+    // never has to be cut into the name of another folder.
     SelectTab(2);
     Click("radio1037");
-    const QString stem = Q(tmp.path()) + '/' + QString(124 - Q(tmp.path()).size(), QChar('d'));
+    const QString stem = Q(tmp.path()) + '/' + QString(123 - Q(tmp.path()).size(), QChar('d'));
     Type(Edit("edit1032"), stem + QStringLiteral("ええ"));
-    EXPECT_EQ(Edit("edit1032")->text(), stem + QStringLiteral("え"));  // 127 bytes
-    fs::create_directory(stem.toStdString());
+    EXPECT_EQ(Edit("edit1032")->text(), stem + QStringLiteral("え"));  // 126 bytes
+    fs::create_directory((stem + QStringLiteral("え")).toStdString());
     SelectTab(0);
-    EXPECT_EQ(dlg.moveTo, stem);
-    SelectTab(2);
-    Edit("edit1032")->setText(stem + QStringLiteral("xy"));
-    fs::create_directory((stem + 'x').toStdString());
-    SelectTab(0);
-    EXPECT_EQ(dlg.moveTo, stem + 'x');
+    EXPECT_EQ(dlg.moveTo, stem + QStringLiteral("え"));
     EXPECT_TRUE(prompts.questions.isEmpty());
 }
 
@@ -541,17 +536,32 @@ TEST_F(EditorTest, ChosenPathsOverTheLimitOrWithoutCp932FormAreRefusedOnRead) {
     EXPECT_EQ(prompts.notices.last(), NoCp932FormText());
     EXPECT_FALSE(Accepted());
 
-    // A long WAV path shows the message but still goes back whole.
+    // Paths the pages cannot store whole keep their page, like the editor's
+    // own: cut short they would name another file or folder.
+    prompts.chosen = longPath;
+    Click("button1038");
+    prompts.notices.clear();
+    SelectTab(1);
+    EXPECT_EQ(prompts.notices, QStringList{TooLongText(126)});
+    EXPECT_EQ(Tab(), 2);
+    EXPECT_EQ(dlg.focusWidget(), Edit("edit1032"));
+    EXPECT_TRUE(prompts.questions.isEmpty()) << "nothing is created under a cut name";
+
     Edit("edit1032")->setText(Q(tmp.path()));
     SelectTab(1);
     Click("check1028");
     Click("radio1007");
     prompts.chosen = longPath;
     Click("button1005");
+    EXPECT_EQ(WaveEdit()->text(), longPath);  // shown whole
     Click("button1");
     EXPECT_EQ(prompts.notices.last(), TooLongText(126));
+    EXPECT_FALSE(Accepted());
+    EXPECT_EQ(dlg.focusWidget(), WaveEdit());
+    WaveEdit()->setText(QStringLiteral("/snd/a.wav"));
+    Click("button1");
     ASSERT_TRUE(Accepted());
-    EXPECT_EQ(dlg.waveFile, longPath);
+    EXPECT_EQ(dlg.waveFile, QStringLiteral("/snd/a.wav"));
 }
 
 TEST_F(EditorTest, EnterAndEscapeDoNothingInsideAPage) {
