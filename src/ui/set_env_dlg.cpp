@@ -106,6 +106,7 @@ struct CSetEnvDlg::Impl {
 };
 
 CSetEnvDlg::Impl::Impl(CSetEnvDlg* dialog) : q(dialog) {
+    q->setObjectName(QStringLiteral("dialog136"));
     q->setWindowTitle(QStringLiteral("監視フォルダ設定"));
     q->setFont(DialogFont(11));
     const DialogUnits du(q->font());

@@ -15,11 +15,12 @@ namespace tavren::ui {
 // holds one page at a time (CFileProcDlg, CNoticeProcDlg, CAfterProcDlg),
 // created when its tab is entered and read back when it is left or at OK.
 //
-// Every control is named "<kind><id>" after its control id: "edit1014",
-// "button1009", "check1001", "radio1006", "label1039", "tab1034", OK and
-// Cancel "button1" and "button2"; the pages are "page134" (target files),
-// "page135" (notification) and "page133" (post-processing). Group boxes and
-// labels without an id carry no name.
+// The dialog is named "dialog136" after its template and every control
+// "<kind><id>" after its control id: "edit1014", "button1009", "check1001",
+// "radio1006", "label1039", "tab1034", OK and Cancel "button1" and
+// "button2"; the pages are "page134" (target files), "page135"
+// (notification) and "page133" (post-processing). Group boxes and labels
+// without an id carry no name.
 class CSetEnvDlg : public QDialog {
     Q_OBJECT
 
