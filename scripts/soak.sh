@@ -7,7 +7,7 @@
 #
 # Usage: scripts/soak.sh [BUILD_DIR]
 #   SOAK_SECONDS  total time to aim for (default 180): half for the traffic,
-#                 a quarter for the stop/start cycles, the rest for the kills
+#                 a fifth for the stop/start cycles, the rest for the kills
 #   SOAK_SEED     repeats the traffic of an earlier run (it prints its seed)
 #   BUILD_DIR     the build folder when none is given (default: build)
 set -euo pipefail

@@ -126,7 +126,7 @@ void Report(const char* what, const KillFigures& f, std::size_t temporaries) {
 
 int KillIterations() {
     // The soak raises the count through its time budget.
-    return SoakSeconds() > 0 ? std::max(200, SoakSeconds() * 3) : 200;
+    return SoakSeconds() > 0 ? std::max(200, SoakSeconds() * 2) : 200;
 }
 
 // Old temporaries are the data folder's to clear; the real files stay.
