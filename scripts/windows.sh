@@ -75,6 +75,9 @@ fi
 # and the desktop to start and, at its end, to shut down again: seconds per
 # test. A persistent server and one idle program keep both alive. (A wine
 # command piped into another right after `wineserver -p` would hang.)
+# A server left on this prefix by an earlier run (interrupted, or started by
+# hand) would keep running forever; start from a fresh one.
+wineserver -k 2>/dev/null || true
 wineserver -w
 wineserver -p </dev/null >/dev/null 2>&1
 stop_wine() { wineserver -k 2>/dev/null || true; }

@@ -67,6 +67,9 @@ ControlSignals::ControlSignals() {
         State().receiving = true;
         State().pending.clear();
     }
+    // A parent that ignores Ctrl+C passes that on to the programs it
+    // starts; the user's Ctrl+C must end the watcher all the same.
+    ::SetConsoleCtrlHandler(nullptr, FALSE);
     ::SetConsoleCtrlHandler(&OnControlEvent, TRUE);
 }
 

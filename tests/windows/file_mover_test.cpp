@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "platform/file_mover.h"
+#include "support/temp_dir.h"
+#include "win_test_util.h"
+
+namespace tavren::platform {
+namespace {
+
+using test::ReadBytes;
+using test::TempDir;
+using test::U8;
+using test::WriteBytes;
+
+class FileMoverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directory(from_);
+        std::filesystem::create_directory(to_);
+    }
+
+    TempDir tmp_;
+    std::filesystem::path from_ = tmp_.path() / U8("監視");
+    std::filesystem::path to_ = tmp_.path() / U8("処理済み");
+    std::unique_ptr<FileMover> mover_ = MakeFileMover();
+};
+
+TEST_F(FileMoverTest, MovesToAFreeName) {
+    WriteBytes(from_ / U8("請求書.pdf"), "pdf");
+    EXPECT_FALSE(mover_->Move(from_ / U8("請求書.pdf"), to_ / U8("請求書.pdf"), false));
+    EXPECT_FALSE(mover_->Exists(from_ / U8("請求書.pdf")));
+    EXPECT_EQ(ReadBytes(to_ / U8("請求書.pdf")), "pdf");
+}
+
+// MoveFile refuses a taken name; both files stay as they were.
+TEST_F(FileMoverTest, RefusesATakenNameWithoutReplace) {
+    WriteBytes(from_ / "a.txt", "new");
+    WriteBytes(to_ / "a.txt", "old");
+    EXPECT_EQ(mover_->Move(from_ / "a.txt", to_ / "a.txt", false), std::errc::file_exists);
+    EXPECT_EQ(ReadBytes(from_ / "a.txt"), "new");
+    EXPECT_EQ(ReadBytes(to_ / "a.txt"), "old");
+    // Names that differ only in case are the same name here.
+    EXPECT_EQ(mover_->Move(from_ / "a.txt", to_ / "A.TXT", false), std::errc::file_exists);
+}
+
+TEST_F(FileMoverTest, ReplacesATakenNameWhenAskedTo) {
+    WriteBytes(from_ / "a.txt", "new");
+    WriteBytes(to_ / "a.txt", "old");
+    EXPECT_FALSE(mover_->Move(from_ / "a.txt", to_ / "a.txt", true));
+    EXPECT_FALSE(mover_->Exists(from_ / "a.txt"));
+    EXPECT_EQ(ReadBytes(to_ / "a.txt"), "new");
+}
+
+TEST_F(FileMoverTest, FailureLeavesTheSourceInPlace) {
+    WriteBytes(from_ / "a.txt", "data");
+    EXPECT_EQ(mover_->Move(from_ / "a.txt", tmp_ / "missing" / "a.txt", false),
+              std::errc::no_such_file_or_directory);
+    EXPECT_EQ(mover_->Move(from_ / "gone.txt", to_ / "gone.txt", true),
+              std::errc::no_such_file_or_directory);
+    EXPECT_EQ(ReadBytes(from_ / "a.txt"), "data");
+
+    // A file that another program holds open without sharing stays.
+    const HANDLE held = ::CreateFileW((from_ / "a.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(mover_->Move(from_ / "a.txt", to_ / "a.txt", false));
+    ::CloseHandle(held);
+    EXPECT_EQ(ReadBytes(from_ / "a.txt"), "data");
+    EXPECT_FALSE(mover_->Exists(to_ / "a.txt"));
+}
+
+}  // namespace
+}  // namespace tavren::platform

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/path_text.h"
+#include "store/data_folder.h"
+#include "store/settings_file.h"
+#include "support/temp_dir.h"
+#include "win_test_util.h"
+
+namespace tavren {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TempDir;
+using test::U8;
+
+// tavren3.exe started with its standard output and error in a pipe that a
+// thread of ours reads.
+class Runner {
+public:
+    explicit Runner(const std::wstring& arguments) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE read = nullptr;
+        HANDLE write = nullptr;
+        if (!::CreatePipe(&read, &write, &inherit, 0)) return;
+        ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+        read_ = read;
+
+        std::wstring line = L"\"" + (test::ProgramFolder() / L"../.." / TAVREN_PROGRAM).wstring() +
+                            L"\" " + arguments;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nullptr;
+        startup.hStdOutput = write;
+        startup.hStdError = write;
+        PROCESS_INFORMATION info{};
+        if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                             &startup, &info)) {
+            process_ = info.hProcess;
+            ::CloseHandle(info.hThread);
+        }
+        ::CloseHandle(write);  // the child's copy stays: the pipe ends when it does
+        reader_ = std::thread([this] { Read(); });
+    }
+
+    ~Runner() {
+        if (process_) {
+            if (::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) ::TerminateProcess(process_, 9);
+            ::WaitForSingleObject(process_, INFINITE);
+        }
+        if (reader_.joinable()) reader_.join();
+        if (process_) ::CloseHandle(process_);
+        if (read_) ::CloseHandle(read_);
+    }
+
+    bool started() const { return process_ != nullptr; }
+
+    // The exit status, or -1 when the program still runs after `limit`.
+    long Wait(std::chrono::milliseconds limit = 10s) {
+        if (::WaitForSingleObject(process_, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+            return -1;
+        }
+        DWORD code = 0;
+        ::GetExitCodeProcess(process_, &code);
+        return static_cast<long>(code);
+    }
+
+    bool OutputHas(std::string_view text, std::chrono::milliseconds limit = 10s) {
+        return test::WaitUntil([&] { return Output().find(text) != std::string::npos; }, limit);
+    }
+
+    std::string Output() {
+        std::lock_guard lock(mutex_);
+        return output_;
+    }
+
+private:
+    void Read() {
+        char buffer[4096];
+        DWORD got = 0;
+        while (::ReadFile(read_, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+            std::lock_guard lock(mutex_);
+            output_.append(buffer, got);
+        }
+    }
+
+    HANDLE read_ = nullptr;
+    HANDLE process_ = nullptr;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::string output_;
+};
+
+TEST(HeadlessRunner, PrintsItsVersionAndRefusesToRunWithoutHeadless) {
+    Runner version(L"--version");
+    ASSERT_TRUE(version.started());
+    EXPECT_EQ(version.Wait(), 0);
+    EXPECT_TRUE(version.OutputHas("フォルダ監視 Tavren Version 3.02.4.25"));
+
+    Runner tray(L"");
+    EXPECT_EQ(tray.Wait(), 2);
+    EXPECT_TRUE(tray.OutputHas("--headless"));
+
+    Runner wrong(L"--bogus");
+    EXPECT_EQ(wrong.Wait(), 2);
+}
+
+// The whole road of a change on Windows: the settings file, the baseline
+// snapshot, the change notification, the rescan and the notice as a line.
+TEST(HeadlessRunner, ReportsANewFileAsALine) {
+    TempDir tmp;
+    const auto watched = tmp.path() / "watch";
+    std::filesystem::create_directory(watched);
+    const store::DataFolder data(tmp.path() / U8("データ"));
+    ASSERT_TRUE(data.Prepare());
+
+    store::WatchEntry entry;
+    entry.timing = 1;
+    entry.messageMode = 1;
+    entry.title = "受信";
+    entry.folder = platform::PathToUtf8(watched);
+    store::SlotImage image = store::BlankSlotImage();
+    ASSERT_TRUE(store::EncodeSlot({true, entry}, image));
+    ASSERT_TRUE(store::WriteAllSlots(data.settingsFile(), {&image, 1}));
+
+    Runner runner(L"--headless --data-dir \"" + data.root().wstring() + L"\"");
+    ASSERT_TRUE(runner.started());
+    // Watching has started once the baseline snapshot is there.
+    ASSERT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(data.snapshotFile(0)); }));
+    ASSERT_TRUE(runner.OutputHas("1 件の監視を開始しました")) << runner.Output();
+
+    test::WriteBytes(watched / U8("請求書.pdf"), "pdf");
+    EXPECT_TRUE(runner.OutputHas("Tavren3: 請求書.pdfを実行します。"))
+        << runner.Output();
+}
+
+}  // namespace
+}  // namespace tavren

@@ -1,0 +1,40 @@
+#pragma once
+
+// Helpers of the Windows-only tests.
+
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string_view>
+#include <thread>
+
+#include "platform/path_text.h"
+
+namespace tavren::test {
+
+// A path from UTF-8 text; see platform/path_text.h for why not path(string).
+inline std::filesystem::path U8(std::string_view utf8) { return platform::PathFromUtf8(utf8); }
+
+// Polls `done` until it holds or `limit` has passed; true when it held.
+inline bool WaitUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// The folder of the running test program, where the helper programs are.
+inline std::filesystem::path ProgramFolder() {
+    wchar_t self[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return std::filesystem::path(std::wstring(self, n)).parent_path();
+}
+
+}  // namespace tavren::test
