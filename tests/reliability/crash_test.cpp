@@ -60,6 +60,26 @@ std::vector<std::string> TemporariesIn(const fs::path& folder) {
     return found;
 }
 
+// Forks a child that runs `body` and returns once the child has started
+// it, so that a delay before killing it counts from there.
+pid_t ForkStarted(const std::function<void()>& body) {
+    int started[2];
+    if (::pipe(started) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(started[0]);
+        const char c = 's';
+        if (::write(started[1], &c, 1) != 1) ::_exit(2);
+        body();
+        ::_exit(0);
+    }
+    ::close(started[1]);
+    char c = 0;
+    if (pid > 0 && ::read(started[0], &c, 1) != 1) c = 0;
+    ::close(started[0]);
+    return pid;
+}
+
 struct KillFigures {
     int kills = 0;
     int old = 0;       // version A: the file before the child's first write
@@ -84,14 +104,13 @@ KillFigures KillWriterRepeatedly(const fs::path& file, const std::string& a, con
 
     std::mt19937 random(seed);
     std::uniform_int_distribution<long> early(0, 400);
-    std::uniform_int_distribution<long> anywhere(0, std::max<long>(1, 2 * cycle.count()));
+    std::uniform_int_distribution<long> anywhere(0, std::max<long>(1, 3 * cycle.count()));
     KillFigures figures;
     for (int i = 0; i < iterations; ++i) {
         const std::chrono::microseconds delay(i % 2 == 0 ? early(random) : anywhere(random));
-        const pid_t pid = ::fork();
-        if (pid == 0) {
+        const pid_t pid = ForkStarted([&] {
             for (bool next = true;; next = !next) write(next);
-        }
+        });
         if (pid < 0) {
             ADD_FAILURE() << "fork: " << std::strerror(errno);
             break;
@@ -233,11 +252,10 @@ TEST(CrashSafety, KilledMoveAcrossFileSystemsNeverLosesTheFile) {
         const bool taken = i % 3 == 2;
         WriteBytes(other.path() / name, content);
         if (taken) WriteBytes(out / name, "old");
-        const pid_t pid = ::fork();
+        auto child = platform::MakeFileMover();
+        const pid_t pid =
+            ForkStarted([&] { child->Move(other.path() / name, out / name, replace); });
         ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::_exit(platform::MakeFileMover()->Move(other.path() / name, out / name, replace) ? 1 : 0);
-        }
         std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         ::kill(pid, SIGKILL);
         int status = 0;
