@@ -50,16 +50,18 @@ int main() {
         } else if (arg == "--data-dir" && i + 1 < args.size()) {
             dataDir = tavren::platform::PathFromUtf8(args[++i]);
         } else if (arg.starts_with("--data-dir=")) {
-            dataDir = tavren::platform::PathFromUtf8(arg.substr(std::string_view("--data-dir=").size()));
+            dataDir =
+                tavren::platform::PathFromUtf8(arg.substr(std::string_view("--data-dir=").size()));
         } else {
             std::fprintf(stderr, "tavren3: 不明な引数です: %s\n\n%s", args[i].c_str(), kUsage);
             return 2;
         }
     }
     if (!headless) {
-        std::fputs("tavren3: この Windows 版には通知領域のアイコンがまだありません。"
-                   "監視するには --headless を付けて起動してください。\n",
-                   stderr);
+        std::fputs(
+            "tavren3: この Windows 版には通知領域のアイコンがまだありません。"
+            "監視するには --headless を付けて起動してください。\n",
+            stderr);
         return 2;
     }
 

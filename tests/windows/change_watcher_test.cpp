@@ -1,9 +1,10 @@
+#include "platform/change_watcher.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
-#include "platform/change_watcher.h"
 #include "platform/wake_event.h"
 #include "support/temp_dir.h"
 #include "win_test_util.h"

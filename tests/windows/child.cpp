@@ -6,6 +6,7 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// After <windows.h>, on which it builds.
 #include <shellapi.h>
 
 #include <cstdlib>

@@ -1,6 +1,7 @@
+#include "platform/file_mover.h"
+
 #include <gtest/gtest.h>
 
-#include "platform/file_mover.h"
 #include "support/temp_dir.h"
 #include "win_test_util.h"
 

@@ -28,9 +28,13 @@ namespace fs = std::filesystem;
 using platform::PathFromUtf8;
 using test::TempDir;
 
-fs::path GoldenFile(const char* name) { return fs::path(TAVREN_TEST_DATA) / name; }
+fs::path GoldenFile(const char* name) {
+    return fs::path(TAVREN_TEST_DATA) / name;
+}
 
-bool Updating() { return std::getenv("TAVREN_UPDATE_GOLDEN") != nullptr; }
+bool Updating() {
+    return std::getenv("TAVREN_UPDATE_GOLDEN") != nullptr;
+}
 
 // Compares `written` with the golden file, or replaces the golden file.
 void ExpectGolden(const char* name, const std::string& written) {
@@ -48,7 +52,8 @@ void ExpectGolden(const char* name, const std::string& written) {
 // listing, and that order is the file system's own.
 std::string SortedRecords(const std::string& snapshot) {
     std::vector<std::string> records;
-    for (std::size_t at = 0; at + kSnapshotRecordSize <= snapshot.size(); at += kSnapshotRecordSize) {
+    for (std::size_t at = 0; at + kSnapshotRecordSize <= snapshot.size();
+         at += kSnapshotRecordSize) {
         records.push_back(snapshot.substr(at, kSnapshotRecordSize));
     }
     std::sort(records.begin(), records.end());
@@ -164,13 +169,16 @@ TEST(GoldenFiles, Cp932ConversionsAgreeWithGlibc) {
     std::string out;
     for (char32_t c = 0x80; c < 0x10000; ++c) {
         if (c >= 0xD800 && c < 0xE000) continue;
-        std::string utf8;
+        char bytes[3];
+        std::size_t n = 0;
         if (c < 0x800) {
-            utf8 = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+            bytes[n++] = static_cast<char>(0xC0 | (c >> 6));
         } else {
-            utf8 = {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
-                    static_cast<char>(0x80 | (c & 0x3F))};
+            bytes[n++] = static_cast<char>(0xE0 | (c >> 12));
+            bytes[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         }
+        bytes[n++] = static_cast<char>(0x80 | (c & 0x3F));
+        const std::string_view utf8(bytes, n);
         add(platform::Utf8ToCp932(utf8, out, false) ? out : "-");
         add(platform::Utf8ToCp932(utf8, out, true) ? out : "-");
     }

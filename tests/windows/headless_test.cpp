@@ -134,8 +134,7 @@ TEST(HeadlessRunner, ReportsANewFileAsALine) {
     ASSERT_TRUE(runner.OutputHas("1 件の監視を開始しました")) << runner.Output();
 
     test::WriteBytes(watched / U8("請求書.pdf"), "pdf");
-    EXPECT_TRUE(runner.OutputHas("Tavren3: 請求書.pdfを実行します。"))
-        << runner.Output();
+    EXPECT_TRUE(runner.OutputHas("Tavren3: 請求書.pdfを実行します。")) << runner.Output();
 }
 
 }  // namespace

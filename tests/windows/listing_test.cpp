@@ -42,15 +42,32 @@ TEST(SystemWildcards, AgreeWithOurMatcher) {
         const char* name;
     };
     const Case cases[] = {
-        {"*", "anything.txt"},    {"*", "noext"},            {"*.*", "noext"},
-        {"*.*", "a.b.c"},         {"*.txt", "report.txt"},   {"*.txt", "report.TXT"},
-        {"*.txt", "txt"},         {"abc*.*", "abc"},         {"abc*.*", "abcdef"},
-        {"abc*.*", "abc.txt"},    {"abc*.*", "ABCdef.log"},  {"abc*.*", "xabc.txt"},
-        {"abc.*", "abc"},         {"a?c", "abc"},            {"a?c", "ac"},
-        {"a?c", "abbc"},          {"a?c", "a.c"},            {"report.txt", "REPORT.TXT"},
-        {"report.txt", "report.txt2"}, {"*a*b*", "xxaYYbzz"}, {"*a*b", "ab_ab_a"},
-        {"?.log", "日.log"},      {"日本*.txt", "日本語.txt"}, {"日本*.txt", "日付.txt"},
-        {"*.pdf", "請求書.PDF"},  {"*.txt", "report.txt.bak"},
+        {"*", "anything.txt"},
+        {"*", "noext"},
+        {"*.*", "noext"},
+        {"*.*", "a.b.c"},
+        {"*.txt", "report.txt"},
+        {"*.txt", "report.TXT"},
+        {"*.txt", "txt"},
+        {"abc*.*", "abc"},
+        {"abc*.*", "abcdef"},
+        {"abc*.*", "abc.txt"},
+        {"abc*.*", "ABCdef.log"},
+        {"abc*.*", "xabc.txt"},
+        {"abc.*", "abc"},
+        {"a?c", "abc"},
+        {"a?c", "ac"},
+        {"a?c", "abbc"},
+        {"a?c", "a.c"},
+        {"report.txt", "REPORT.TXT"},
+        {"report.txt", "report.txt2"},
+        {"*a*b*", "xxaYYbzz"},
+        {"*a*b", "ab_ab_a"},
+        {"?.log", "日.log"},
+        {"日本*.txt", "日本語.txt"},
+        {"日本*.txt", "日付.txt"},
+        {"*.pdf", "請求書.PDF"},
+        {"*.txt", "report.txt.bak"},
     };
     for (const Case& c : cases) {
         TempDir tmp;
@@ -71,7 +88,9 @@ TEST(ListFolder, ReportsNamesInUtf8WithSizesAndFolders) {
     EXPECT_EQ(Names(entries), (std::vector<std::string>{"old", "report.txt", "売上表.csv"}));
     for (const DirEntry& e : entries) {
         EXPECT_EQ(e.isDirectory, e.name == "old") << e.name;
-        if (e.name == "売上表.csv") EXPECT_EQ(e.size, 1234u);
+        if (e.name == "売上表.csv") {
+            EXPECT_EQ(e.size, 1234u);
+        }
     }
 }
 

@@ -17,7 +17,7 @@ TEST(StartupShortcut, LivesInTheUsersStartupFolder) {
     const std::filesystem::path link = StartupShortcutPath("Tavren.lnk");
     ASSERT_FALSE(link.empty());
     EXPECT_EQ(link.filename(), "Tavren.lnk");
-    EXPECT_TRUE(std::filesystem::is_directory(link.parent_path()));  // created when missing
+    EXPECT_TRUE(std::filesystem::is_directory(link.parent_path()));   // created when missing
     EXPECT_TRUE(SamePath(link.parent_path().filename(), L"Startup"))  // "StartUp" under Wine
         << PathToUtf8(link);
 }

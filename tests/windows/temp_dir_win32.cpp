@@ -1,7 +1,11 @@
 // The Windows side of the test helpers declared in support/temp_dir.h.
 
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX  // the standard library may have defined it
+#endif
 #include <windows.h>
 
 #include <atomic>
@@ -34,8 +38,8 @@ TempDir::TempDir() {
     const DWORD n = ::GetTempPathW(MAX_PATH + 1, base);
     if (n == 0 || n > MAX_PATH) throw std::runtime_error("no temporary folder");
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const std::wstring name = L"tavren-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(::GetTickCount64() % 100000) + L"-" +
+        const std::wstring name = L"tavren-test-" + std::to_wstring(::GetCurrentProcessId()) +
+                                  L"-" + std::to_wstring(::GetTickCount64() % 100000) + L"-" +
                                   std::to_wstring(++counter);
         const std::filesystem::path candidate = std::filesystem::path(base) / name;
         if (::CreateDirectoryW(candidate.c_str(), nullptr)) {
@@ -62,9 +66,9 @@ void WriteBytes(const std::filesystem::path& file, std::string_view bytes) {
                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (h.h == INVALID_HANDLE_VALUE) throw Failure("cannot create", file);
     DWORD written = 0;
-    if (!bytes.empty() && (!::WriteFile(h.h, bytes.data(), static_cast<DWORD>(bytes.size()),
-                                        &written, nullptr) ||
-                           written != bytes.size())) {
+    if (!bytes.empty() &&
+        (!::WriteFile(h.h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+         written != bytes.size())) {
         throw Failure("cannot write", file);
     }
 }
@@ -77,7 +81,8 @@ std::string ReadBytes(const std::filesystem::path& file) {
     if (h.h == INVALID_HANDLE_VALUE) return out;
     char buffer[65536];
     DWORD got = 0;
-    while (::ReadFile(h.h, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
+    while (::ReadFile(h.h, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        out.append(buffer, got);
     return out;
 }
 

@@ -1,8 +1,9 @@
+#include "platform/text.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "platform/text.h"
 #include "win_test_util.h"
 
 namespace tavren::platform {
@@ -41,8 +42,8 @@ TEST(Cp932OnWindows, RefusesWhatCp932Lacks) {
     EXPECT_FALSE(Utf8ToCp932("\xC2\x80", out));  // U+0080: Windows alone would take it
     EXPECT_FALSE(Utf8ToCp932("bad\xFF", out));
     EXPECT_FALSE(Cp932ToUtf8("\x80", out));
-    EXPECT_FALSE(Cp932ToUtf8("\x82", out));      // a lead byte without its trail
-    ASSERT_TRUE(Cp932ToUtf8("\x83\x80", out));   // 80 is a valid trail byte
+    EXPECT_FALSE(Cp932ToUtf8("\x82", out));     // a lead byte without its trail
+    ASSERT_TRUE(Cp932ToUtf8("\x83\x80", out));  // 80 is a valid trail byte
     EXPECT_EQ(out, "ム");
 }
 

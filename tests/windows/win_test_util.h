@@ -2,8 +2,12 @@
 
 // Helpers of the Windows-only tests.
 
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX  // the standard library may have defined it
+#endif
 #include <windows.h>
 
 #include <chrono>
@@ -17,7 +21,9 @@
 namespace tavren::test {
 
 // A path from UTF-8 text; see platform/path_text.h for why not path(string).
-inline std::filesystem::path U8(std::string_view utf8) { return platform::PathFromUtf8(utf8); }
+inline std::filesystem::path U8(std::string_view utf8) {
+    return platform::PathFromUtf8(utf8);
+}
 
 // Polls `done` until it holds or `limit` has passed; true when it held.
 inline bool WaitUntil(const std::function<bool()>& done,

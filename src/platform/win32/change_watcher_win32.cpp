@@ -23,13 +23,15 @@ public:
 
     WaitResult Wait(const WakeEvent& stop,
                     std::optional<std::chrono::milliseconds> timeout) override {
-        if (goneReported_) return stop.WaitFor(timeout) ? WaitResult::Stopped : WaitResult::TimedOut;
+        if (goneReported_)
+            return stop.WaitFor(timeout) ? WaitResult::Stopped : WaitResult::TimedOut;
         if (stop.IsSet()) return WaitResult::Stopped;
         // The stop comes through its own event: closing a change handle does
         // not end a wait on it under Wine, and Windows leaves that undefined.
         // The stop event is first, so it wins when both are signalled.
         const HANDLE handles[2] = {stop.NativeHandle(), handle_.get()};
-        const DWORD r = ::WaitForMultipleObjects(2, handles, FALSE, win32::WaitMilliseconds(timeout));
+        const DWORD r =
+            ::WaitForMultipleObjects(2, handles, FALSE, win32::WaitMilliseconds(timeout));
         if (r == WAIT_OBJECT_0 || stop.IsSet()) return WaitResult::Stopped;
         if (r == WAIT_TIMEOUT) return WaitResult::TimedOut;
         // Re-arm at once: a change made during the rescan that follows then
@@ -70,6 +72,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<ChangeWatcher> MakeChangeWatcher() { return std::make_unique<Win32ChangeWatcher>(); }
+std::unique_ptr<ChangeWatcher> MakeChangeWatcher() {
+    return std::make_unique<Win32ChangeWatcher>();
+}
 
 }  // namespace tavren::platform

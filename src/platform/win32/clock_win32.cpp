@@ -37,6 +37,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<Clock> MakeSystemClock() { return std::make_unique<SystemClock>(); }
+std::unique_ptr<Clock> MakeSystemClock() {
+    return std::make_unique<SystemClock>();
+}
 
 }  // namespace tavren::platform

@@ -1,7 +1,6 @@
 #include "platform/win32/console.h"
-
-// <windows.h> first: the other system headers build on it.
 #include "platform/win32/win32_util.h"
+// After <windows.h>, which win32_util.h includes and they build on.
 #include <shellapi.h>
 
 namespace tavren::platform::win32 {

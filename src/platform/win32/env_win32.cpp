@@ -1,7 +1,7 @@
-// <windows.h> first: the other system headers build on it.
 #include "platform/win32/win32_util.h"
-#include <shlobj.h>
+// After <windows.h>, which win32_util.h includes and they build on.
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <vector>
 

@@ -86,6 +86,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<FileMover> MakeFileMover() { return std::make_unique<Win32FileMover>(); }
+std::unique_ptr<FileMover> MakeFileMover() {
+    return std::make_unique<Win32FileMover>();
+}
 
 }  // namespace tavren::platform

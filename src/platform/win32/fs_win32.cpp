@@ -15,7 +15,8 @@ using win32::UniqueHandle;
 // The search string that lists everything in `folder`.
 std::wstring AllIn(const std::filesystem::path& folder) {
     std::wstring search = folder.native();
-    if (!search.empty() && search.back() != L'\\' && search.back() != L'/' && search.back() != L':') {
+    if (!search.empty() && search.back() != L'\\' && search.back() != L'/' &&
+        search.back() != L':') {
         search += L'\\';
     }
     return search + L'*';
@@ -58,7 +59,8 @@ std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirE
     }
     do {
         const wchar_t* name = data.cFileName;
-        if (name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'))) continue;
+        if (name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0')))
+            continue;
         DirEntry entry;
         entry.name = win32::Narrow(name);
         entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

@@ -1,5 +1,5 @@
-// <windows.h> first: the other system headers build on it.
 #include "platform/win32/win32_util.h"
+// After <windows.h>, which win32_util.h includes and they build on.
 #include <shellapi.h>
 
 #include "platform/command_line.h"

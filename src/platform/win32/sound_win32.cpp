@@ -1,5 +1,5 @@
-// <windows.h> first: the other system headers build on it.
 #include "platform/win32/win32_util.h"
+// After <windows.h>, which win32_util.h includes and they build on.
 #include <mmsystem.h>
 
 #include "platform/sound.h"
@@ -27,6 +27,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<SoundPlayer> MakeSoundPlayer() { return std::make_unique<Win32SoundPlayer>(); }
+std::unique_ptr<SoundPlayer> MakeSoundPlayer() {
+    return std::make_unique<Win32SoundPlayer>();
+}
 
 }  // namespace tavren::platform

@@ -1,5 +1,5 @@
-// <windows.h> first: the other system headers build on it.
 #include "platform/win32/win32_util.h"
+// After <windows.h>, which win32_util.h includes and they build on.
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -90,7 +90,8 @@ std::error_code ReadShortcut(const std::filesystem::path& link, ShortcutInfo& ou
         out.target = text.data();
     }
     text[0] = L'\0';
-    if (SUCCEEDED(shell.link->GetArguments(text.data(), size))) out.arguments = win32::Narrow(text.data());
+    if (SUCCEEDED(shell.link->GetArguments(text.data(), size)))
+        out.arguments = win32::Narrow(text.data());
     text[0] = L'\0';
     if (SUCCEEDED(shell.link->GetDescription(text.data(), size))) {
         out.description = win32::Narrow(text.data());
@@ -110,7 +111,8 @@ std::error_code RemoveShortcut(const std::filesystem::path& link) {
 std::filesystem::path CurrentExecutable() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD n =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) return {};
         if (n < buffer.size()) return std::filesystem::path(std::wstring(buffer.data(), n));
         buffer.resize(buffer.size() * 2);  // the name was cut short

@@ -56,7 +56,8 @@ bool Cp932ToWide(std::string_view cp932, std::wstring& out) {
         }
     }
     const int size = static_cast<int>(cp932.size());
-    const int n = ::MultiByteToWideChar(kCp932, MB_ERR_INVALID_CHARS, cp932.data(), size, nullptr, 0);
+    const int n =
+        ::MultiByteToWideChar(kCp932, MB_ERR_INVALID_CHARS, cp932.data(), size, nullptr, 0);
     if (n <= 0) return false;
     out.assign(static_cast<std::size_t>(n), L'\0');
     return ::MultiByteToWideChar(kCp932, MB_ERR_INVALID_CHARS, cp932.data(), size, out.data(), n) ==

@@ -20,7 +20,9 @@ void WakeEvent::Set() {
     ::SetEvent(impl_->event.get());
 }
 
-bool WakeEvent::IsSet() const { return impl_->set.load(); }
+bool WakeEvent::IsSet() const {
+    return impl_->set.load();
+}
 
 bool WakeEvent::WaitFor(std::optional<std::chrono::milliseconds> timeout) const {
     if (IsSet()) return true;
@@ -28,6 +30,8 @@ bool WakeEvent::WaitFor(std::optional<std::chrono::milliseconds> timeout) const 
     return IsSet();
 }
 
-WakeEvent::NativeType WakeEvent::NativeHandle() const { return impl_->event.get(); }
+WakeEvent::NativeType WakeEvent::NativeHandle() const {
+    return impl_->event.get();
+}
 
 }  // namespace tavren::platform

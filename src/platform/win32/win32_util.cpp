@@ -19,7 +19,8 @@ std::wstring Widen(std::string_view utf8) {
 std::string Narrow(std::wstring_view utf16) {
     if (utf16.empty()) return {};
     const int size = static_cast<int>(utf16.size());
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
+    const int n =
+        ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, out.data(), n, nullptr, nullptr);
     return out;
@@ -100,7 +101,8 @@ std::wstring UniqueSuffix() {
     v ^= v >> 29;
     v *= 0xBF58476D1CE4E5B9ULL;
     v ^= v >> 32;
-    static const wchar_t digits[] = L"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    static const wchar_t digits[] =
+        L"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
     std::wstring s(6, L'0');
     for (wchar_t& c : s) {
         c = digits[v % 62];

@@ -9,8 +9,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <chrono>
@@ -54,8 +54,8 @@ private:
     HANDLE h_ = nullptr;
 };
 
-using UniqueHandle = BasicHandle<&::CloseHandle>;              // files, events, processes
-using FindHandle = BasicHandle<&::FindClose>;                  // FindFirstFileW
+using UniqueHandle = BasicHandle<&::CloseHandle>;                  // files, events, processes
+using FindHandle = BasicHandle<&::FindClose>;                      // FindFirstFileW
 using ChangeHandle = BasicHandle<&::FindCloseChangeNotification>;  // FindFirstChangeNotificationW
 
 // A timeout as the milliseconds of a Win32 wait; none waits forever.
@@ -76,7 +76,9 @@ std::string Narrow(std::wstring_view utf16);
 // code written against errno values works unchanged; the rest keep their
 // Win32 value in the system category.
 std::error_code ErrorFrom(DWORD code);
-inline std::error_code LastError() { return ErrorFrom(::GetLastError()); }
+inline std::error_code LastError() {
+    return ErrorFrom(::GetLastError());
+}
 
 // Seconds since 1970 (UTC) and FILETIME ticks (100 ns since 1601) apart.
 std::int64_t FileTimeToUnixSeconds(const FILETIME& ft);
