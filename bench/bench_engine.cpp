@@ -7,8 +7,11 @@
 //
 //   a latency  from creating a file in a watched folder to the engine
 //              starting the entry's program, against a plain inotify wait
-//              loop that "acts" on IN_CREATE; samples interleaved. Target:
-//              median at most 1.2x the loop's.
+//              loop that "acts" on IN_CREATE; samples interleaved. No
+//              target: it shows what the rescan adds over reading the
+//              event itself (a notification does not name the file, so the
+//              folder is listed first). The target against a loop that
+//              starts a program, as a user's script would, is bench_latency's.
 //   b rescan   engine::RescanEntry on a 100,000-file folder in which nothing
 //              changed, against a bare readdir + fstatat listing of it.
 //              Target: at most 1.5x.
@@ -82,7 +85,6 @@ namespace platform = tavren::platform;
 using namespace tavren::bench;
 using namespace std::chrono_literals;
 
-constexpr double kLatencyTarget = 1.2;
 constexpr double kRescanTarget = 1.5;
 // What the idle window may add to the process's resident memory: a few pages
 // for this benchmark's own readings of /proc, none for the engine.
@@ -496,9 +498,11 @@ void MeasureLatency(const fs::path& root, bool quick) {
     std::printf("   the engine's extra share: %.0f us (median); the rescan's own work before\n"
                 "   acting (read snapshot, list 1-%d files, compare), timed alone: %.0f us\n",
                 Median(engineUs) - Median(loopUs), samples, Median(workUs));
-    std::printf("   target: median at most %.1fx the loop's: %.3fx (p90 %.2fx) %s\n\n", kLatencyTarget,
-                ratio, Percentile(engineUs, 90) / Percentile(loopUs, 90),
-                Verdict(engineMissed == 0 && loopMissed == 0 && ratio <= kLatencyTarget));
+    std::printf("   ratio of medians %.3fx (p90 %.2fx), for information: the target against a\n"
+                "   loop that starts the program is bench_latency's\n",
+                ratio, Percentile(engineUs, 90) / Percentile(loopUs, 90));
+    std::printf("   target: every file acted on exactly once: %s\n\n",
+                Verdict(engineMissed == 0 && loopMissed == 0));
 }
 
 // --- b: rescan of an unchanged folder ----------------------------------------
