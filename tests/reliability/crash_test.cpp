@@ -128,8 +128,8 @@ KillFigures KillWriterRepeatedly(const fs::path& file, const std::string& a, con
             ++figures.replaced;
         } else {
             ++figures.torn;
-            ADD_FAILURE() << "torn file after a kill at " << delay.count() << " us: "
-                          << content.size() << " bytes";
+            ADD_FAILURE() << "torn file after a kill at " << delay.count()
+                          << " us: " << content.size() << " bytes";
         }
         // The next child starts from A again; no need to flush it.
         if (content != a) WriteBytes(file, a);
@@ -138,7 +138,7 @@ KillFigures KillWriterRepeatedly(const fs::path& file, const std::string& a, con
 }
 
 void Report(const char* what, const KillFigures& f, std::size_t temporaries) {
-    std::cout << "[figures] " << what  << ": " << f.kills << " kills, version A " << f.old
+    std::cout << "[figures] " << what << ": " << f.kills << " kills, version A " << f.old
               << ", version B " << f.replaced << ", torn " << f.torn << ", temporaries left "
               << temporaries << std::endl;
 }
@@ -197,7 +197,8 @@ TEST(CrashSafety, KilledSnapshotRewriteLeavesTheOldOrTheNewFile) {
     fs::create_directories(first.folder);
     fs::create_directories(second.folder);
     for (int i = 0; i < 300; ++i) WriteBytes(dir / "first" / ("a" + std::to_string(i)), "a");
-    for (int i = 0; i < 180; ++i) WriteBytes(dir / "second" / ("b" + std::to_string(i) + ".txt"), "bb");
+    for (int i = 0; i < 180; ++i)
+        WriteBytes(dir / "second" / ("b" + std::to_string(i) + ".txt"), "bb");
 
     const int slot = 3;
     const fs::path file = data.snapshotFile(slot);
@@ -232,7 +233,8 @@ TEST(CrashSafety, KilledMoveAcrossFileSystemsNeverLosesTheFile) {
     const fs::path out = dir / "out";
     fs::create_directories(out);
     std::string content(1 << 20, '\0');
-    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 13 + i / 1023);
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 13 + i / 1023);
 
     auto mover = platform::MakeFileMover();
     const auto t0 = std::chrono::steady_clock::now();
@@ -283,8 +285,9 @@ TEST(CrashSafety, KilledMoveAcrossFileSystemsNeverLosesTheFile) {
     }
     std::cout << "[figures] move across file systems killed: " << kills << " kills, at source "
               << atSource << ", at destination " << atDestination << ", at both " << both
-              << ", lost " << lost << ", torn " << torn << ", whole copies left under a temporary name "
-              << wholeLeftovers << ", partial copies left " << partialLeftovers << std::endl;
+              << ", lost " << lost << ", torn " << torn
+              << ", whole copies left under a temporary name " << wholeLeftovers
+              << ", partial copies left " << partialLeftovers << std::endl;
     EXPECT_EQ(lost, 0);
     EXPECT_EQ(torn, 0);
     EXPECT_EQ(partialLeftovers, 0);
@@ -314,10 +317,12 @@ std::string WithFileSizeLimit(rlim_t limit, const std::function<std::string()>& 
     ::close(fds[1]);
     std::string out;
     char buffer[4096];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        out.append(buffer, static_cast<std::size_t>(n));
     ::close(fds[0]);
     int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
         return "child failed";
     }
     return out;
@@ -377,7 +382,8 @@ TEST(FullDisk, MoveAcrossFileSystemsByTheEngineKeepsTheSource) {
     fs::create_directories(in);
     fs::create_directories(out);
     std::string content(1 << 20, '\0');
-    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 31 + i / 977);
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 31 + i / 977);
 
     int ready[2];
     int go[2];

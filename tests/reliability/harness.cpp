@@ -104,7 +104,8 @@ int SoakSeconds() {
 }
 
 unsigned SoakSeed() {
-    if (const char* s = std::getenv("TAVREN_SOAK_SEED")) return static_cast<unsigned>(std::strtoul(s, nullptr, 10));
+    if (const char* s = std::getenv("TAVREN_SOAK_SEED"))
+        return static_cast<unsigned>(std::strtoul(s, nullptr, 10));
     return static_cast<unsigned>(std::time(nullptr));
 }
 
@@ -113,7 +114,9 @@ std::int64_t SoakClock::NowSeconds() {
     return platform::NowSeconds() + offset_.load();
 }
 
-platform::LocalTime SoakClock::ToLocal(std::int64_t seconds) { return platform::ToLocalTime(seconds); }
+platform::LocalTime SoakClock::ToLocal(std::int64_t seconds) {
+    return platform::ToLocalTime(seconds);
+}
 
 bool CountingLauncher::RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop) {
     {
@@ -206,7 +209,9 @@ Rig::Rig(const fs::path& dataRoot) : data(dataRoot.empty() ? dir / "data" : data
     data.Prepare();
 }
 
-engine::Services Rig::services() { return {clock, *watcher, launcher, mover, sound, sink}; }
+engine::Services Rig::services() {
+    return {clock, *watcher, launcher, mover, sound, sink};
+}
 
 fs::path Rig::Folder(const std::string& name) {
     const fs::path folder = dir / name;

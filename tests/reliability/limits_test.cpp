@@ -64,8 +64,8 @@ TEST(Limits, TwoHundredEntriesShareOneInotifyInstance) {
     rig.clock.skipDebounce = true;
     std::vector<store::Slot> slots;
     for (int i = 0; i < 200; ++i) {
-        store::WatchEntry e = MoveEntry(rig.Folder("in" + std::to_string(i)),
-                                        rig.Folder("out" + std::to_string(i)));
+        store::WatchEntry e =
+            MoveEntry(rig.Folder("in" + std::to_string(i)), rig.Folder("out" + std::to_string(i)));
         e.timing = static_cast<std::int16_t>(i % 2);  // both kinds of notification
         slots.push_back({true, e});
     }
@@ -189,14 +189,15 @@ TEST(Limits, LongAndUnencodableNamesAreActedOnOnceAndSnapshotted) {
     std::string jp63;
     for (int i = 0; i < 63; ++i) jp63 += "あ";
     const std::vector<std::string> names = {
-        std::string(251, 'a') + ".txt",          // the longest name there is
-        jp85,                                     // as long, in Japanese
-        jp63 + "b",                               // exactly fills the field in CP932
-        "report-\xF0\x9F\x98\x80.txt",            // an emoji: no CP932 form
-        "wave\xE3\x80\x9C" "dash.txt",            // U+301C: CP932 has only a look-alike
-        "bad-\xFF\xFE.txt",                       // not even UTF-8
-        "-rf",                                    // reads like an option
-        "a." + std::string(253, 'x'),             // no room for a time stamp
+        std::string(251, 'a') + ".txt",  // the longest name there is
+        jp85,                            // as long, in Japanese
+        jp63 + "b",                      // exactly fills the field in CP932
+        "report-\xF0\x9F\x98\x80.txt",   // an emoji: no CP932 form
+        "wave\xE3\x80\x9C"
+        "dash.txt",                    // U+301C: CP932 has only a look-alike
+        "bad-\xFF\xFE.txt",            // not even UTF-8
+        "-rf",                         // reads like an option
+        "a." + std::string(253, 'x'),  // no room for a time stamp
     };
     Rig rig;
     rig.clock.skipDebounce = true;
@@ -218,13 +219,15 @@ TEST(Limits, LongAndUnencodableNamesAreActedOnOnceAndSnapshotted) {
         Deliver(stay, name, name);
         Deliver(in, name, name);
     }
-    ASSERT_TRUE(WaitUntil([&] { return rig.launcher.TotalOpens() == static_cast<int>(names.size()); }, 20s));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return rig.launcher.TotalOpens() == static_cast<int>(names.size()); }, 20s));
     ASSERT_TRUE(WaitUntil([&] { return FileNames(in).size() == 1; }, 20s)) << FileNames(in).size();
 
     // An unrelated arrival makes both entries rescan what they already know.
     Deliver(stay, "trigger", "t");
     Deliver(in, "trigger", "t");
-    ASSERT_TRUE(WaitUntil([&] { return rig.launcher.Opens((stay / "trigger").string()) == 1; }, 10s));
+    ASSERT_TRUE(
+        WaitUntil([&] { return rig.launcher.Opens((stay / "trigger").string()) == 1; }, 10s));
     ASSERT_TRUE(WaitUntil([&] { return rig.mover.MovesOf((in / "trigger").string()) == 1; }, 10s));
 
     // The 255-byte Japanese name goes, once the rescan of the trigger has
@@ -237,7 +240,8 @@ TEST(Limits, LongAndUnencodableNamesAreActedOnOnceAndSnapshotted) {
         },
         10s));
     fs::remove(stay / jp85);
-    ASSERT_TRUE(WaitUntil([&] { return rig.log.Matching("message:" + stay.string()).size() == 1; }, 10s));
+    ASSERT_TRUE(
+        WaitUntil([&] { return rig.log.Matching("message:" + stay.string()).size() == 1; }, 10s));
     EXPECT_TRUE(doc.Shutdown(5s));
 
     const store::SnapshotList snapshot = store::ReadSnapshot(rig.data, 0);
@@ -280,7 +284,7 @@ TEST(Limits, GarbageSettingsLoadAndRun) {
         fill(image);
         bytes.append(reinterpret_cast<const char*>(&image), sizeof image);
     };
-    auto put16 = [](char (&field)[2], int value) {
+    auto put16 = [](char(&field)[2], int value) {
         field[0] = static_cast<char>(value & 0xFF);
         field[1] = static_cast<char>((value >> 8) & 0xFF);
     };
@@ -289,9 +293,7 @@ TEST(Limits, GarbageSettingsLoadAndRun) {
         std::memcpy(field, s.data(), std::min(s.size(), sizeof field));
     };
     // Every field garbage, every string without a terminator.
-    slotBytes([&](store::SlotImage& s) {
-        std::memset(&s, 0xFF, sizeof s);
-    });
+    slotBytes([&](store::SlotImage& s) { std::memset(&s, 0xFF, sizeof s); });
     // A real folder, so that the worker acts, with absurd modes around it.
     slotBytes([&](store::SlotImage& s) {
         put16(s.running, -1);
@@ -354,8 +356,8 @@ TEST(Limits, GarbageSettingsLoadAndRun) {
     const Resources baseline = CountResources();
     {
         engine::Services services = rig.services();
-        engine::Services withRuns{services.clock, services.changes, launcher, services.mover,
-                                  services.sound, services.messages};
+        engine::Services withRuns{services.clock, services.changes, launcher,
+                                  services.mover, services.sound,   services.messages};
         engine::CTavrenDoc doc(rig.data, withRuns);
         EXPECT_GT(doc.loadedCount(), 2);
         EXPECT_LE(doc.loadedCount(), 200);
@@ -363,7 +365,8 @@ TEST(Limits, GarbageSettingsLoadAndRun) {
             const std::string name = "drop" + std::to_string(round);
             Deliver(real1, name, name);
             Deliver(real2, name, name);
-            EXPECT_TRUE(WaitUntil([&] { return launcher.opens.Opens((real1 / name).string()) == 1; }, 10s))
+            EXPECT_TRUE(
+                WaitUntil([&] { return launcher.opens.Opens((real1 / name).string()) == 1; }, 10s))
                 << name;
             EXPECT_TRUE(WaitUntil([&] { return launcher.runs >= round + 1; }, 10s));
             doc.StopWatching();
@@ -440,7 +443,8 @@ CycleFigures StopStartCycles(std::chrono::seconds atMost, int cycleLimit) {
             if (f.cycles % 7 == 3) doc.StartWatching();  // a start while running, too
             doc.StartWatching();
             ++f.cycles;
-            if (f.cycles % 25 == 0) f.peakThreads = std::max(f.peakThreads, CountResources().threads);
+            if (f.cycles % 25 == 0)
+                f.peakThreads = std::max(f.peakThreads, CountResources().threads);
         }
         done = true;
         traffic.join();
@@ -465,11 +469,11 @@ CycleFigures StopStartCycles(std::chrono::seconds atMost, int cycleLimit) {
 void ExpectNoLeaks(const CycleFigures& f, const char* what) {
     EXPECT_EQ(f.after, f.before) << "before: " << Describe(f.before)
                                  << "; after: " << Describe(f.after);
-    std::cout << "[figures] " << what << ": " << f.cycles << " stop/start cycles, "
-              << f.programRuns << " programs run, " << f.moves << " files moved, peak "
-              << f.peakThreads << " threads, shutdown " << f.shutdownMs << " ms, back to the start "
-              << f.settleMs << " ms later; before " << Describe(f.before) << "; after "
-              << Describe(f.after) << std::endl;
+    std::cout << "[figures] " << what << ": " << f.cycles << " stop/start cycles, " << f.programRuns
+              << " programs run, " << f.moves << " files moved, peak " << f.peakThreads
+              << " threads, shutdown " << f.shutdownMs << " ms, back to the start " << f.settleMs
+              << " ms later; before " << Describe(f.before) << "; after " << Describe(f.after)
+              << std::endl;
 }
 
 TEST(Limits, StopStartCyclesWithBusyWorkersLeakNothing) {

@@ -3,6 +3,7 @@
 // file traffic across many entries. Every file that arrives must be acted
 // on exactly once: none lost, none twice.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/inotify.h>
@@ -13,7 +14,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -155,8 +155,8 @@ TEST(Overflow, FloodedQueueIsRecoveredByTheRescan) {
     });
     flood.join();
     const auto floodEnd = std::chrono::steady_clock::now();
-    ASSERT_TRUE(lateDropped) << "no notification was dropped: the reader kept up with "
-                             << renames << " renames";
+    ASSERT_TRUE(lateDropped) << "no notification was dropped: the reader kept up with " << renames
+                             << " renames";
 
     EXPECT_TRUE(WaitUntil(
         [&] {
@@ -174,8 +174,10 @@ TEST(Overflow, FloodedQueueIsRecoveredByTheRescan) {
     doc.Shutdown();
 
     int once = 0;
-    for (const std::string& name : lateOnes) once += rig.mover.MovesOf((quiet / name).string()) == 1;
-    for (const std::string& name : arrivals) once += rig.mover.MovesOf((flooded / name).string()) == 1;
+    for (const std::string& name : lateOnes)
+        once += rig.mover.MovesOf((quiet / name).string()) == 1;
+    for (const std::string& name : arrivals)
+        once += rig.mover.MovesOf((flooded / name).string()) == 1;
     for (const std::string& name : lateOnes) {
         EXPECT_EQ(rig.mover.MovesOf((quiet / name).string()), 1) << name;
         EXPECT_EQ(ReadBytes(fs::path(b.moveTo) / name), name);
@@ -187,10 +189,9 @@ TEST(Overflow, FloodedQueueIsRecoveredByTheRescan) {
     EXPECT_EQ(FileNames(flooded).size(), 1u);  // the flood's own file alone
     std::cout << "[figures] overflow: " << 2 * renames << " events into a queue of " << maxEvents
               << ", " << arrivals.size() + lateOnes.size() << " arrivals, " << once
-              << " of them acted on exactly once, " << recovered.count()
-              << " ms after the flood" << std::endl;
+              << " of them acted on exactly once, " << recovered.count() << " ms after the flood"
+              << std::endl;
 }
-
 
 // --- The soak: minutes of random traffic (scripts/soak.sh) ---------------
 
@@ -413,7 +414,8 @@ TEST(SoakTraffic, EveryArrivingFileIsActedOnExactlyOnce) {
         // debounce and its catch-up rescan run as in the program.
         while (std::chrono::steady_clock::now() < end) {
             std::this_thread::sleep_for(1s);
-            const auto left = std::chrono::duration_cast<std::chrono::seconds>(end - std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::seconds>(
+                end - std::chrono::steady_clock::now());
             rig.clock.skipDebounce = (left.count() / 10) % 2 == 0;
             peakThreads = std::max(peakThreads, CountResources().threads);
         }
@@ -475,9 +477,10 @@ TEST(SoakTraffic, EveryArrivingFileIsActedOnExactlyOnce) {
             }
         }
         if (lane.Moves()) {
-            EXPECT_EQ(FileNames(out).size(), static_cast<std::size_t>(moved)) << "lane " << lane.slot;
-            EXPECT_TRUE(FileNames(lane.folder).empty()) << "lane " << lane.slot << " left "
-                                                        << FileNames(lane.folder).size();
+            EXPECT_EQ(FileNames(out).size(), static_cast<std::size_t>(moved))
+                << "lane " << lane.slot;
+            EXPECT_TRUE(FileNames(lane.folder).empty())
+                << "lane " << lane.slot << " left " << FileNames(lane.folder).size();
         } else {
             EXPECT_EQ(FileNames(lane.folder).size(), lane.present.size()) << "lane " << lane.slot;
         }
@@ -500,11 +503,12 @@ TEST(SoakTraffic, EveryArrivingFileIsActedOnExactlyOnce) {
               << arrivals << " arrivals (" << inPlace << " written in place, " << across
               << " moved across file systems), " << deleted
               << " deleted by the traffic before the move, " << updates << " updates, " << renames
-              << " renames, " << abandoned << " abandoned partial files; acted: "
-              << rig.mover.TotalMoves() << " moves, " << rig.launcher.TotalOpens() << " opens, "
-              << rig.launcher.TotalRuns() << " program runs, " << rig.log.Matching("message:").size()
-              << " messages; lost " << lost << ", duplicated " << duplicated << ", wrong content "
-              << wrongContent << "; all acted on " << settleMs << " ms after the traffic ended; peak threads "
+              << " renames, " << abandoned
+              << " abandoned partial files; acted: " << rig.mover.TotalMoves() << " moves, "
+              << rig.launcher.TotalOpens() << " opens, " << rig.launcher.TotalRuns()
+              << " program runs, " << rig.log.Matching("message:").size() << " messages; lost "
+              << lost << ", duplicated " << duplicated << ", wrong content " << wrongContent
+              << "; all acted on " << settleMs << " ms after the traffic ended; peak threads "
               << peakThreads << std::endl;
 }
 

@@ -88,8 +88,8 @@ std::error_code LinkUnnamedAsTemporary(int fd, const std::filesystem::path& fold
                                        std::string& name) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = (folder / (".tavren-move-" + std::to_string(::getpid()) + "-" +
-                          std::to_string(counter++)))
+        name = (folder /
+                (".tavren-move-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
                    .string();
         const std::error_code ec = LinkUnnamed(fd, name);
         if (ec.value() != EEXIST) {
