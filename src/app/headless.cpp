@@ -8,6 +8,7 @@
 #include "platform/change_watcher.h"
 #include "platform/clock.h"
 #include "platform/file_mover.h"
+#include "platform/path_text.h"
 #include "platform/process.h"
 #include "platform/signals.h"
 #include "platform/sound.h"
@@ -30,9 +31,11 @@ private:
 };
 
 void Report(const engine::CTavrenDoc& doc, const store::DataFolder& data) {
-    if (!doc.lastLoadStatus()) std::fprintf(stderr, "tavren3: %s\n", doc.lastLoadStatus().message().c_str());
+    if (!doc.lastLoadStatus())
+        std::fprintf(stderr, "tavren3: %s\n", doc.lastLoadStatus().message().c_str());
     std::fprintf(stderr, "tavren3: %d 件の監視を開始しました (データフォルダ %s)\n",
-                 doc.watchRunning() ? doc.loadedCount() : 0, data.root().c_str());
+                 doc.watchRunning() ? doc.loadedCount() : 0,
+                 platform::PathToUtf8(data.root()).c_str());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/file_mover.h"
+#include "platform/path_text.h"
 #include "platform/process.h"
 #include "platform/sound.h"
 #include "platform/wake_event.h"
@@ -35,7 +36,7 @@ void Actions::NotifyUser(std::string_view text, std::int16_t messageMode) {
             services_.sound.Beep(800, 100);
             break;
         case 2:
-            services_.sound.PlayWave(fs::path(entry_.waveFile));
+            services_.sound.PlayWave(platform::PathFromUtf8(entry_.waveFile));
             break;
         default:
             break;
@@ -48,7 +49,8 @@ void Actions::NotifyUser(std::string_view text, std::int16_t messageMode) {
 
 void Actions::OpenTargetFile(std::string_view fileName) {
     if (cancel_.IsSet()) return;
-    services_.launcher.Open(fs::path(entry_.folder) / fileName);
+    services_.launcher.Open(platform::PathFromUtf8(entry_.folder) /
+                            platform::PathFromUtf8(fileName));
     // Give the application a moment before the file may be moved away.
     services_.clock.Sleep(std::chrono::milliseconds(1000), cancel_);
 }
@@ -58,22 +60,24 @@ void Actions::LaunchProgram() {
     if (entry_.waitExit != 0) {
         services_.launcher.RunAndWait(entry_.program, cancel_);
     } else {
-        services_.launcher.Open(fs::path(entry_.program));
+        services_.launcher.Open(platform::PathFromUtf8(entry_.program));
     }
 }
 
 void Actions::PostProcessFile(std::string_view fileName) {
     // An empty destination would resolve against the working folder.
     if (entry_.afterMode != 2 || entry_.moveTo.empty() || cancel_.IsSet()) return;
-    const fs::path source = fs::path(entry_.folder) / fileName;
-    fs::path destination = fs::path(entry_.moveTo) / fileName;
+    const fs::path name = platform::PathFromUtf8(fileName);
+    const fs::path source = platform::PathFromUtf8(entry_.folder) / name;
+    fs::path destination = platform::PathFromUtf8(entry_.moveTo) / name;
     if (entry_.overwrite != 0) {
         services_.mover.Move(source, destination, /*replace=*/true);
         return;
     }
     if (services_.mover.Exists(destination)) {
         const platform::LocalTime now = services_.clock.ToLocal(services_.clock.NowSeconds());
-        destination = fs::path(entry_.moveTo) / TimeStampedName(fileName, now);
+        destination = platform::PathFromUtf8(entry_.moveTo) /
+                      platform::PathFromUtf8(TimeStampedName(fileName, now));
     }
     // Never replaces: a name taken in the meantime leaves the file in place.
     services_.mover.Move(source, destination, /*replace=*/false);

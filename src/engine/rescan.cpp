@@ -7,6 +7,7 @@
 
 #include "engine/actions.h"
 #include "platform/clock.h"
+#include "platform/path_text.h"
 #include "platform/wake_event.h"
 #include "store/cp932.h"
 #include "store/snapshot.h"
@@ -57,10 +58,12 @@ std::string ChangeNoticeText(const store::WatchEntry& entry, const std::string& 
 
 Notice DeletionNotice(const store::WatchEntry& entry, const std::string& storedName) {
     std::string path =
-        (std::filesystem::path(entry.folder) / store::DisplayNameOfKey(storedName)).string();
+        platform::PathToUtf8(platform::PathFromUtf8(entry.folder) /
+                             platform::PathFromUtf8(store::DisplayNameOfKey(storedName)));
     if (entry.openFile != 0) {
         // Shown as it stands, whatever the entry's message mode.
-        if (store::Cp932Length(path).value_or(path.size()) < 4) return {std::string(kFileDeleted), 2};
+        if (store::Cp932Length(path).value_or(path.size()) < 4)
+            return {std::string(kFileDeleted), 2};
         return {path + std::string(kDeletedSuffix), 2};
     }
     return {RunsProgram(entry) ? entry.program : path, entry.messageMode};
@@ -85,7 +88,8 @@ RescanResult RescanEntry(RescanContext& ctx, bool debounce) {
     for (const store::FoundFile* file : plan.targets) {
         if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
         // Only the first file of a rescan is announced.
-        if (file == plan.targets.front()) actions.NotifyUser(ChangeNoticeText(entry, file->fileName));
+        if (file == plan.targets.front())
+            actions.NotifyUser(ChangeNoticeText(entry, file->fileName));
         if (entry.openFile != 0) {
             actions.OpenTargetFile(file->fileName);
         } else if (!entry.program.empty()) {

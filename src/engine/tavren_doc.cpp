@@ -7,6 +7,7 @@
 
 #include "engine/rescan.h"
 #include "platform/change_watcher.h"
+#include "platform/path_text.h"
 #include "store/settings_file.h"
 #include "store/snapshot.h"
 
@@ -46,7 +47,9 @@ CTavrenDoc::CTavrenDoc(store::DataFolder data, Services services)
     StartWatching();
 }
 
-CTavrenDoc::~CTavrenDoc() { Shutdown(); }
+CTavrenDoc::~CTavrenDoc() {
+    Shutdown();
+}
 
 void CTavrenDoc::StartWatching() {
     JoinFinishedWorkers();
@@ -69,7 +72,7 @@ void CTavrenDoc::StartWatching() {
         // stop alone: it costs nothing and still ends on time.
         std::error_code ec;
         std::shared_ptr<platform::ChangeSubscription> subscription = services_.changes.Watch(
-            entry.folder,
+            platform::PathFromUtf8(entry.folder),
             entry.timing != 0 ? platform::ChangeKind::Names : platform::ChangeKind::Updates, ec);
         slotOwner_[n].store(generation->id);
         auto worker = std::make_unique<Worker>();
@@ -78,11 +81,11 @@ void CTavrenDoc::StartWatching() {
             ++generation->baselinesPending;
         }
         try {
-            worker->thread = services_.startThread([this, n, entry, generation, subscription,
-                                                    finished = worker->finished] {
-                WatcherThread(n, entry, *generation, subscription.get());
-                finished->store(true);
-            });
+            worker->thread = services_.startThread(
+                [this, n, entry, generation, subscription, finished = worker->finished] {
+                    WatcherThread(n, entry, *generation, subscription.get());
+                    finished->store(true);
+                });
         } catch (const std::system_error&) {
             char text[128];
             std::snprintf(text, sizeof text, kThreadCreationFailed, n);
@@ -129,13 +132,13 @@ void CTavrenDoc::JoinFinishedWorkers() {
     });
 }
 
-void CTavrenDoc::WatcherThread(int slot, const store::WatchEntry& entry,
-                               Generation& generation,
+void CTavrenDoc::WatcherThread(int slot, const store::WatchEntry& entry, Generation& generation,
                                platform::ChangeSubscription* subscription) {
     const platform::WakeEvent& stop = generation.stop;
 
     RescanContext context{slot, entry, data_, services_, lastEventTimes_[slot], exiting_};
-    context.guardSnapshotWrite = [this, slot, id = generation.id](const std::function<void()>& write) {
+    context.guardSnapshotWrite = [this, slot,
+                                  id = generation.id](const std::function<void()>& write) {
         std::lock_guard lock(slotLocks_[slot]);
         if (slotOwner_[slot].load() == id) write();
     };

@@ -2,16 +2,17 @@
 
 #include "platform/env.h"
 #include "platform/fs.h"
+#include "platform/path_text.h"
 
 namespace tavren::store {
 
-std::optional<DataFolder> DataFolder::Resolve(
-    const std::optional<std::filesystem::path>& override, std::string& error) {
+std::optional<DataFolder> DataFolder::Resolve(const std::optional<std::filesystem::path>& override,
+                                              std::string& error) {
     std::filesystem::path root;
     if (override && !override->empty()) {
         root = *override;
     } else if (auto env = platform::GetEnv("TAVREN3_DATA_DIR")) {
-        root = *env;
+        root = platform::PathFromUtf8(*env);
     } else if (auto home = platform::UserDataHome()) {
         root = *home / "QUORVALE" / "Tavren3";
     } else {
@@ -25,8 +26,8 @@ std::optional<DataFolder> DataFolder::Resolve(
 
 Status DataFolder::Prepare() const {
     if (auto ec = platform::CreateFolders(tavdat())) {
-        return Status::Error("データフォルダ " + tavdat().string() + " を作成できません: " +
-                             ec.message());
+        return Status::Error("データフォルダ " + platform::PathToUtf8(tavdat()) +
+                             " を作成できません: " + ec.message());
     }
     // A write cut short by a crash leaves its temporary file behind.
     platform::RemoveStaleTemporaryFiles(tavdat(), 10 * 60);

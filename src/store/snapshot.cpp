@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/path_text.h"
 #include "platform/wildcard.h"
 #include "store/cp932.h"
 
@@ -74,7 +75,7 @@ bool IsTargetFile(const WatchEntry& entry, const platform::DirEntry& listed) {
 std::error_code ListTargetFiles(const WatchEntry& entry, std::vector<FoundFile>& out) {
     out.clear();
     std::vector<platform::DirEntry> listed;
-    const std::error_code ec = platform::ListFolder(entry.folder, listed);
+    const std::error_code ec = platform::ListFolder(platform::PathFromUtf8(entry.folder), listed);
     out.reserve(listed.size());
     for (platform::DirEntry& e : listed) {
         if (!IsTargetFile(entry, e)) continue;
@@ -137,8 +138,8 @@ SnapshotList ReadSnapshotFile(const std::filesystem::path& file) {
 
 Status WriteSnapshotFile(const std::filesystem::path& file, std::span<const SnapshotItem> items) {
     if (auto ec = platform::WriteFileAtomically(file, EncodeSnapshot(items))) {
-        return Status::Error("スナップショット " + file.string() + " を保存できません: " +
-                             ec.message());
+        return Status::Error("スナップショット " + file.string() +
+                             " を保存できません: " + ec.message());
     }
     return {};
 }

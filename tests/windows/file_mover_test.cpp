@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/actions.h"
+#include "platform/path_text.h"
+#include "platform/wake_event.h"
+#include "support/fakes.h"
 #include "support/temp_dir.h"
 #include "win_test_util.h"
 
@@ -68,6 +72,33 @@ TEST_F(FileMoverTest, FailureLeavesTheSourceInPlace) {
     ::CloseHandle(held);
     EXPECT_EQ(ReadBytes(from_ / "a.txt"), "data");
     EXPECT_FALSE(mover_->Exists(to_ / "a.txt"));
+}
+
+// The engine keeps folders and names as UTF-8 text; the paths it builds
+// from them must name the same Japanese folders and files here as on Linux.
+TEST_F(FileMoverTest, EngineMovesAFileBetweenJapaneseFolders) {
+    WriteBytes(from_ / U8("請求書.pdf"), "pdf");
+    WriteBytes(to_ / U8("見積書.pdf"), "old");
+    WriteBytes(from_ / U8("見積書.pdf"), "new");
+    store::WatchEntry entry;
+    entry.folder = PathToUtf8(from_);
+    entry.moveTo = PathToUtf8(to_);
+    entry.afterMode = 2;
+    test::NullChangeWatcher watcher;
+    test::FakeServices fakes(watcher);
+    const engine::Services services{fakes.clock, watcher,     fakes.launcher,
+                                    *mover_,     fakes.sound, fakes.sink};
+    const WakeEvent cancel;
+    engine::Actions actions(entry, services, cancel);
+
+    actions.PostProcessFile("請求書.pdf");
+    EXPECT_EQ(ReadBytes(to_ / U8("請求書.pdf")), "pdf");
+    EXPECT_FALSE(mover_->Exists(from_ / U8("請求書.pdf")));
+
+    // A taken name gets the time-stamped one instead.
+    actions.PostProcessFile("見積書.pdf");
+    EXPECT_FALSE(mover_->Exists(from_ / U8("見積書.pdf")));
+    EXPECT_EQ(ReadBytes(to_ / U8("見積書.pdf")), "old");
 }
 
 }  // namespace
