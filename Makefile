@@ -37,8 +37,9 @@ tsan: deps
 	@cmake --build $(TSAN_DIR) -j $(JOBS) --target unit_tests integration_tests
 	@cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600 -L 'unit|integration'
 
-# What continuous integration runs: the suite, then again under the sanitizers.
-ci: test check tsan
+# What continuous integration runs: the suite, again under the sanitizers,
+# and the Windows build's tests under Wine.
+ci: test check tsan test-windows
 
 # The tray program on a desktop; without a display, the headless watcher.
 run: build
@@ -60,7 +61,7 @@ fuzz:
 
 # Minutes of random file traffic against many entries (SOAK_SECONDS).
 soak: build
-	@scripts/soak.sh
+	@scripts/soak.sh $(BUILD_DIR)
 
 # The store, engine and headless runner cross-built for Windows, and their
 # tests run under Wine.

@@ -12,17 +12,6 @@
 #include "ui/prompts.h"
 
 namespace tavren::ui {
-namespace {
-
-// Selects exactly the radio whose id is `value`; a value no radio stands
-// for clears them all, which an exclusive group would not allow.
-void SetRadios(QButtonGroup* group, int value) {
-    group->setExclusive(false);
-    for (QAbstractButton* button : group->buttons()) button->setChecked(group->id(button) == value);
-    group->setExclusive(true);
-}
-
-}  // namespace
 
 CAfterProcDlg::CAfterProcDlg(QWidget* editor) : QWidget(editor) {
     setObjectName(QStringLiteral("page133"));

@@ -1,5 +1,7 @@
 #include "ui/dialog_units.h"
 
+#include <QAbstractButton>
+#include <QButtonGroup>
 #include <QFontMetrics>
 #include <QStringList>
 #include <QWidget>
@@ -44,6 +46,12 @@ QFont DialogFont(int pointSize) {
                       QStringLiteral("Sans Serif")});
     font.setPointSize(pointSize);
     return font;
+}
+
+void SetRadios(QButtonGroup* group, int value) {
+    group->setExclusive(false);
+    for (QAbstractButton* button : group->buttons()) button->setChecked(group->id(button) == value);
+    group->setExclusive(true);
 }
 
 }  // namespace tavren::ui

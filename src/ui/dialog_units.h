@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QSize>
 
+class QButtonGroup;
 class QWidget;
 
 namespace tavren::ui {
@@ -33,5 +34,9 @@ private:
 // The dialog font at `pointSize`: "MS UI Gothic" where it exists, else the
 // Japanese Gothic faces a Linux desktop has.
 QFont DialogFont(int pointSize = 9);
+
+// Selects exactly the radio whose id is `value`; a value no radio stands
+// for clears them all, which an exclusive group would not allow.
+void SetRadios(QButtonGroup* group, int value);
 
 }  // namespace tavren::ui

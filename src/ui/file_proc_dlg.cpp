@@ -14,14 +14,6 @@
 namespace tavren::ui {
 namespace {
 
-// Selects exactly the radio whose id is `value`; a value no radio stands
-// for clears them all, which an exclusive group would not allow.
-void SetRadios(QButtonGroup* group, int value) {
-    group->setExclusive(false);
-    for (QAbstractButton* button : group->buttons()) button->setChecked(group->id(button) == value);
-    group->setExclusive(true);
-}
-
 // A radio whose text is shown on two lines, broken after its first
 // `firstLine` characters, for the narrow timing group. text() stays the
 // option's whole text, and a click anywhere on the control selects it.
