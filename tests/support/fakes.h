@@ -17,6 +17,9 @@
 
 namespace tavren::test {
 
+// What the engine puts between a folder and a file name in paths and texts.
+inline const std::string kSep(1, static_cast<char>(std::filesystem::path::preferred_separator));
+
 // What the fakes were asked to do, in order, across threads:
 // "beep", "wave:<file>", "message:<text>", "open:<path>", "run:<command>",
 // "move:<from> -> <to>", "replace:<from> -> <to>", "sleep:<ms>".
@@ -38,7 +41,8 @@ private:
 // in every time zone. Sleeps return at once.
 class FakeClock final : public platform::Clock {
 public:
-    explicit FakeClock(EventLog* log = nullptr, std::int64_t now = 1'796'569'449)  // 2026-12-06 15:04:09 UTC
+    explicit FakeClock(EventLog* log = nullptr,
+                       std::int64_t now = 1'796'569'449)  // 2026-12-06 15:04:09 UTC
         : log_(log), now_(now) {}
     std::int64_t NowSeconds() override { return now_.load() + (autoAdvance_ ? step_++ * 10 : 0); }
     platform::LocalTime ToLocal(std::int64_t seconds) override;
@@ -120,9 +124,7 @@ public:
 struct FakeServices {
     explicit FakeServices(platform::ChangeWatcher& watcher)
         : clock(&log), sound(log), sink(log), launcher(log), mover(log), changes(watcher) {}
-    engine::Services services() {
-        return {clock, changes, launcher, mover, sound, sink};
-    }
+    engine::Services services() { return {clock, changes, launcher, mover, sound, sink}; }
 
     EventLog log;
     FakeClock clock;

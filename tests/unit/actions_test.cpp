@@ -1,12 +1,15 @@
+#include "engine/actions.h"
+
 #include <gtest/gtest.h>
 
-#include "engine/actions.h"
 #include "platform/wake_event.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
 namespace tavren::engine {
 namespace {
+
+using test::kSep;
 
 using test::TempDir;
 
@@ -60,7 +63,8 @@ TEST_F(ActionsTest, NothingIsAnnouncedOnceTheProgramIsEnding) {
 
 TEST_F(ActionsTest, OpenTargetFileOpensThenPausesOneSecond) {
     MakeActions().OpenTargetFile("a b.txt");
-    EXPECT_EQ(Log(), (std::vector<std::string>{"open:" + entry.folder + "/a b.txt", "sleep:1000"}));
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{"open:" + entry.folder + kSep + "a b.txt", "sleep:1000"}));
 }
 
 TEST_F(ActionsTest, LaunchProgramUsesTheStoredLineAsItIs) {

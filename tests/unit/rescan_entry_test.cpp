@@ -10,6 +10,7 @@ namespace tavren::engine {
 namespace {
 
 namespace fs = std::filesystem;
+using test::kSep;
 using test::TempDir;
 
 // One entry rescanned against a real folder, with fakes for everything
@@ -144,8 +145,8 @@ TEST_F(RescanEntryTest, DeletionNoticeOfAnOpeningEntryIsShownEvenWithoutMessages
     entry.openFile = 1;
     entry.messageMode = 0;
     RescanLater();
-    EXPECT_EQ(Log(), std::vector<std::string>{"message:" + entry.folder +
-                                              "/gone.txt が削除されました。"});
+    EXPECT_EQ(Log(), std::vector<std::string>{"message:" + entry.folder + kSep +
+                                              "gone.txt が削除されました。"});
 }
 
 TEST_F(RescanEntryTest, FileArrivingWhileTheUserReadsTheMessageIsActedOnNextTime) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/rescan.h"
+#include "support/fakes.h"
 
 namespace tavren::engine {
 namespace {
@@ -9,6 +10,7 @@ using store::FoundFile;
 using store::SnapshotItem;
 using store::SnapshotList;
 using store::WatchEntry;
+using test::kSep;
 
 SnapshotItem Item(std::string name, std::uint32_t size = 10, std::int32_t time = 150409) {
     return {size, 20261206, time, std::move(name)};
@@ -44,10 +46,12 @@ WatchEntry NameEntry() {
 }
 
 TEST(RescanPlan, NewChangedAndUnchangedFiles) {
-    auto list = ListOf({Item("same.txt"), Item("bigger.txt"), Item("touched.txt"),
-                        Item("redated.txt")});
-    std::vector<FoundFile> found = {Found("same.txt"), Found("bigger.txt", 11),
-                                    Found("touched.txt", 10, 150410), Found("new.txt"),
+    auto list =
+        ListOf({Item("same.txt"), Item("bigger.txt"), Item("touched.txt"), Item("redated.txt")});
+    std::vector<FoundFile> found = {Found("same.txt"),
+                                    Found("bigger.txt", 11),
+                                    Found("touched.txt", 10, 150410),
+                                    Found("new.txt"),
                                     {"redated.txt", {10, 20261207, 150409, "redated.txt"}}};
     const RescanPlan plan = PlanRescan(list, found, NameEntry());
     EXPECT_EQ(Names(plan),
@@ -60,7 +64,8 @@ TEST(RescanPlan, NewChangedAndUnchangedFiles) {
 TEST(RescanPlan, NamesMatchExactlyAndOnlyTheFirstEqualRecord) {
     // "report.txt.bak" stands first and must not be taken for report.txt;
     // names differ in case count as different files.
-    auto list = ListOf({Item("report.txt.bak"), Item("report.txt"), Item("dup", 1), Item("dup", 2)});
+    auto list =
+        ListOf({Item("report.txt.bak"), Item("report.txt"), Item("dup", 1), Item("dup", 2)});
     std::vector<FoundFile> found = {Found("report.txt"), Found("REPORT.TXT"), Found("dup", 1),
                                     Found("report.txt.bak")};
     const RescanPlan plan = PlanRescan(list, found, NameEntry());
@@ -93,7 +98,8 @@ TEST(RescanPlan, DeletionsOnlyForNameEntriesWhenFewerFilesWereFound) {
     }
     {  // the last file gone: the folder is empty or missing
         auto list = ListOf({Item("only")});
-        EXPECT_EQ(DeletedNames(PlanRescan(list, {}, NameEntry())), std::vector<std::string>{"only"});
+        EXPECT_EQ(DeletedNames(PlanRescan(list, {}, NameEntry())),
+                  std::vector<std::string>{"only"});
     }
 }
 
@@ -139,10 +145,10 @@ TEST(RescanTexts, DeletionNoticeByOpenFileAndProgram) {
 
     e.openFile = 1;
     Notice n = DeletionNotice(e, "a.txt");
-    EXPECT_EQ(n.text, "/watch/a.txt が削除されました。");
+    EXPECT_EQ(n.text, "/watch" + kSep + "a.txt が削除されました。");
     EXPECT_EQ(n.messageMode, 2);  // shown even though the entry shows no messages
     e.program = "/usr/bin/p";
-    EXPECT_EQ(DeletionNotice(e, "a.txt").text, "/watch/a.txt が削除されました。");
+    EXPECT_EQ(DeletionNotice(e, "a.txt").text, "/watch" + kSep + "a.txt が削除されました。");
 
     e.openFile = 0;
     e.messageMode = 1;
@@ -150,7 +156,7 @@ TEST(RescanTexts, DeletionNoticeByOpenFileAndProgram) {
     EXPECT_EQ(n.text, "/usr/bin/p");
     EXPECT_EQ(n.messageMode, 1);
     e.program.clear();
-    EXPECT_EQ(DeletionNotice(e, "a.txt").text, "/watch/a.txt");
+    EXPECT_EQ(DeletionNotice(e, "a.txt").text, "/watch" + kSep + "a.txt");
 
     // Too short a path text becomes the generic notice.
     e.openFile = 1;
@@ -158,7 +164,8 @@ TEST(RescanTexts, DeletionNoticeByOpenFileAndProgram) {
     EXPECT_EQ(DeletionNotice(e, "ab").text, "ファイルが削除されました。");
     // A stored name of Japanese text is shown as such.
     e.folder = "/w";
-    EXPECT_EQ(DeletionNotice(e, "\x95\xf1\x8d\x90.txt").text, "/w/報告.txt が削除されました。");
+    EXPECT_EQ(DeletionNotice(e, "\x95\xf1\x8d\x90.txt").text,
+              "/w" + kSep + "報告.txt が削除されました。");
 }
 
 }  // namespace
