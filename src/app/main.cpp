@@ -1,13 +1,11 @@
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <optional>
 #include <string>
-#include <string_view>
+#include <vector>
 
+#include "app/command_args.h"
 #include "app/headless.h"
 #include "app/tray_app.h"
-#include "app/version.h"
-#include "store/data_folder.h"
 
 namespace {
 
@@ -23,55 +21,23 @@ constexpr const char* kUsage =
     "  --version       バージョンを表示します。\n"
     "  --help          この説明を表示します。\n";
 
-struct Options {
-    bool headless = false;
-    std::optional<std::string> dataDir;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg == "--version") {
-            std::printf("%s\n", tavren::app::kVersionText);
-            return 0;
-        }
-        if (arg == "--headless") {
-            options.headless = true;
-        } else if (arg == "--data-dir" && i + 1 < argc) {
-            options.dataDir = argv[++i];
-        } else if (arg.starts_with("--data-dir=")) {
-            options.dataDir = std::string(arg.substr(std::strlen("--data-dir=")));
-        } else {
-            std::fprintf(stderr, "tavren3: 不明な引数です: %s\n\n%s", argv[i], kUsage);
-            return 2;
-        }
-    }
+    const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
+    const tavren::app::CommandArgs args = tavren::app::ParseCommandArgs(words);
+    if (auto status = tavren::app::AnswerWithoutRunning(args, kUsage)) return *status;
 
-    if (!options.headless && !tavren::app::HasDisplay()) {
-        std::fputs("tavren3: 画面 (DISPLAY または WAYLAND_DISPLAY) がありません。"
-                   "画面なしで監視するには --headless を付けて起動してください。\n",
-                   stderr);
+    if (!args.headless && !tavren::app::HasDisplay()) {
+        std::fputs(
+            "tavren3: 画面 (DISPLAY または WAYLAND_DISPLAY) がありません。"
+            "画面なしで監視するには --headless を付けて起動してください。\n",
+            stderr);
         return 2;
     }
-
-    std::string error;
-    auto data = tavren::store::DataFolder::Resolve(options.dataDir, error);
-    if (!data) {
-        std::fprintf(stderr, "tavren3: %s\n", error.c_str());
-        return 1;
-    }
-    if (auto s = data->Prepare(); !s) {
-        std::fprintf(stderr, "tavren3: %s\n", s.message().c_str());
-        return 1;
-    }
-    if (options.headless) return tavren::app::RunHeadless(*data);
+    auto data = tavren::app::OpenDataFolder(args);
+    if (!data) return 1;
+    if (args.headless) return tavren::app::RunHeadless(*data);
     // Qt keeps references to argc and argv for the program's lifetime.
     return tavren::app::RunTray(argc, argv, *data);
 }

@@ -1,17 +1,15 @@
 // The Windows program. Its tray front end is not built yet, so it runs the
 // watch engine headless, as `tavren3 --headless` does on Linux.
 
+#include <algorithm>
 #include <cstdio>
-#include <optional>
+#include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "app/command_args.h"
 #include "app/headless.h"
-#include "app/version.h"
-#include "platform/path_text.h"
 #include "platform/win32/console.h"
-#include "store/data_folder.h"
 
 namespace {
 
@@ -31,49 +29,19 @@ constexpr const char* kUsage =
 
 int main() {
     tavren::platform::win32::UseUtf8Console();
-    const std::vector<std::string> args = tavren::platform::win32::CommandLineArguments();
+    const std::vector<std::string> words = tavren::platform::win32::CommandLineArguments();
+    const tavren::app::CommandArgs args = tavren::app::ParseCommandArgs(
+        std::span<const std::string>(words).subspan(std::min<std::size_t>(words.size(), 1)));
+    if (auto status = tavren::app::AnswerWithoutRunning(args, kUsage)) return *status;
 
-    bool headless = false;
-    std::optional<std::filesystem::path> dataDir;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        if (arg == "--help" || arg == "-h" || arg == "/?") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg == "--version") {
-            std::printf("%s\n", tavren::app::kVersionText);
-            return 0;
-        }
-        if (arg == "--headless") {
-            headless = true;
-        } else if (arg == "--data-dir" && i + 1 < args.size()) {
-            dataDir = tavren::platform::PathFromUtf8(args[++i]);
-        } else if (arg.starts_with("--data-dir=")) {
-            dataDir =
-                tavren::platform::PathFromUtf8(arg.substr(std::string_view("--data-dir=").size()));
-        } else {
-            std::fprintf(stderr, "tavren3: 不明な引数です: %s\n\n%s", args[i].c_str(), kUsage);
-            return 2;
-        }
-    }
-    if (!headless) {
+    if (!args.headless) {
         std::fputs(
             "tavren3: この Windows 版には通知領域のアイコンがまだありません。"
             "監視するには --headless を付けて起動してください。\n",
             stderr);
         return 2;
     }
-
-    std::string error;
-    auto data = tavren::store::DataFolder::Resolve(dataDir, error);
-    if (!data) {
-        std::fprintf(stderr, "tavren3: %s\n", error.c_str());
-        return 1;
-    }
-    if (auto s = data->Prepare(); !s) {
-        std::fprintf(stderr, "tavren3: %s\n", s.message().c_str());
-        return 1;
-    }
+    auto data = tavren::app::OpenDataFolder(args);
+    if (!data) return 1;
     return tavren::app::RunHeadless(*data);
 }

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "store/data_folder.h"
+
+namespace tavren::app {
+
+// What the command line asks for. Both builds take the same arguments:
+// --headless, --data-dir DIR (or --data-dir=DIR), --version, --help.
+struct CommandArgs {
+    enum class Request { Run, Help, Version, Invalid };
+    Request request = Request::Run;
+    bool headless = false;
+    std::optional<std::filesystem::path> dataDir;
+    std::string invalid;  // the argument that was not understood
+};
+
+// `args` holds the arguments after the program name, as UTF-8.
+CommandArgs ParseCommandArgs(std::span<const std::string> args);
+
+// Answers --help, --version and a bad argument on the standard streams
+// with `usage`; returns the exit status, or nothing when the program is to
+// run.
+std::optional<int> AnswerWithoutRunning(const CommandArgs& args, const char* usage);
+
+// The data folder the arguments name, created when missing. Failures are
+// reported on standard error.
+std::optional<store::DataFolder> OpenDataFolder(const CommandArgs& args);
+
+}  // namespace tavren::app
