@@ -78,6 +78,13 @@ std::string Describe(const Resources& r) {
            std::to_string(r.inotifyInstances) + " inotify instances";
 }
 
+int ReadProcInt(const char* file) {
+    std::ifstream in(file);
+    int value = 0;
+    in >> value;
+    return value;
+}
+
 std::set<pid_t> ThreadIds() {
     std::set<pid_t> ids;
     if (DIR* d = ::opendir("/proc/self/task")) {

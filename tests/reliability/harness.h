@@ -40,6 +40,9 @@ std::string Describe(const Resources& r);
 
 std::set<pid_t> ThreadIds();
 
+// The number a /proc file such as a kernel limit holds; 0 when unreadable.
+int ReadProcInt(const char* file);
+
 // Polls `condition` every few milliseconds until it holds or `limit` passes.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 

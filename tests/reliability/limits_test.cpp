@@ -36,13 +36,6 @@ using namespace std::chrono_literals;
 using test::ReadBytes;
 using test::WriteBytes;
 
-int ReadProcInt(const char* file) {
-    std::ifstream in(file);
-    int value = 0;
-    in >> value;
-    return value;
-}
-
 void Deliver(const fs::path& folder, const std::string& name, const std::string& content) {
     const fs::path staged = folder.parent_path() / (".staged-" + std::to_string(::getpid()));
     WriteBytes(staged, content);

@@ -37,13 +37,6 @@ using namespace std::chrono_literals;
 using test::ReadBytes;
 using test::WriteBytes;
 
-int ReadProcInt(const char* file) {
-    std::ifstream in(file);
-    int value = 0;
-    in >> value;
-    return value;
-}
-
 // The descriptor of the process's one inotify instance, or -1.
 int InotifyDescriptor() {
     for (const auto& e : fs::directory_iterator("/proc/self/fd")) {

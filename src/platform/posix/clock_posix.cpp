@@ -1,7 +1,6 @@
 #include <time.h>
 
 #include "platform/clock.h"
-#include "platform/wake_event.h"
 
 namespace tavren::platform {
 
@@ -17,20 +16,5 @@ std::int64_t NowSeconds() {
     ::clock_gettime(CLOCK_REALTIME, &ts);
     return ts.tv_sec;
 }
-
-namespace {
-
-class SystemClock final : public Clock {
-public:
-    std::int64_t NowSeconds() override { return platform::NowSeconds(); }
-    LocalTime ToLocal(std::int64_t s) override { return ToLocalTime(s); }
-    void Sleep(std::chrono::milliseconds duration, const WakeEvent& cancel) override {
-        cancel.WaitFor(duration);
-    }
-};
-
-}  // namespace
-
-std::unique_ptr<Clock> MakeSystemClock() { return std::make_unique<SystemClock>(); }
 
 }  // namespace tavren::platform

@@ -1,5 +1,4 @@
 #include "platform/clock.h"
-#include "platform/wake_event.h"
 #include "platform/win32/win32_util.h"
 
 namespace tavren::platform {
@@ -22,23 +21,6 @@ std::int64_t NowSeconds() {
     FILETIME now;
     ::GetSystemTimeAsFileTime(&now);
     return win32::FileTimeToUnixSeconds(now);
-}
-
-namespace {
-
-class SystemClock final : public Clock {
-public:
-    std::int64_t NowSeconds() override { return platform::NowSeconds(); }
-    LocalTime ToLocal(std::int64_t s) override { return ToLocalTime(s); }
-    void Sleep(std::chrono::milliseconds duration, const WakeEvent& cancel) override {
-        cancel.WaitFor(duration);
-    }
-};
-
-}  // namespace
-
-std::unique_ptr<Clock> MakeSystemClock() {
-    return std::make_unique<SystemClock>();
 }
 
 }  // namespace tavren::platform
