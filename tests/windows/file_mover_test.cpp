@@ -74,6 +74,62 @@ TEST_F(FileMoverTest, FailureLeavesTheSourceInPlace) {
     EXPECT_FALSE(mover_->Exists(to_ / "a.txt"));
 }
 
+// Under Wine, Z:\dev\shm is a memory file system and the temporary folder
+// lies on the disk: a move between them is a move to another drive, which
+// the mover copies by hand.
+TEST_F(FileMoverTest, MoveToAnotherDriveCopiesWholeAndLeavesNoTemporary) {
+    const std::filesystem::path shm = L"Z:\\dev\\shm";
+    if (::GetFileAttributesW(shm.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        GTEST_SKIP() << "no memory file system to move from";
+    }
+    const std::filesystem::path other =
+        shm / (L"tavren-mover-" + std::to_wstring(::GetCurrentProcessId()));
+    std::filesystem::create_directory(other);
+    struct Cleanup {
+        std::filesystem::path folder;
+        ~Cleanup() {
+            std::error_code ec;
+            std::filesystem::remove_all(folder, ec);
+        }
+    } cleanup{other};
+    std::string content(3 << 20, '\0');  // more than one copy buffer
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
+    const std::filesystem::path source = other / U8("請求書.pdf");
+    WriteBytes(source, content);
+    FILETIME written{};
+    {
+        const HANDLE h = ::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        ::GetFileTime(h, nullptr, nullptr, &written);
+        ::CloseHandle(h);
+    }
+
+    ASSERT_FALSE(mover_->Move(source, to_ / U8("請求書.pdf"), false));
+    EXPECT_FALSE(mover_->Exists(source));
+    EXPECT_EQ(ReadBytes(to_ / U8("請求書.pdf")), content);
+    // Nothing but the moved file in the destination: no temporary copy.
+    int files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(to_)) {
+        ++files;
+        EXPECT_EQ(e.path().filename(), U8("請求書.pdf"));
+    }
+    EXPECT_EQ(files, 1);
+    const HANDLE h = ::CreateFileW((to_ / U8("請求書.pdf")).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FILETIME moved{};
+    ::GetFileTime(h, nullptr, nullptr, &moved);
+    ::CloseHandle(h);
+    EXPECT_EQ(::CompareFileTime(&written, &moved), 0);
+
+    // A taken name is refused unless replacing, and replacing leaves one file.
+    WriteBytes(source, "second");
+    EXPECT_EQ(mover_->Move(source, to_ / U8("請求書.pdf"), false), std::errc::file_exists);
+    EXPECT_FALSE(mover_->Move(source, to_ / U8("請求書.pdf"), true));
+    EXPECT_EQ(ReadBytes(to_ / U8("請求書.pdf")), "second");
+}
+
 // The engine keeps folders and names as UTF-8 text; the paths it builds
 // from them must name the same Japanese folders and files here as on Linux.
 TEST_F(FileMoverTest, EngineMovesAFileBetweenJapaneseFolders) {

@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "platform/file_mover.h"
 #include "platform/win32/win32_util.h"
 
@@ -12,9 +14,11 @@ std::filesystem::path FolderOf(const std::filesystem::path& file) {
 
 // The move to another drive, done by hand rather than with
 // MOVEFILE_COPY_ALLOWED: that flag reports success when the source cannot
-// be deleted after the copy, leaving the file in both places. Here the copy
-// is complete and on disk under its final name before the source goes, and
-// a failure leaves the source alone with no copy behind.
+// be deleted after the copy, leaving the file in both places, and a copy
+// cut short leaves a partial file under the final name. Here the copy is
+// complete and on disk under its final name before the source goes, and a
+// failure, or the process killed, leaves the source alone with no partial
+// copy behind.
 std::error_code MoveAcross(const std::filesystem::path& from, const std::filesystem::path& to,
                            bool replace) {
     const DWORD attributes = ::GetFileAttributesW(from.c_str());
@@ -30,29 +34,70 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
         return std::make_error_code(std::errc::file_exists);
     }
 
-    // A short name of our own: the destination name may already be as long
-    // as a name can be. CopyFileW keeps the content, the attributes and the
-    // last-write time, and refuses a name that exists.
+    // The copy goes into a hidden file of our own (the destination name may
+    // already be as long as a name can be) that is marked for deletion
+    // while it is written: a process killed mid-copy leaves nothing in the
+    // user's folder. The mark is cleared only once the copy is on disk.
+    win32::UniqueHandle source(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source) return LastError();
     std::filesystem::path temp;
-    for (int attempt = 0;; ++attempt) {
+    win32::UniqueHandle copy;
+    for (int attempt = 0; attempt < 100 && !copy; ++attempt) {
         temp = FolderOf(to) / (L".tavren-move-" + win32::UniqueSuffix());
-        if (::CopyFileW(from.c_str(), temp.c_str(), TRUE)) break;
-        const DWORD error = ::GetLastError();
-        if (attempt == 100 || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)) {
-            return win32::ErrorFrom(error);
+        copy.Reset(::CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_HIDDEN, nullptr));
+        if (!copy && ::GetLastError() != ERROR_FILE_EXISTS) return LastError();
+    }
+    if (!copy) return std::make_error_code(std::errc::file_exists);
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!::SetFileInformationByHandle(copy.get(), FileDispositionInfo, &disposition,
+                                      sizeof disposition)) {
+        const std::error_code ec = LastError();
+        copy.Reset();
+        ::DeleteFileW(temp.c_str());
+        return ec;
+    }
+    // From here on closing the handle removes the copy.
+    auto fail = [&](std::error_code ec) {
+        copy.Reset();
+        return ec;
+    };
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
+                        nullptr)) {
+            return fail(LastError());
+        }
+        if (got == 0) break;
+        DWORD put = 0;
+        if (!::WriteFile(copy.get(), buffer.data(), got, &put, nullptr) || put != got) {
+            return fail(LastError());
         }
     }
-    auto fail = [&](std::error_code ec) {
+    // The copy keeps the file's last-write time, as a move does.
+    FILETIME lastWrite;
+    if (::GetFileTime(source.get(), nullptr, nullptr, &lastWrite)) {
+        ::SetFileTime(copy.get(), nullptr, nullptr, &lastWrite);
+    }
+    source.Reset();
+    if (!::FlushFileBuffers(copy.get())) return fail(LastError());
+    disposition.DeleteFile = FALSE;
+    if (!::SetFileInformationByHandle(copy.get(), FileDispositionInfo, &disposition,
+                                      sizeof disposition)) {
+        return fail(LastError());
+    }
+    copy.Reset();
+    // A kill between here and the rename leaves a complete copy, never a
+    // partial one; a failed rename removes it.
+    auto failNamed = [&](std::error_code ec) {
         ::DeleteFileW(temp.c_str());
         return ec;
     };
-    {
-        win32::UniqueHandle copy(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr,
-                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!copy || !::FlushFileBuffers(copy.get())) return fail(LastError());
-    }
+    ::SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!::MoveFileExW(temp.c_str(), to.c_str(), flags)) return fail(LastError());
+    if (!::MoveFileExW(temp.c_str(), to.c_str(), flags)) return failNamed(LastError());
 
     if (!::DeleteFileW(from.c_str())) {
         const std::error_code ec = LastError();
