@@ -37,8 +37,8 @@ tsan: deps
 	@cmake --build $(TSAN_DIR) -j $(JOBS) --target unit_tests integration_tests
 	@cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600 -L 'unit|integration'
 
-# What continuous integration runs: the suite, again under the sanitizers,
-# and the Windows build's tests under Wine.
+# What continuous integration runs (.ci/run): the suite, again under the
+# sanitizers, and the Windows build's tests under Wine.
 ci: test check tsan test-windows
 
 # The tray program on a desktop; without a display, the headless watcher.
