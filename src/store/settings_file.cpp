@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "platform/fs.h"
+#include "platform/path_text.h"
 #include "store/cp932.h"
 
 namespace tavren::store {
@@ -34,7 +35,8 @@ Status ReadSlots(const std::filesystem::path& file, std::string& bytes, bool& mi
             missing = true;
             return {};
         }
-        return Status::Error("設定ファイル " + file.string() + " を読み込めません: " + ec.message());
+        return Status::Error("設定ファイル " + platform::PathToUtf8(file) +
+                             " を読み込めません: " + ec.message());
     }
     return {};
 }
@@ -47,7 +49,9 @@ SlotImage BlankSlotImage() {
     return image;
 }
 
-bool IsRunning(const SlotImage& image) { return GetInt16(image.running) != 0; }
+bool IsRunning(const SlotImage& image) {
+    return GetInt16(image.running) != 0;
+}
 
 Slot DecodeSlot(const SlotImage& image) {
     Slot slot;
@@ -91,8 +95,8 @@ Status EncodeSlot(const Slot& slot, SlotImage& image) {
     for (const Text& t : texts) {
         const auto cp932 = ToCp932(t.utf8, /*allowLookAlikes=*/!t.namesAFile);
         if (!cp932) {
-            return Status::Error(std::string(t.label) + " に保存できない文字が含まれています: " +
-                                 t.utf8);
+            return Status::Error(std::string(t.label) +
+                                 " に保存できない文字が含まれています: " + t.utf8);
         }
         StoreField(t.field, t.limit + 1, *cp932);
     }
@@ -145,8 +149,8 @@ Status WriteAllSlots(const std::filesystem::path& settingsFile, std::span<const 
     std::string bytes(slots.size() * kSlotSize, '\0');
     if (!slots.empty()) std::memcpy(bytes.data(), slots.data(), bytes.size());
     if (auto ec = platform::WriteFileAtomically(settingsFile, bytes)) {
-        return Status::Error("設定ファイル " + settingsFile.string() + " を保存できません: " +
-                             ec.message());
+        return Status::Error("設定ファイル " + platform::PathToUtf8(settingsFile) +
+                             " を保存できません: " + ec.message());
     }
     return {};
 }

@@ -138,7 +138,7 @@ SnapshotList ReadSnapshotFile(const std::filesystem::path& file) {
 
 Status WriteSnapshotFile(const std::filesystem::path& file, std::span<const SnapshotItem> items) {
     if (auto ec = platform::WriteFileAtomically(file, EncodeSnapshot(items))) {
-        return Status::Error("スナップショット " + file.string() +
+        return Status::Error("スナップショット " + platform::PathToUtf8(file) +
                              " を保存できません: " + ec.message());
     }
     return {};
