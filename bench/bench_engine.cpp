@@ -98,7 +98,9 @@ std::int64_t NowNs() {
         .count();
 }
 
-double Seconds(std::int64_t ns) { return static_cast<double>(ns) / 1e9; }
+double Seconds(std::int64_t ns) {
+    return static_cast<double>(ns) / 1e9;
+}
 
 void MakeFolder(const fs::path& folder) {
     std::error_code ec;
@@ -109,8 +111,8 @@ void MakeFolder(const fs::path& folder) {
 void CreateFile(const fs::path& file, std::string_view content = {}) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) Die("cannot create " + file.string() + ": " + std::strerror(errno));
-    const bool written =
-        content.empty() || ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    const bool written = content.empty() || ::write(fd, content.data(), content.size()) ==
+                                                static_cast<ssize_t>(content.size());
     ::close(fd);
     if (!written) Die("cannot write " + file.string());
 }
@@ -136,7 +138,8 @@ void WriteSettings(const store::DataFolder& data, const std::vector<store::Watch
     std::vector<store::SlotImage> slots;
     for (const store::WatchEntry& entry : entries) {
         store::SlotImage image = store::BlankSlotImage();
-        if (const store::Status s = store::EncodeSlot({true, entry}, image); !s.ok()) Die(s.message());
+        if (const store::Status s = store::EncodeSlot({true, entry}, image); !s.ok())
+            Die(s.message());
         slots.push_back(image);
     }
     if (const store::Status s = store::WriteAllSlots(data.settingsFile(), slots); !s.ok()) {
@@ -315,19 +318,14 @@ public:
 private:
     void Run() {
         tid_.store(static_cast<pid_t>(::syscall(SYS_gettid)));
-        alignas(inotify_event) char buffer[4096];
         pollfd fds[2] = {{inotify_, POLLIN, 0}, {stop_, POLLIN, 0}};
         for (;;) {
             if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
             if (fds[1].revents) return;
-            ssize_t n;
-            while ((n = ::read(inotify_, buffer, sizeof buffer)) > 0) {
-                for (ssize_t off = 0; off < n;) {
-                    const auto* ev = reinterpret_cast<const inotify_event*>(buffer + off);
-                    off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
-                    if ((ev->mask & IN_CREATE) && !(ev->mask & IN_ISDIR)) created.Add(NowNs());
-                }
-            }
+            DrainInotify(inotify_, [&](const inotify_event& ev) {
+                if ((ev.mask & IN_CREATE) && !(ev.mask & IN_ISDIR)) created.Add(NowNs());
+                return false;
+            });
         }
     }
 
@@ -354,14 +352,9 @@ public:
     bool Wait(std::chrono::milliseconds limit) {
         const std::int64_t deadline = NowNs() + limit.count() * 1'000'000;
         for (;;) {
-            alignas(inotify_event) char buffer[4096];
-            ssize_t n;
-            while ((n = ::read(fd_, buffer, sizeof buffer)) > 0) {
-                for (ssize_t off = 0; off < n;) {
-                    const auto* ev = reinterpret_cast<const inotify_event*>(buffer + off);
-                    off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
-                    if (ev->len > 0 && name_ == ev->name) return true;
-                }
+            if (DrainInotify(
+                    fd_, [&](const inotify_event& ev) { return ev.len > 0 && name_ == ev.name; })) {
+                return true;
             }
             const std::int64_t left = deadline - NowNs();
             if (left <= 0) return false;
@@ -475,19 +468,20 @@ void MeasureLatency(const fs::path& root, bool quick) {
         // The rescan's own work before it acts, timed here on the folder as
         // the engine just saw it.
         workUs.push_back(1e3 * TimeMs([&] {
-            store::SnapshotList snapshot = store::ReadSnapshot(data, 0);
-            std::vector<store::FoundFile> found;
-            store::ListTargetFiles(e, found);
-            g_sink = g_sink + engine::PlanRescan(snapshot, found, e).targets.size();
-        }));
+                             store::SnapshotList snapshot = store::ReadSnapshot(data, 0);
+                             std::vector<store::FoundFile> found;
+                             store::ListTargetFiles(e, found);
+                             g_sink =
+                                 g_sink + engine::PlanRescan(snapshot, found, e).targets.size();
+                         }));
     }
     if (engineMissed > 0 && bench.launcher.started.size() > engineUs.size()) {
         Die("the engine acted late; samples would be mismatched");
     }
 
     auto row = [](const char* what, const std::vector<double>& v, int missed) {
-        std::printf("   %-24s %8.0f %8.0f %8.0f %8.0f %8zu %7d\n", what, Median(v), Percentile(v, 90),
-                    v.empty() ? 0.0 : *std::min_element(v.begin(), v.end()),
+        std::printf("   %-24s %8.0f %8.0f %8.0f %8.0f %8zu %7d\n", what, Median(v),
+                    Percentile(v, 90), v.empty() ? 0.0 : *std::min_element(v.begin(), v.end()),
                     v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()), v.size(), missed);
     };
     std::printf("   %-24s %8s %8s %8s %8s %8s %7s\n", "(microseconds)", "median", "p90", "min",
@@ -495,12 +489,14 @@ void MeasureLatency(const fs::path& root, bool quick) {
     row("engine (rescan + act)", engineUs, engineMissed);
     row("plain inotify loop", loopUs, loopMissed);
     const double ratio = Median(engineUs) / Median(loopUs);
-    std::printf("   the engine's extra share: %.0f us (median); the rescan's own work before\n"
-                "   acting (read snapshot, list 1-%d files, compare), timed alone: %.0f us\n",
-                Median(engineUs) - Median(loopUs), samples, Median(workUs));
-    std::printf("   ratio of medians %.3fx (p90 %.2fx), for information: the target against a\n"
-                "   loop that starts the program is bench_latency's\n",
-                ratio, Percentile(engineUs, 90) / Percentile(loopUs, 90));
+    std::printf(
+        "   the engine's extra share: %.0f us (median); the rescan's own work before\n"
+        "   acting (read snapshot, list 1-%d files, compare), timed alone: %.0f us\n",
+        Median(engineUs) - Median(loopUs), samples, Median(workUs));
+    std::printf(
+        "   ratio of medians %.3fx (p90 %.2fx), for information: the target against a\n"
+        "   loop that starts the program is bench_latency's\n",
+        ratio, Percentile(engineUs, 90) / Percentile(loopUs, 90));
     std::printf("   target: every file acted on exactly once: %s\n\n",
                 Verdict(engineMissed == 0 && loopMissed == 0));
 }
@@ -667,7 +663,8 @@ void MeasureIdle(const fs::path& root, int seconds) {
         e.timing = static_cast<std::int16_t>(i % 2);  // both kinds of change
         e.program = "bench-program";
         MakeFolder(e.folder);
-        for (const char* file : {"a.txt", "b.txt", "c.txt"}) CreateFile(fs::path(e.folder) / file, "x");
+        for (const char* file : {"a.txt", "b.txt", "c.txt"})
+            CreateFile(fs::path(e.folder) / file, "x");
         folders.push_back(e.folder);
         table.push_back(e);
     }
@@ -690,7 +687,8 @@ void MeasureIdle(const fs::path& root, int seconds) {
     }
     const ProcessSample t1 = SampleSelf();
 
-    const Usage engineUse = Between(t0, t1, [&](pid_t tid) { return tid != self && tid != loopTid; });
+    const Usage engineUse =
+        Between(t0, t1, [&](pid_t tid) { return tid != self && tid != loopTid; });
     const Usage loopUse = Between(t0, t1, [&](pid_t tid) { return tid == loopTid; });
     const long growthKb = t1.rssKb - t0.rssKb;
     const bool acted = bench.launcher.started.size() > 0 || bench.sink.count.load() > 0;
@@ -702,18 +700,20 @@ void MeasureIdle(const fs::path& root, int seconds) {
                 loopUse.wakeups, loopUse.cpuMs);
     std::printf("   process RSS %ld kB, growth over the window %+ld kB; actions taken: %s\n",
                 t1.rssKb, growthKb, acted ? "SOME" : "none");
-    std::printf("   target: no wake-up, no CPU time, no growth: %.2f wake-ups/s, %.3f ms CPU, "
-                "%+ld kB %s\n\n",
-                static_cast<double>(engineUse.wakeups) / seconds, engineUse.cpuMs, growthKb,
-                Verdict(engineUse.wakeups == 0 && engineUse.cpuMs < 1.0 &&
-                        growthKb <= kIdleGrowthToleranceKb && !acted));
+    std::printf(
+        "   target: no wake-up, no CPU time, no growth: %.2f wake-ups/s, %.3f ms CPU, "
+        "%+ld kB %s\n\n",
+        static_cast<double>(engineUse.wakeups) / seconds, engineUse.cpuMs, growthKb,
+        Verdict(engineUse.wakeups == 0 && engineUse.cpuMs < 1.0 &&
+                growthKb <= kIdleGrowthToleranceKb && !acted));
 }
 
 // --- d: burst ------------------------------------------------------------------
 
 void MeasureBurst(const fs::path& root, bool quick) {
     const std::size_t files = quick ? 2000 : 10000;
-    std::printf("d. A burst of %zu new files in the folder of an entry that moves them away\n", files);
+    std::printf("d. A burst of %zu new files in the folder of an entry that moves them away\n",
+                files);
 
     const fs::path base = root / "burst";
     const fs::path source = base / "in";
@@ -783,7 +783,8 @@ void MeasureBurst(const fs::path& root, bool quick) {
     const double refMs = TimeMs([&] {
         for (const std::string& name : names) CreateFile(refIn / name, "0123456789abcdef");
         for (const std::string& name : names) {
-            if (::rename((refIn / name).c_str(), (refOut / name).c_str()) != 0) Die("rename failed");
+            if (::rename((refIn / name).c_str(), (refOut / name).c_str()) != 0)
+                Die("rename failed");
         }
     });
 
@@ -800,19 +801,22 @@ void MeasureBurst(const fs::path& root, bool quick) {
         ++runs.back().files;
     }
 
-    std::printf("   created in %.2f s; last move %.2f s after the first creation\n", createdS, lastS);
+    std::printf("   created in %.2f s; last move %.2f s after the first creation\n", createdS,
+                lastS);
     for (const Run& run : runs) {
         std::printf("   moves from %6.2f s to %6.2f s: %5zu files\n", run.from, run.to, run.files);
     }
-    std::printf("   moved %zu, left behind %zu, missing %zu, unexpected %zu, moved twice %zu, "
-                "failed moves %zu; rescans that acted: %d\n",
-                there.size(), left.size(), missing, extra, twice, failed, notices);
+    std::printf(
+        "   moved %zu, left behind %zu, missing %zu, unexpected %zu, moved twice %zu, "
+        "failed moves %zu; rescans that acted: %d\n",
+        there.size(), left.size(), missing, extra, twice, failed, notices);
     const double rate = lastS > 0 ? static_cast<double>(files) / lastS : 0.0;
     const double refRate = static_cast<double>(files) / (refMs / 1000);
-    std::printf("   throughput, first creation to last move: %.0f files/s (bare create + rename "
-                "loop: %.0f files/s);\n   rescans of one entry are at least 3 s apart, so the "
-                "burst is taken in a few large rescans\n",
-                rate, refRate);
+    std::printf(
+        "   throughput, first creation to last move: %.0f files/s (bare create + rename "
+        "loop: %.0f files/s);\n   rescans of one entry are at least 3 s apart, so the "
+        "burst is taken in a few large rescans\n",
+        rate, refRate);
     std::printf("   target: every file moved exactly once: %s\n\n", Verdict(exact));
 
     std::error_code ec;

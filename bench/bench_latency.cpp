@@ -147,15 +147,10 @@ public:
         pollfd p{fd_, POLLIN, 0};
         ::poll(&p, 1, std::clamp(ms, 0, 100));
         std::vector<std::string> names;
-        alignas(inotify_event) char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(fd_, buffer, sizeof buffer)) > 0) {
-            for (ssize_t off = 0; off < n;) {
-                const auto* ev = reinterpret_cast<const inotify_event*>(buffer + off);
-                off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
-                names.emplace_back(ev->len > 0 ? ev->name : "");
-            }
-        }
+        DrainInotify(fd_, [&](const inotify_event& ev) {
+            names.emplace_back(ev.len > 0 ? ev.name : "");
+            return false;
+        });
         return names;
     }
 

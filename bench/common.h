@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,7 +31,9 @@ namespace tavren::bench {
 
 // Failures throw up to main, so that scratch folders with their 100,000
 // files are removed on every way out; main prints the text and exits 1.
-[[noreturn]] inline void Die(const std::string& what) { throw std::runtime_error(what); }
+[[noreturn]] inline void Die(const std::string& what) {
+    throw std::runtime_error(what);
+}
 
 // Set by SIGINT and SIGTERM; long loops call CheckInterrupted so that
 // Ctrl-C also unwinds and cleans up.
@@ -45,7 +48,25 @@ inline void CheckInterrupted() {
     if (g_interrupted) Die("interrupted");
 }
 
-inline const char* Verdict(bool met) { return met ? "PASS" : "FAIL"; }
+// Reads every event waiting on the non-blocking inotify descriptor `fd`
+// and hands each to `onEvent`; returns true at once when `onEvent` does.
+template <typename Fn>
+bool DrainInotify(int fd, Fn&& onEvent) {
+    alignas(inotify_event) char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) {
+        for (ssize_t off = 0; off < n;) {
+            const auto* ev = reinterpret_cast<const inotify_event*>(buffer + off);
+            off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+            if (onEvent(*ev)) return true;
+        }
+    }
+    return false;
+}
+
+inline const char* Verdict(bool met) {
+    return met ? "PASS" : "FAIL";
+}
 
 // Milliseconds that `fn` takes, on the monotonic clock.
 template <typename Fn>
@@ -69,7 +90,8 @@ inline double Median(std::vector<double> samples) {
 inline double Percentile(std::vector<double> samples, double p) {
     if (samples.empty()) return 0.0;
     std::sort(samples.begin(), samples.end());
-    auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(samples.size())));
+    auto rank =
+        static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(samples.size())));
     rank = std::clamp<std::size_t>(rank, 1, samples.size());
     return samples[rank - 1];
 }
@@ -108,14 +130,30 @@ inline std::string DocumentName(std::size_t i) {
     char buffer[96];
     const unsigned n = static_cast<unsigned>(i);
     switch (i % 8) {
-        case 0: std::snprintf(buffer, sizeof buffer, "報告書_%06u.txt", n); break;
-        case 1: std::snprintf(buffer, sizeof buffer, "IMG_%06u.jpg", n); break;
-        case 2: std::snprintf(buffer, sizeof buffer, "report-2026-12-%06u.pdf", n); break;
-        case 3: std::snprintf(buffer, sizeof buffer, "data_%06u.csv", n); break;
-        case 4: std::snprintf(buffer, sizeof buffer, "議事録 %06u 営業部.docx", n); break;
-        case 5: std::snprintf(buffer, sizeof buffer, "Invoice %06u (final).xlsx", n); break;
-        case 6: std::snprintf(buffer, sizeof buffer, "scan%06u.tif", n); break;
-        default: std::snprintf(buffer, sizeof buffer, "notes_%06u.md", n); break;
+        case 0:
+            std::snprintf(buffer, sizeof buffer, "報告書_%06u.txt", n);
+            break;
+        case 1:
+            std::snprintf(buffer, sizeof buffer, "IMG_%06u.jpg", n);
+            break;
+        case 2:
+            std::snprintf(buffer, sizeof buffer, "report-2026-12-%06u.pdf", n);
+            break;
+        case 3:
+            std::snprintf(buffer, sizeof buffer, "data_%06u.csv", n);
+            break;
+        case 4:
+            std::snprintf(buffer, sizeof buffer, "議事録 %06u 営業部.docx", n);
+            break;
+        case 5:
+            std::snprintf(buffer, sizeof buffer, "Invoice %06u (final).xlsx", n);
+            break;
+        case 6:
+            std::snprintf(buffer, sizeof buffer, "scan%06u.tif", n);
+            break;
+        default:
+            std::snprintf(buffer, sizeof buffer, "notes_%06u.md", n);
+            break;
     }
     return buffer;
 }
@@ -158,7 +196,8 @@ inline std::size_t BareListing(const std::filesystem::path& folder) {
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
         struct stat st {};
         if (::fstatat(dfd, name, &st, 0) != 0) continue;
-        sum += static_cast<std::uint64_t>(st.st_size) + static_cast<std::uint64_t>(st.st_mtim.tv_sec);
+        sum +=
+            static_cast<std::uint64_t>(st.st_size) + static_cast<std::uint64_t>(st.st_mtim.tv_sec);
         ++count;
     }
     ::closedir(dir);
