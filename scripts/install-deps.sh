@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the benchmarks need,
 # but only those that are missing: a second run costs a few dpkg queries.
+# With arguments it installs those packages instead (the other scripts'
+# own needs: the screenshots, fuzzing, the Windows build).
 set -euo pipefail
 
 packages=(
@@ -10,6 +12,7 @@ packages=(
     qt6-base-dev
     inotify-tools
 )
+[[ $# -eq 0 ]] || packages=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -46,25 +46,9 @@ die() { log "$*"; keep=1; exit 1; }
 # --- packages ---------------------------------------------------------------
 
 ensure_packages() {
-    local packages=(
-        xvfb openbox trayer x11-utils x11-xserver-utils xdotool
+    "$ROOT/scripts/install-deps.sh" \
+        xvfb openbox trayer x11-utils x11-xserver-utils xdotool \
         imagemagick optipng fontconfig fonts-ipafont-gothic qt6-qpa-plugins python3
-    )
-    local missing=() p status
-    for p in "${packages[@]}"; do
-        status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-        [[ "$status" == "install ok installed" ]] || missing+=("$p")
-    done
-    [[ ${#missing[@]} -eq 0 ]] && return 0
-    log "installing ${missing[*]}"
-    local sudo=""
-    if [[ $(id -u) -ne 0 ]]; then
-        command -v sudo >/dev/null || die "need root or sudo to install ${missing[*]}"
-        sudo=sudo
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -q
-    $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
 # --- the virtual desktop ----------------------------------------------------
