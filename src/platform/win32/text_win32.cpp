@@ -33,17 +33,17 @@ bool IsAscii(std::string_view s) {
     return true;
 }
 
-bool Utf8ToWide(std::string_view utf8, std::wstring& out) {
-    const int size = static_cast<int>(utf8.size());
+// Strict conversion to UTF-16: invalid and unassigned codes fail.
+bool ToWide(UINT codePage, std::string_view text, std::wstring& out) {
+    const int size = static_cast<int>(text.size());
     const int n =
-        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
+        ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
     if (n <= 0) return false;
     out.assign(static_cast<std::size_t>(n), L'\0');
-    return ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, out.data(), n) ==
-           n;
+    return ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), size, out.data(),
+                                 n) == n;
 }
 
-// Strict CP932 to UTF-16: invalid and unassigned codes fail.
 bool Cp932ToWide(std::string_view cp932, std::wstring& out) {
     // Windows decodes the lone byte 80 as U+0080; glibc and the other CP932
     // readers refuse it, and so do we.
@@ -55,13 +55,7 @@ bool Cp932ToWide(std::string_view cp932, std::wstring& out) {
             if ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) ++i;
         }
     }
-    const int size = static_cast<int>(cp932.size());
-    const int n =
-        ::MultiByteToWideChar(kCp932, MB_ERR_INVALID_CHARS, cp932.data(), size, nullptr, 0);
-    if (n <= 0) return false;
-    out.assign(static_cast<std::size_t>(n), L'\0');
-    return ::MultiByteToWideChar(kCp932, MB_ERR_INVALID_CHARS, cp932.data(), size, out.data(), n) ==
-           n;
+    return ToWide(kCp932, cp932, out);
 }
 
 }  // namespace
@@ -72,7 +66,7 @@ bool Utf8ToCp932(std::string_view utf8, std::string& out, bool allowLookAlikes) 
         return true;
     }
     std::wstring wide;
-    if (!Utf8ToWide(utf8, wide)) return false;
+    if (!ToWide(CP_UTF8, utf8, wide)) return false;
     if (allowLookAlikes) {
         for (wchar_t& c : wide) {
             for (const LookAlike& l : kLookAlikes) {
