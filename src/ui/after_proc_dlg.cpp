@@ -3,7 +3,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -53,7 +52,7 @@ CAfterProcDlg::CAfterProcDlg(QWidget* editor) : QWidget(editor) {
     connect(moveRadio_, &QRadioButton::clicked, this, [this] { SetAfterMode(2); });
     connect(browseButton_, &QPushButton::clicked, this, &CAfterProcDlg::ChooseDestination);
 
-    for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
+    KeepEnterAndEscapeInPage(this);
     deleteRadio_->hide();  // never shown: deleting is not offered
 }
 
@@ -92,16 +91,6 @@ void CAfterProcDlg::ChooseDestination() {
     if (!chosen) return;
     moveTo = *chosen;
     WriteControls();
-}
-
-// Enter and Escape inside a page neither press a button nor reach the
-// editor, where they would confirm or cancel the whole entry.
-bool CAfterProcDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace tavren::ui

@@ -40,9 +40,6 @@ public:
     // would have to be cut and then name another folder.
     static constexpr std::size_t kMoveToLimit = 126;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void SetAfterMode(int mode);
     void ChooseDestination();

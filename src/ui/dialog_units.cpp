@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QStringList>
 #include <QWidget>
 
@@ -14,6 +15,20 @@ int MulDiv(int a, int b, int c) {
     const long long p = static_cast<long long>(a) * b;
     return static_cast<int>((p >= 0 ? p + c / 2 : p - c / 2) / c);
 }
+
+class PageKeyFilter final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 }  // namespace
 
@@ -52,6 +67,11 @@ void SetRadios(QButtonGroup* group, int value) {
     group->setExclusive(false);
     for (QAbstractButton* button : group->buttons()) button->setChecked(group->id(button) == value);
     group->setExclusive(true);
+}
+
+void KeepEnterAndEscapeInPage(QWidget* page) {
+    auto* filter = new PageKeyFilter(page);
+    for (QWidget* child : page->findChildren<QWidget*>()) child->installEventFilter(filter);
 }
 
 }  // namespace tavren::ui

@@ -39,4 +39,9 @@ QFont DialogFont(int pointSize = 9);
 // for clears them all, which an exclusive group would not allow.
 void SetRadios(QButtonGroup* group, int value);
 
+// Enter and Escape inside an editor page neither press a button nor reach
+// the editor, where they would confirm or cancel the whole entry. Covers
+// the children `page` has when this is called.
+void KeepEnterAndEscapeInPage(QWidget* page);
+
 }  // namespace tavren::ui

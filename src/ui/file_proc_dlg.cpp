@@ -2,7 +2,6 @@
 
 #include <QButtonGroup>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -85,7 +84,7 @@ CFileProcDlg::CFileProcDlg(QWidget* editor) : QWidget(editor) {
     connect(updatesRadio_, &QRadioButton::clicked, this, [this] { timing = 0; });
     connect(namesRadio_, &QRadioButton::clicked, this, [this] { timing = 1; });
 
-    for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
+    KeepEnterAndEscapeInPage(this);
 }
 
 void CFileProcDlg::Start() {
@@ -110,16 +109,6 @@ void CFileProcDlg::SetFileMode(int mode) {
     fileMode = mode;
     patternEdit_->setEnabled(mode == 1);
     wildcardLabel_->setEnabled(mode == 1);
-}
-
-// Enter and Escape inside a page neither press a button nor reach the
-// editor, where they would confirm or cancel the whole entry.
-bool CFileProcDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace tavren::ui

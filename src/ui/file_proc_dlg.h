@@ -38,9 +38,6 @@ public:
 
     static constexpr std::size_t kPatternLimit = 40;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void SetFileMode(int mode);
 

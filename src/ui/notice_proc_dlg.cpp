@@ -3,7 +3,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -51,7 +50,7 @@ CNoticeProcDlg::CNoticeProcDlg(QWidget* editor) : QWidget(editor) {
     connect(waveRadio_, &QRadioButton::clicked, this, [this] { SetSoundKind(1); });
     connect(soundCheck_, &QCheckBox::clicked, this, &CNoticeProcDlg::OnSoundClicked);
 
-    for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
+    KeepEnterAndEscapeInPage(this);
 }
 
 void CNoticeProcDlg::Start() {
@@ -103,16 +102,6 @@ void CNoticeProcDlg::ChooseWave() {
     if (!chosen) return;
     waveFile = *chosen;
     WriteControls();
-}
-
-// Enter and Escape inside a page neither press a button nor reach the
-// editor, where they would confirm or cancel the whole entry.
-bool CNoticeProcDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace tavren::ui

@@ -39,9 +39,6 @@ public:
 
     static constexpr std::size_t kWaveLimit = 126;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void ApplySoundRule();
     void SetSoundKind(int kind);
