@@ -60,9 +60,7 @@ void CAfterProcDlg::Start() {
     DialogUnits(font()).Place(this, 14, 167, 245, 84);
     WriteControls();
     SetRadios(modeGroup_, afterMode);
-    moveToEdit_->setEnabled(afterMode == 2);
-    browseButton_->setEnabled(afterMode == 2);
-    overwriteCheck_->setEnabled(afterMode == 2);
+    SetAfterMode(afterMode);
     show();
 }
 

@@ -92,8 +92,7 @@ void CFileProcDlg::Start() {
     WriteControls();
     SetRadios(fileModeGroup_, fileMode);
     SetRadios(timingGroup_, timing);
-    patternEdit_->setEnabled(fileMode == 1);
-    wildcardLabel_->setEnabled(fileMode == 1);
+    SetFileMode(fileMode);
     show();
 }
 
