@@ -141,14 +141,6 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t
     }
 }
 
-std::error_code CreateFolders(const std::filesystem::path& folder) {
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) return ec;
-    if (!IsFolder(folder)) return std::make_error_code(std::errc::not_a_directory);
-    return {};
-}
-
 bool IsFolder(const std::filesystem::path& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -152,14 +152,6 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t
     }
 }
 
-std::error_code CreateFolders(const std::filesystem::path& folder) {
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) return ec;
-    if (!IsFolder(folder)) return std::make_error_code(std::errc::not_a_directory);
-    return {};
-}
-
 bool IsFolder(const std::filesystem::path& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
