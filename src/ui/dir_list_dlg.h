@@ -8,6 +8,7 @@
 
 #include "store/data_folder.h"
 #include "store/settings_file.h"
+#include "ui/editor_values.h"
 
 class QCheckBox;
 class QLabel;
@@ -15,24 +16,6 @@ class QListWidget;
 class QPushButton;
 
 namespace tavren::ui {
-
-// One entry as the editor holds it, member for member.
-struct EditorValues {
-    QString title;
-    QString folder;
-    QString program;
-    int openFile = 0;
-    int waitExit = 0;
-    int fileMode = 0;
-    int timing = 1;
-    int afterMode = 0;
-    int messageMode = 0;
-    int soundMode = 0;
-    int overwrite = 0;
-    QString pattern;
-    QString moveTo;
-    QString waveFile;
-};
 
 struct EditorInput {
     int editMode = 0;     // 0 new entry (the editor's own defaults), 1 change of `values`

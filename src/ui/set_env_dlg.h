@@ -4,12 +4,15 @@
 #include <QString>
 #include <memory>
 
+#include "ui/editor_values.h"
+
 namespace tavren::ui {
 
 // The watch entry editor. The caller sets the public members (for a change
 // of an existing entry, editMode 1 and the entry's values; for a new entry
 // nothing), runs exec(), and after QDialog::Accepted reads the fourteen
-// value members back. The editor never touches the settings file.
+// value members, those of EditorValues, back. The editor never touches the
+// settings file.
 //
 // The upper half edits title, folder and program; the tab control below
 // holds one page at a time (CFileProcDlg, CNoticeProcDlg, CAfterProcDlg),
@@ -21,29 +24,14 @@ namespace tavren::ui {
 // "button2"; the pages are "page134" (target files), "page135"
 // (notification) and "page133" (post-processing). Group boxes and labels
 // without an id carry no name.
-class CSetEnvDlg : public QDialog {
+class CSetEnvDlg : public QDialog, public EditorValues {
     Q_OBJECT
 
 public:
     explicit CSetEnvDlg(QWidget* parent = nullptr);
     ~CSetEnvDlg() override;
 
-    // The entry's values; text in UTF-8 here, limits count CP932 bytes.
-    QString title;
-    QString folder;
-    QString program;
-    int openFile = 0;
-    int waitExit = 0;
-    int fileMode = 0;
-    int timing = 1;
-    int afterMode = 0;
-    int messageMode = 0;
-    int soundMode = 0;
-    int overwrite = 0;
     int editMode = 0;  // 0 new entry, non-zero change of an existing one
-    QString pattern;
-    QString moveTo;
-    QString waveFile;
     int currentPage = 0;
 
     int exec() override;
