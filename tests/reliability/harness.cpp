@@ -43,6 +43,18 @@ pid_t ParentOf(const std::string& pid) {
     return parent;
 }
 
+// The count recorded for `key`, zero when there is none.
+int CountOf(const std::map<std::string, int>& counts, const std::string& key) {
+    const auto it = counts.find(key);
+    return it == counts.end() ? 0 : it->second;
+}
+
+int Total(const std::map<std::string, int>& counts) {
+    int n = 0;
+    for (const auto& [key, count] : counts) n += count;
+    return n;
+}
+
 }  // namespace
 
 Resources CountResources() {
@@ -143,28 +155,22 @@ bool CountingLauncher::Open(const fs::path& fileOrProgram) {
 
 int CountingLauncher::Opens(const std::string& path) const {
     std::lock_guard lock(mutex_);
-    const auto it = opens_.find(path);
-    return it == opens_.end() ? 0 : it->second;
+    return CountOf(opens_, path);
 }
 
 int CountingLauncher::Runs(const std::string& commandLine) const {
     std::lock_guard lock(mutex_);
-    const auto it = runs_.find(commandLine);
-    return it == runs_.end() ? 0 : it->second;
+    return CountOf(runs_, commandLine);
 }
 
 int CountingLauncher::TotalOpens() const {
     std::lock_guard lock(mutex_);
-    int n = 0;
-    for (const auto& [path, count] : opens_) n += count;
-    return n;
+    return Total(opens_);
 }
 
 int CountingLauncher::TotalRuns() const {
     std::lock_guard lock(mutex_);
-    int n = 0;
-    for (const auto& [command, count] : runs_) n += count;
-    return n;
+    return Total(runs_);
 }
 
 std::map<std::string, int> CountingLauncher::AllOpens() const {
@@ -186,15 +192,12 @@ std::error_code CountingMover::Move(const fs::path& from, const fs::path& to, bo
 
 int CountingMover::MovesOf(const std::string& source) const {
     std::lock_guard lock(mutex_);
-    const auto it = moves_.find(source);
-    return it == moves_.end() ? 0 : it->second;
+    return CountOf(moves_, source);
 }
 
 int CountingMover::TotalMoves() const {
     std::lock_guard lock(mutex_);
-    int n = 0;
-    for (const auto& [source, count] : moves_) n += count;
-    return n;
+    return Total(moves_);
 }
 
 int CountingMover::Failures() const {
