@@ -1,6 +1,7 @@
 #include <vector>
 
 #include "platform/file_mover.h"
+#include "platform/fs.h"
 #include "platform/win32/win32_util.h"
 
 namespace tavren::platform {
@@ -30,7 +31,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     if (attributes & FILE_ATTRIBUTE_READONLY) {
         return std::make_error_code(std::errc::permission_denied);
     }
-    if (!replace && ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (!replace && Exists(to)) {
         return std::make_error_code(std::errc::file_exists);
     }
 
@@ -124,9 +125,7 @@ public:
         return MoveAcross(from, to, replace);
     }
 
-    bool Exists(const std::filesystem::path& path) override {
-        return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
+    bool Exists(const std::filesystem::path& path) override { return platform::Exists(path); }
 };
 
 }  // namespace
