@@ -1,19 +1,12 @@
 // The Windows side of the test helpers declared in support/temp_dir.h.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX  // the standard library may have defined it
-#endif
-#include <windows.h>
-
 #include <atomic>
 #include <stdexcept>
 #include <string>
 
 #include "platform/path_text.h"
 #include "support/temp_dir.h"
+#include "win_test_util.h"
 
 namespace tavren::test {
 namespace {
