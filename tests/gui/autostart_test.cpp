@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QFile>
 #include <QSettings>
 #include <filesystem>
 
+#include "gui/gui_support.h"
 #include "support/temp_dir.h"
 
 namespace tavren::ui {
@@ -23,13 +23,7 @@ TEST(DesktopExecValueTest, QuotesAndEscapesWhatTheEntryRulesReserve) {
 }
 
 TEST(AutostartTest, FlagIsStoredFirstAndTheEntryFollowsIt) {
-    if (!QApplication::instance()) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "gui_tests";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);  // lives for the whole run
-    }
+    test::EnsureApp();
     const test::TempDir temp;
     const QString config = QString::fromStdString((temp / "config").string());
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));

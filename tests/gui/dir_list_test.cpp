@@ -2,7 +2,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
@@ -12,11 +11,11 @@
 #include <QTest>
 #include <csignal>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <memory>
 #include <utility>
 
+#include "gui/gui_support.h"
 #include "store/settings_file.h"
 #include "support/temp_dir.h"
 #include "ui/autostart.h"
@@ -30,36 +29,6 @@ namespace fs = std::filesystem;
 using store::SlotImage;
 
 const QString kOpenError = QStringLiteral("書込みファイルオープンエラー");
-
-void EnsureApp() {
-    if (QApplication::instance()) return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "gui_tests";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // lives for the whole run
-}
-
-// Records notices and questions; questions take the scripted answers, then No.
-class ScriptedPrompts final : public PromptBackend {
-public:
-    void Notice(QWidget*, const QString& text) override { notices << text; }
-    bool Question(QWidget*, const QString& text) override {
-        questions << text;
-        if (answers.empty()) return false;
-        const bool yes = answers.front();
-        answers.pop_front();
-        return yes;
-    }
-    std::optional<QString> Folder(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<QString> File(QWidget*, const QString&, const QStringList&,
-                                const QString&) override {
-        return {};
-    }
-
-    QStringList notices, questions;
-    std::deque<bool> answers;
-};
 
 // A slot whose bytes after every terminator are 0xEE: the format leaves
 // them undefined, and they must survive a save untouched.
@@ -81,7 +50,7 @@ std::string Bytes(const std::vector<SlotImage>& images) {
 class DirListDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        EnsureApp();
+        test::EnsureApp();
         ASSERT_TRUE(data_.Prepare().ok());
         const QString config = QString::fromStdString((temp_ / "config").string());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
@@ -132,7 +101,7 @@ protected:
 
     test::TempDir temp_;
     store::DataFolder data_{temp_ / "data"};
-    ScriptedPrompts prompts_;
+    test::ScriptedPrompts prompts_;
     std::optional<EditorValues> editorAnswer_;
     std::vector<EditorInput> editorCalls_;
     std::unique_ptr<CDirListDlg> dlg_;

@@ -12,9 +12,9 @@
 #include <QTabWidget>
 #include <QTest>
 #include <array>
-#include <deque>
 #include <filesystem>
 
+#include "gui/gui_support.h"
 #include "support/temp_dir.h"
 #include "ui/after_proc_dlg.h"
 #include "ui/cp932_limits.h"
@@ -46,42 +46,6 @@ const QString kFolderNotCreated = QStringLiteral("指定された監視フォル
 const QString kMoveToNotCreated =
     QStringLiteral("指定された移動先フォルダは作成できませんでした。");
 
-void EnsureApp() {
-    if (QApplication::instance()) return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "gui_tests";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // lives for the whole run
-}
-
-// Records every message, question and chooser; answers from a script.
-class ScriptedPrompts final : public PromptBackend {
-public:
-    void Notice(QWidget*, const QString& text) override { notices.push_back(text); }
-    bool Question(QWidget*, const QString& text) override {
-        questions.push_back(text);
-        const bool yes = !answers.empty() && answers.front();
-        if (!answers.empty()) answers.pop_front();
-        return yes;
-    }
-    std::optional<QString> Folder(QWidget*, const QString& title, const QString& start) override {
-        choosers.push_back(title + '|' + start);
-        return std::exchange(chosen, std::nullopt);
-    }
-    std::optional<QString> File(QWidget*, const QString& title, const QStringList& filters,
-                                const QString&) override {
-        choosers.push_back(title + '|' + filters.join(';'));
-        return std::exchange(chosen, std::nullopt);
-    }
-
-    QStringList notices;
-    QStringList questions;
-    QStringList choosers;  // "title|start folder" or "title|filters"
-    std::deque<bool> answers;
-    std::optional<QString> chosen;  // the next chooser's answer
-};
-
 QString Q(const fs::path& path) {
     return QString::fromStdString(path.string());
 }
@@ -101,7 +65,7 @@ void Type(QLineEdit* edit, const QString& text) {
 
 class EditorTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { EnsureApp(); }  // before the fixture's dialog exists
+    static void SetUpTestSuite() { test::EnsureApp(); }  // before the fixture's dialog exists
     void SetUp() override { SetPromptBackend(&prompts); }
     void TearDown() override { SetPromptBackend(nullptr); }
 
@@ -139,7 +103,7 @@ protected:
     }
 
     test::TempDir tmp;
-    ScriptedPrompts prompts;
+    test::ScriptedPrompts prompts;
     CSetEnvDlg dlg;
 };
 

@@ -16,17 +16,11 @@
 #include "app/gui_message_sink.h"
 #include "app/main_frame.h"
 #include "app/single_instance.h"
+#include "gui/gui_support.h"
 #include "platform/wake_event.h"
 
 namespace tavren::app {
 namespace {
-
-void EnsureApp() {
-    static int argc = 1;
-    static char name[] = "gui_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);  // lives for the whole run
-}
 
 // Processes events until `done` holds or the deadline passes.
 template <typename F>
@@ -59,7 +53,7 @@ int VisibleEngineBoxes() {
 
 class TrayTest : public ::testing::Test {
 protected:
-    void SetUp() override { EnsureApp(); }
+    void SetUp() override { test::EnsureApp(); }
 };
 
 TEST_F(TrayTest, MenuHasItsItemsInOrderWithShortcutLetters) {
