@@ -26,32 +26,12 @@ build=${FUZZ_BUILD_DIR:-build-fuzz}
 jobs=${FUZZ_JOBS:-2}
 
 # --- packages: clang and its runtime libraries (libFuzzer, sanitizers) ---
-installed() {
-    [[ $(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true) == "install ok installed" ]]
-}
-install_packages() {
-    echo "fuzz: installing $*"
-    local sudo=""
-    if [[ $(id -u) -ne 0 ]]; then
-        command -v sudo >/dev/null || { echo "fuzz: need root or sudo to install $*" >&2; exit 1; }
-        sudo="sudo"
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -q
-    $sudo apt-get install -y -q --no-install-recommends "$@"
-}
-
-missing=()
-for p in clang cmake ninja-build; do installed "$p" || missing+=("$p"); done
-[[ ${#missing[@]} -eq 0 ]] || install_packages "${missing[@]}"
+scripts/install-deps.sh clang cmake ninja-build
 # libFuzzer ships in libclang-rt-N-dev for clang N (in libclang-common-N-dev
 # on releases before 14's split).
 clang_major=$(clang -dumpversion | cut -d. -f1)
-runtime=libclang-rt-${clang_major}-dev
-if ! installed "$runtime" && ! apt-cache show "$runtime" >/dev/null 2>&1; then
-    runtime=libclang-common-${clang_major}-dev
-fi
-installed "$runtime" || install_packages "$runtime"
+scripts/install-deps.sh "libclang-rt-${clang_major}-dev" ||
+    scripts/install-deps.sh "libclang-common-${clang_major}-dev"
 
 # --- build ---
 CC=clang CXX=clang++ cmake -S fuzz -B "$build" -G Ninja >/dev/null

@@ -23,24 +23,9 @@ jobs=${JOBS:-2}
 
 # The cross compiler and Wine come from Debian. `wine64` holds the loader,
 # `wine` the commands (wine, wineboot, wineserver); `locales` has localedef.
-missing=()
-command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix)
-if [ "$run_tests" = 1 ]; then
-    [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
-    command -v wineserver >/dev/null || missing+=(wine)
-    command -v localedef >/dev/null || missing+=(locales)
-fi
-command -v cmake >/dev/null || missing+=(cmake)
-command -v ninja >/dev/null || missing+=(ninja-build)
-[ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "windows.sh: installing ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" = 0 ] || sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
-fi
+packages=(g++-mingw-w64-x86-64-posix cmake ninja-build googletest)
+[ "$run_tests" = 1 ] && packages+=(wine64 wine locales)
+scripts/install-deps.sh "${packages[@]}"
 
 # Wine is the emulator that ctest puts in front of each test; keep it quiet
 # and from touching the desktop: no Gecko or Mono installers, no menu entries.
