@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "store/settings_file.h"
 #include "ui/cp932_limits.h"
 
 class QButtonGroup;
@@ -38,7 +39,7 @@ public:
 
     // What the field stores besides its terminator: a longer destination
     // would have to be cut and then name another folder.
-    static constexpr std::size_t kMoveToLimit = 126;
+    static constexpr std::size_t kMoveToLimit = store::kPathMaxBytes;
 
 private:
     void SetAfterMode(int mode);

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "store/settings_file.h"
 #include "ui/cp932_limits.h"
 
 class QButtonGroup;
@@ -36,7 +37,7 @@ public:
 
     QLineEdit* PatternEdit() const { return patternEdit_; }
 
-    static constexpr std::size_t kPatternLimit = 40;
+    static constexpr std::size_t kPatternLimit = store::kPatternMaxBytes;
 
 private:
     void SetFileMode(int mode);

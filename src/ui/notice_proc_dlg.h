@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "store/settings_file.h"
 #include "ui/cp932_limits.h"
 
 class QButtonGroup;
@@ -37,7 +38,7 @@ public:
 
     QLineEdit* WaveEdit() const { return waveEdit_; }
 
-    static constexpr std::size_t kWaveLimit = 126;
+    static constexpr std::size_t kWaveLimit = store::kPathMaxBytes;
 
 private:
     void ApplySoundRule();
