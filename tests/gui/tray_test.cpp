@@ -95,7 +95,9 @@ TEST_F(TrayTest, StartAndStopFollowTheEngineEachTimeTheMenuOpens) {
     EXPECT_TRUE(start->isEnabled());
     EXPECT_FALSE(stop->isEnabled());
     for (QAction* a : frame.menu()->actions()) {
-        if (a != start && a != stop) EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
+        if (a != start && a != stop) {
+            EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
+        }
     }
 }
 

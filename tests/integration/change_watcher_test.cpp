@@ -71,7 +71,9 @@ TEST_F(ChangeWatcherTest, ChangesBeforeTheWaitAreKept) {
     EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);
     std::this_thread::sleep_for(50ms);
     const auto second = sub->Wait(stop, kQuiet);
-    if (second == WaitResult::Changed) EXPECT_EQ(sub->Wait(stop, kQuiet), WaitResult::TimedOut);
+    if (second == WaitResult::Changed) {
+        EXPECT_EQ(sub->Wait(stop, kQuiet), WaitResult::TimedOut);
+    }
 }
 
 TEST_F(ChangeWatcherTest, TwoKindsOnOneFolderStayApart) {
