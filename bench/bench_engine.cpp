@@ -199,9 +199,13 @@ public:
         started.Add(NowNs());
         return true;
     }
-    bool Open(const fs::path&) override {
+    bool StartProgram(std::string_view) override {
         started.Add(NowNs());
         return true;
+    }
+    OpenResult OpenDocument(const fs::path&) override {
+        started.Add(NowNs());
+        return OpenResult::Opened;
     }
     Arrivals started;
 };
@@ -215,7 +219,9 @@ public:
 class CountingSink final : public engine::MessageSink {
 public:
     void ShowMessage(std::string_view, const platform::WakeEvent&) override { ++count; }
+    void ReportProblem(std::string_view) override { ++problems; }
     std::atomic<int> count{0};
+    std::atomic<int> problems{0};
 };
 
 // The real mover, with a count of the moves asked for per file.

@@ -65,6 +65,19 @@ void GuiMessageSink::ShowMessage(std::string_view text, const platform::WakeEven
     }
 }
 
+void GuiMessageSink::ReportProblem(std::string_view text) {
+    const QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    QMetaObject::invokeMethod(
+        this,
+        [message] {
+            QMessageBox* box = MakeBox(message);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->show();
+            box->raise();
+        },
+        Qt::QueuedConnection);
+}
+
 void GuiMessageSink::CloseAll() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w->objectName() == QLatin1String("engineMessage")) w->close();

@@ -18,6 +18,8 @@ public:
     GuiMessageSink();
 
     void ShowMessage(std::string_view text, const platform::WakeEvent& cancel) override;
+    // The same box, but the worker does not wait for it.
+    void ReportProblem(std::string_view text) override;
 
     // Closes every open box as if OK had been pressed.
     void CloseAll();

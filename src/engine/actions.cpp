@@ -49,8 +49,11 @@ void Actions::NotifyUser(std::string_view text, std::int16_t messageMode) {
 
 void Actions::OpenTargetFile(std::string_view fileName) {
     if (cancel_.IsSet()) return;
-    services_.launcher.Open(platform::PathFromUtf8(entry_.folder) /
-                            platform::PathFromUtf8(fileName));
+    const fs::path file = platform::PathFromUtf8(entry_.folder) / platform::PathFromUtf8(fileName);
+    if (services_.launcher.OpenDocument(file) == platform::ProcessLauncher::OpenResult::Refused) {
+        services_.messages.ReportProblem(platform::PathToUtf8(file) + std::string(kNotOpenedExecutable));
+        return;  // nothing was handed over: no need to pause
+    }
     // Give the application a moment before the file may be moved away.
     services_.clock.Sleep(std::chrono::milliseconds(1000), cancel_);
 }
@@ -60,27 +63,29 @@ void Actions::LaunchProgram() {
     if (entry_.waitExit != 0) {
         services_.launcher.RunAndWait(entry_.program, cancel_);
     } else {
-        services_.launcher.Open(platform::PathFromUtf8(entry_.program));
+        services_.launcher.StartProgram(entry_.program);
     }
 }
 
-void Actions::PostProcessFile(std::string_view fileName) {
+Actions::MoveOutcome Actions::PostProcessFile(std::string_view fileName) {
     // An empty destination would resolve against the working folder.
-    if (entry_.afterMode != 2 || entry_.moveTo.empty() || cancel_.IsSet()) return;
+    if (entry_.afterMode != 2 || entry_.moveTo.empty() || cancel_.IsSet()) return {};
     const fs::path name = platform::PathFromUtf8(fileName);
     const fs::path source = platform::PathFromUtf8(entry_.folder) / name;
     fs::path destination = platform::PathFromUtf8(entry_.moveTo) / name;
-    if (entry_.overwrite != 0) {
-        services_.mover.Move(source, destination, /*replace=*/true);
-        return;
-    }
+    auto outcome = [&](std::error_code ec) -> MoveOutcome {
+        if (!ec) return {MoveOutcome::Moved, destination};
+        if (ec == std::errc::device_or_resource_busy) return {MoveOutcome::Busy, {}};
+        return {MoveOutcome::Failed, {}};
+    };
+    if (entry_.overwrite != 0) return outcome(services_.mover.Move(source, destination, true));
     if (services_.mover.Exists(destination)) {
         const platform::LocalTime now = services_.clock.ToLocal(services_.clock.NowSeconds());
         destination = platform::PathFromUtf8(entry_.moveTo) /
                       platform::PathFromUtf8(TimeStampedName(fileName, now));
     }
     // Never replaces: a name taken in the meantime leaves the file in place.
-    services_.mover.Move(source, destination, /*replace=*/false);
+    return outcome(services_.mover.Move(source, destination, /*replace=*/false));
 }
 
 std::string TimeStampedName(std::string_view fileName, const platform::LocalTime& now) {

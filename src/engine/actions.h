@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,10 @@
 #include "store/watch_entry.h"
 
 namespace tavren::engine {
+
+// Told, after the file's path, when a target file of an executable kind is
+// not opened.
+inline constexpr std::string_view kNotOpenedExecutable = " は実行形式のファイルなので開きませんでした。";
 
 // Suffix of a message box when the entry's message mode is 1.
 inline constexpr std::string_view kRunSuffix = "を実行します。";
@@ -29,7 +34,8 @@ public:
     void NotifyUser(std::string_view text, std::int16_t messageMode);
     void NotifyUser(std::string_view text) { NotifyUser(text, entry_.messageMode); }
 
-    // Hands the file to its application, then pauses one second.
+    // Hands the file to its application, then pauses one second. A file of
+    // an executable kind is never opened; the user is told instead.
     void OpenTargetFile(std::string_view fileName);
 
     // Runs `program` exactly as stored: waited for when waitExit is set,
@@ -37,7 +43,11 @@ public:
     void LaunchProgram();
 
     // Moves the file to moveTo when afterMode is 2; otherwise nothing.
-    void PostProcessFile(std::string_view fileName);
+    struct MoveOutcome {
+        enum Kind { NotMoved, Moved, Busy, Failed } kind = NotMoved;
+        std::filesystem::path destination;  // when moved
+    };
+    MoveOutcome PostProcessFile(std::string_view fileName);
 
 private:
     const store::WatchEntry& entry_;

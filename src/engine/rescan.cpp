@@ -1,12 +1,15 @@
 #include "engine/rescan.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "engine/actions.h"
 #include "platform/clock.h"
+#include "platform/fs.h"
 #include "platform/path_text.h"
 #include "platform/wake_event.h"
 #include "store/cp932.h"
@@ -19,15 +22,11 @@ bool RunsProgram(const store::WatchEntry& entry) {
     return entry.openFile == 0 && !entry.program.empty();
 }
 
-void WriteItems(RescanContext& ctx, std::vector<store::SnapshotItem>& items) {
-    ctx.guardSnapshotWrite(
-        [&] { store::WriteSnapshotFile(ctx.data.snapshotFile(ctx.slot), items); });
-}
-
 }  // namespace
 
 RescanPlan PlanRescan(store::SnapshotList& list, const std::vector<store::FoundFile>& found,
-                      const store::WatchEntry& entry) {
+                      const store::WatchEntry& entry, std::span<const platform::FileId> listIds,
+                      std::span<const platform::FileId> foundIds) {
     RescanPlan plan;
     plan.unchanged = list.size() == found.size();
     for (std::size_t i = 0; i < found.size(); ++i) {
@@ -35,7 +34,11 @@ RescanPlan PlanRescan(store::SnapshotList& list, const std::vector<store::FoundF
         store::SnapshotNode* node = list.Find(file.item.name);
         if (node) {
             node->seen = 1;
-            if (node->item.SameState(file.item)) {
+            const auto index = static_cast<std::size_t>(node->index);
+            const bool sameFile = index >= listIds.size() || i >= foundIds.size() ||
+                                  !listIds[index].known() || !foundIds[i].known() ||
+                                  listIds[index] == foundIds[i];
+            if (sameFile && node->item.SameState(file.item)) {
                 // Same records, but also in the same order, or the file differs.
                 plan.unchanged = plan.unchanged && node->index == static_cast<std::int32_t>(i);
                 continue;
@@ -69,33 +72,249 @@ Notice DeletionNotice(const store::WatchEntry& entry, const std::string& storedN
     return {RunsProgram(entry) ? entry.program : path, entry.messageMode};
 }
 
-RescanResult RescanEntry(RescanContext& ctx, bool debounce) {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A listing of the target files with each file's identity and exact time.
+struct Listing {
+    std::vector<store::FoundFile> files;
+    std::vector<platform::FileId> ids;
+    std::vector<std::int64_t> mtimeNs;
+    std::vector<std::uint64_t> sizes;
+};
+
+std::error_code ListTargets(const store::WatchEntry& entry, Listing& out) {
+    std::vector<platform::DirEntry> listed;
+    const std::error_code ec = platform::ListFolder(platform::PathFromUtf8(entry.folder), listed);
+    out = {};
+    out.files.reserve(listed.size());
+    out.ids.reserve(listed.size());
+    for (platform::DirEntry& e : listed) {
+        if (!store::IsTargetFile(entry, e)) continue;
+        store::SnapshotItem item = store::DescribeFile(e);
+        out.ids.push_back(e.id);
+        out.mtimeNs.push_back(e.mtimeSeconds * 1'000'000'000 + e.mtimeNanoseconds);
+        out.sizes.push_back(e.size);
+        out.files.push_back({std::move(e.name), std::move(item)});
+    }
+    return ec;
+}
+
+// The folder itself is missing, as opposed to unreadable.
+bool FolderMissing(const std::error_code& ec) {
+    return ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory;
+}
+
+std::int64_t WallNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+platform::WriterState ProbeWriters(const RescanContext& ctx, const std::filesystem::path& file) {
+    return ctx.services.probeWriters ? ctx.services.probeWriters(file)
+                                     : platform::ProbeWriters(file);
+}
+
+std::filesystem::path InFolder(const store::WatchEntry& entry, std::string_view name) {
+    return platform::PathFromUtf8(entry.folder) / platform::PathFromUtf8(name);
+}
+
+// Writes the state's snapshot to its slot's file; a failure is told once
+// (again only after a write has worked in between).
+void WriteStateSnapshot(RescanContext& ctx) {
+    WatchState& state = ctx.state;
+    std::vector<store::SnapshotItem> items;
+    items.reserve(state.list.size());
+    for (const store::SnapshotNode& node : state.list) items.push_back(node.item);
+    store::Status status;
+    const bool ran = ctx.guardSnapshotWrite([&](int slot) {
+        status = store::WriteSnapshotFile(ctx.data.snapshotFile(slot), items);
+    });
+    if (!ran) {
+        state.fileCurrent = false;  // the slot's new owner writes its own
+        return;
+    }
+    state.fileCurrent = status.ok();
+    if (status.ok()) {
+        state.reportedWriteError.clear();
+    } else if (status.message() != state.reportedWriteError) {
+        state.reportedWriteError = status.message();
+        ctx.services.messages.ReportProblem(status.message());
+    }
+}
+
+void SetSnapshot(WatchState& state, std::vector<store::SnapshotItem> items,
+                 std::vector<platform::FileId> ids) {
+    store::SnapshotList list;
+    list.Reserve(items.size());
+    for (store::SnapshotItem& item : items) list.Append(std::move(item));
+    state.list = std::move(list);
+    state.ids = std::move(ids);
+}
+
+void KeepListingAsSnapshot(WatchState& state, Listing& listing) {
+    std::vector<store::SnapshotItem> items;
+    items.reserve(listing.files.size());
+    for (store::FoundFile& f : listing.files) items.push_back(std::move(f.item));
+    SetSnapshot(state, std::move(items), std::move(listing.ids));
+    state.haveBaseline = true;
+}
+
+// Folders unreadable for a moment are looked at again soon, ones that stay
+// so less and less often.
+std::chrono::milliseconds ListingRetryDelay(int failures) {
+    return std::chrono::milliseconds(1000) * (1 << std::min(failures - 1, 5));  // 1 s .. 32 s
+}
+constexpr int kReportListingAfter = 3;  // failures in a row before the user is told
+
+RescanResult ListingFailed(RescanContext& ctx, const std::error_code& ec) {
+    WatchState& state = ctx.state;
+    ++state.listingFailures;
+    state.listingError = ec;
+    state.listingRetryAt = Clock::now() + ListingRetryDelay(state.listingFailures);
+    if (state.listingFailures >= kReportListingAfter && !state.listingErrorReported) {
+        state.listingErrorReported = true;
+        ctx.services.messages.ReportProblem("フォルダ " + ctx.entry.folder +
+                                            " を読めません: " + ec.message());
+    }
+    return RescanResult::ListingFailed;
+}
+
+void ListingWorked(WatchState& state) {
+    state.listingFailures = 0;
+    state.listingRetryAt = kNever;
+    state.listingErrorReported = false;
+}
+
+std::chrono::milliseconds MoveRetryDelay(int attempts) {
+    return std::chrono::milliseconds(1000) * (1 << std::min(attempts - 1, 5));  // 1 s .. 32 s
+}
+
+void ScheduleRecheck(WatchState& state) {
+    state.recheckAt = kNever;
+    if (!state.waiting.empty()) state.recheckAt = Clock::now() + kWaitingRecheck;
+    for (const PendingMove& m : state.pendingMoves) state.recheckAt = std::min(state.recheckAt, m.due);
+}
+
+// Records a move's result: names the move put into the watched folder are
+// the engine's own, a refused move is tried again later.
+void AfterMove(RescanContext& ctx, const store::FoundFile& file, platform::FileId id,
+               const Actions::MoveOutcome& outcome, std::set<std::string>& movedAway) {
+    WatchState& state = ctx.state;
+    switch (outcome.kind) {
+        case Actions::MoveOutcome::Moved: {
+            movedAway.insert(file.fileName);
+            const std::filesystem::path folder = platform::PathFromUtf8(ctx.entry.folder);
+            const platform::FileId here = platform::FileIdentity(folder);
+            if (here.known() &&
+                platform::FileIdentity(outcome.destination.parent_path()) == here) {
+                state.ownArrivals[platform::PathToUtf8(outcome.destination.filename())] = id;
+            }
+            break;
+        }
+        case Actions::MoveOutcome::Busy:
+            state.pendingMoves.push_back({file.fileName, id, 1, Clock::now() + MoveRetryDelay(1)});
+            break;
+        case Actions::MoveOutcome::NotMoved:
+        case Actions::MoveOutcome::Failed:
+            break;
+    }
+}
+
+bool IsOwnArrival(const WatchState& state, const std::string& name, platform::FileId id) {
+    const auto it = state.ownArrivals.find(name);
+    return it != state.ownArrivals.end() && (!it->second.known() || !id.known() || it->second == id);
+}
+
+}  // namespace
+
+void TakeBaseline(RescanContext& ctx) {
+    std::lock_guard look(ctx.state.lookMutex);
+    Listing listing;
+    const std::error_code ec = ListTargets(ctx.entry, listing);
+    if (ec && !FolderMissing(ec)) {
+        ListingFailed(ctx, ec);
+        return;
+    }
+    ListingWorked(ctx.state);
+    KeepListingAsSnapshot(ctx.state, listing);
+    WriteStateSnapshot(ctx);
+}
+
+RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     const store::WatchEntry& entry = ctx.entry;
+    WatchState& state = ctx.state;
 
-    // Debounce in unsigned 32-bit seconds: a clock that went backwards
-    // gives a huge difference and so a rescan.
-    const auto now = static_cast<std::uint32_t>(ctx.services.clock.NowSeconds());
-    const std::uint32_t previous = ctx.lastEventTime.exchange(now);
-    if (debounce && now - previous < 3) return RescanResult::Debounced;
+    if (trigger == Trigger::Notification) {
+        // Debounce in unsigned 32-bit seconds: a clock that went backwards
+        // gives a huge difference and so a rescan.
+        const auto now = static_cast<std::uint32_t>(ctx.services.clock.NowSeconds());
+        const std::uint32_t previous = state.lastEventTime.exchange(now);
+        if (now - previous < 3) return RescanResult::Debounced;
+    }
 
-    store::SnapshotList list = store::ReadSnapshot(ctx.data, ctx.slot);
-    std::vector<store::FoundFile> found;
-    store::ListTargetFiles(entry, found);
-    const RescanPlan plan = PlanRescan(list, found, entry);
+    // A worker of an earlier start that is still busy with this entry
+    // finishes its look first.
+    std::lock_guard look(state.lookMutex);
+    if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
+    state.catchUpAt = kNever;  // this look covers every held-back notification
+
+    Listing found;
+    if (const std::error_code ec = ListTargets(entry, found); ec && !FolderMissing(ec)) {
+        return ListingFailed(ctx, ec);
+    }
+    ListingWorked(state);
+    if (!state.haveBaseline) {
+        KeepListingAsSnapshot(state, found);
+        WriteStateSnapshot(ctx);
+        return RescanResult::Completed;
+    }
+
+    for (store::SnapshotNode& node : state.list) node.seen = 0;
+    const RescanPlan plan = PlanRescan(state.list, found.files, entry, state.ids, found.ids);
+
+    // Which targets are complete; the others wait for their writer.
+    const auto indexOf = [&](const store::FoundFile* f) {
+        return static_cast<std::size_t>(f - found.files.data());
+    };
+    std::vector<const store::FoundFile*> ready;
+    std::map<std::string, WaitingFile> waiting;
+    const std::int64_t wallNow = WallNowNs();
+    const auto steadyNow = Clock::now();
+    for (const store::FoundFile* file : plan.targets) {
+        const std::size_t i = indexOf(file);
+        if (IsOwnArrival(state, file->fileName, found.ids[i])) continue;
+        const Observation seen{found.ids[i], found.sizes[i], found.mtimeNs[i]};
+        const auto previous = state.waiting.find(file->fileName);
+        WaitingFile record;
+        const Readiness readiness = JudgeReadiness(
+            ProbeWriters(ctx, InFolder(entry, file->fileName)), seen,
+            previous == state.waiting.end() ? nullptr : &previous->second, wallNow, steadyNow,
+            record);
+        if (readiness == Readiness::Wait) {
+            waiting.emplace(file->fileName, record);
+        } else {
+            ready.push_back(file);
+        }
+    }
+    state.waiting = std::move(waiting);
 
     Actions actions(entry, ctx.services, ctx.cancel);
     bool acted = false;
-    for (const store::FoundFile* file : plan.targets) {
+    std::set<std::string> movedAway;
+    for (const store::FoundFile* file : ready) {
         if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
-        // Only the first file of a rescan is announced.
-        if (file == plan.targets.front())
-            actions.NotifyUser(ChangeNoticeText(entry, file->fileName));
+        // Only the first file of a look is announced.
+        if (file == ready.front()) actions.NotifyUser(ChangeNoticeText(entry, file->fileName));
         if (entry.openFile != 0) {
             actions.OpenTargetFile(file->fileName);
         } else if (!entry.program.empty()) {
             actions.LaunchProgram();
         }
-        actions.PostProcessFile(file->fileName);
+        AfterMove(ctx, *file, found.ids[indexOf(file)], actions.PostProcessFile(file->fileName),
+                  movedAway);
         acted = true;
     }
     for (const store::SnapshotNode* node : plan.deleted) {
@@ -111,33 +330,138 @@ RescanResult RescanEntry(RescanContext& ctx, bool debounce) {
         }
     }
 
-    // Ending in the middle: the next start takes a fresh snapshot anyway.
+    // Ending in the middle: what was done is kept in memory; the snapshot
+    // file keeps the state before this look.
     if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
 
-    std::vector<store::SnapshotItem> items;
-    if (!acted) {
-        // Nothing ran that could have touched the folder: the listing is
-        // the new snapshot, and an unchanged one need not be written again.
-        if (plan.unchanged) return RescanResult::Completed;
-        items.reserve(found.size());
-        for (store::FoundFile& f : found) items.push_back(std::move(f.item));
-        WriteItems(ctx, items);
+    // Own arrivals are recorded by this look; those gone are forgotten.
+    std::map<std::string, platform::FileId> ownArrivals;
+    ownArrivals.swap(state.ownArrivals);
+    ScheduleRecheck(state);
+
+    if (!acted && state.waiting.empty() && plan.unchanged && ownArrivals.empty()) {
+        // Nothing ran that could have touched the folder and nothing moved.
+        if (!state.fileCurrent) WriteStateSnapshot(ctx);
         return RescanResult::Completed;
     }
 
-    // The actions may have moved files away or changed them: list again,
-    // but keep only the files the first listing met.
-    std::unordered_set<std::string> met;
-    met.reserve(found.size());
-    for (const store::FoundFile& f : found) met.insert(f.fileName);
-    std::vector<store::FoundFile> after;
-    store::ListTargetFiles(entry, after);
-    items.reserve(after.size());
-    for (store::FoundFile& f : after) {
-        if (met.contains(f.fileName)) items.push_back(std::move(f.item));
+    // The actions may have moved files away or changed them: list again.
+    // A file gets into the new snapshot as it is now only when this look
+    // met it (the same file under the same name) or the engine's own move
+    // put it there; a waiting file keeps the record it had.
+    std::map<std::string, platform::FileId> met;
+    for (std::size_t i = 0; i < found.files.size(); ++i) met.emplace(found.files[i].fileName, found.ids[i]);
+    Listing after;
+    if (!acted) {
+        after = std::move(found);
+    } else if (const std::error_code ec = ListTargets(entry, after); ec && !FolderMissing(ec)) {
+        // Cannot see what the actions left: keep only what is known to be
+        // unchanged, so nothing is taken in unseen.
+        after = {};
     }
-    WriteItems(ctx, items);
+    std::vector<store::SnapshotItem> items;
+    std::vector<platform::FileId> ids;
+    items.reserve(after.files.size());
+    ids.reserve(after.files.size());
+    for (std::size_t i = 0; i < after.files.size(); ++i) {
+        store::FoundFile& f = after.files[i];
+        const platform::FileId id = after.ids[i];
+        if (state.waiting.contains(f.fileName)) {
+            if (const store::SnapshotNode* old = state.list.Find(f.item.name)) {
+                items.push_back(old->item);
+                ids.push_back(static_cast<std::size_t>(old->index) < state.ids.size()
+                                  ? state.ids[static_cast<std::size_t>(old->index)]
+                                  : platform::FileId{});
+            }
+            continue;
+        }
+        const auto own = ownArrivals.find(f.fileName);
+        const bool isOwn = own != ownArrivals.end() &&
+                           (!own->second.known() || !id.known() || own->second == id);
+        if (!isOwn) {
+            if (movedAway.contains(f.fileName)) continue;  // another file took its name
+            const auto m = met.find(f.fileName);
+            if (m == met.end()) continue;  // arrived during the actions
+            if (m->second.known() && id.known() && m->second != id) continue;
+        }
+        items.push_back(std::move(f.item));
+        ids.push_back(id);
+    }
+    SetSnapshot(state, std::move(items), std::move(ids));
+    WriteStateSnapshot(ctx);
     return RescanResult::Completed;
+}
+
+bool CheckPending(RescanContext& ctx) {
+    WatchState& state = ctx.state;
+    std::lock_guard look(state.lookMutex);
+    const auto now = Clock::now();
+    bool lookNeeded = false;
+
+    // Moves refused because the file was in use, tried again when due.
+    Actions actions(ctx.entry, ctx.services, ctx.cancel);
+    std::set<std::string> movedAway;
+    for (auto it = state.pendingMoves.begin(); it != state.pendingMoves.end();) {
+        if (it->due > now || ctx.cancel.IsSet()) {
+            ++it;
+            continue;
+        }
+        platform::DirEntry current;
+        if (platform::StatFile(InFolder(ctx.entry, it->name), current) ||
+            (it->id.known() && current.id.known() && current.id != it->id)) {
+            it = state.pendingMoves.erase(it);  // gone or replaced: a look sees to it
+            lookNeeded = true;
+            continue;
+        }
+        const Actions::MoveOutcome outcome = actions.PostProcessFile(it->name);
+        if (outcome.kind == Actions::MoveOutcome::Busy) {
+            ++it->attempts;
+            it->due = now + MoveRetryDelay(it->attempts);
+            ++it;
+            continue;
+        }
+        if (outcome.kind == Actions::MoveOutcome::Moved) {
+            store::FoundFile file{it->name, {}};
+            AfterMove(ctx, file, it->id, outcome, movedAway);
+        }
+        it = state.pendingMoves.erase(it);
+    }
+    if (!movedAway.empty()) {
+        // Moved away by us: out of the snapshot, so no deletion is reported.
+        std::set<std::string> keys;
+        for (const std::string& name : movedAway) keys.insert(store::SnapshotKey(name));
+        std::vector<store::SnapshotItem> items;
+        std::vector<platform::FileId> ids;
+        for (const store::SnapshotNode& node : state.list) {
+            const auto index = static_cast<std::size_t>(node.index);
+            const platform::FileId id = index < state.ids.size() ? state.ids[index] : platform::FileId{};
+            if (keys.contains(node.item.name)) continue;
+            items.push_back(node.item);
+            ids.push_back(id);
+        }
+        SetSnapshot(state, std::move(items), std::move(ids));
+        WriteStateSnapshot(ctx);
+    }
+
+    // Files still being written: a look once one of them is complete.
+    const std::int64_t wallNow = WallNowNs();
+    for (auto& [name, record] : state.waiting) {
+        platform::DirEntry current;
+        if (platform::StatFile(InFolder(ctx.entry, name), current)) {
+            lookNeeded = true;  // gone: the look forgets it
+            continue;
+        }
+        const Observation seen{current.id, current.size,
+                               current.mtimeSeconds * 1'000'000'000 + current.mtimeNanoseconds};
+        WaitingFile next;
+        if (JudgeReadiness(ProbeWriters(ctx, InFolder(ctx.entry, name)), seen, &record, wallNow,
+                           now, next) == Readiness::Ready) {
+            lookNeeded = true;
+        }
+        record = next;
+    }
+    ScheduleRecheck(state);
+    return lookNeeded;
 }
 
 }  // namespace tavren::engine

@@ -2,12 +2,16 @@
 
 #include <atomic>
 #include <cstdint>
+#include <chrono>
 #include <functional>
+#include <span>
 
 #include <string>
 #include <vector>
 
 #include "engine/services.h"
+#include "engine/watch_state.h"
+#include "platform/wake_event.h"
 #include "store/data_folder.h"
 #include "store/snapshot.h"
 #include "store/status.h"
@@ -16,10 +20,17 @@
 namespace tavren::engine {
 
 enum class RescanResult {
-    Debounced,  // within 3 seconds of the previous notification: nothing done
-    Completed,  // compared, acted, snapshot brought up to date
-    Cancelled,  // the program is ending: stopped between two actions
+    Debounced,      // within 3 seconds of the previous notification: nothing done
+    Completed,      // compared, acted, snapshot brought up to date
+    Cancelled,      // the program is ending: stopped between two actions
+    ListingFailed,  // the folder could not be listed: nothing done, tried again later
 };
+
+// What set off a look: a change notification (subject to the 3-second
+// debounce, and recorded as the last notification) or the engine itself
+// (catching up on held-back notifications, files that were still being
+// written, a listing that failed), which is neither.
+enum class Trigger { Notification, CatchUp };
 
 // Texts of the deletion notice.
 inline constexpr std::string_view kDeletedSuffix = " が削除されました。";
@@ -39,8 +50,13 @@ struct RescanPlan {
 };
 
 // Marks every record met by the listing as seen and sorts the files out.
+// With identities (`listIds` by record index, `foundIds` by listed file;
+// either may be empty), a file that has the name, size and time of its
+// record but is another file is changed too.
 RescanPlan PlanRescan(store::SnapshotList& list, const std::vector<store::FoundFile>& found,
-                      const store::WatchEntry& entry);
+                      const store::WatchEntry& entry,
+                      std::span<const platform::FileId> listIds = {},
+                      std::span<const platform::FileId> foundIds = {});
 
 // The text announcing the first new or changed file: the program about to
 // run, when the entry runs one, else the file's name.
@@ -55,31 +71,49 @@ struct Notice {
 Notice DeletionNotice(const store::WatchEntry& entry, const std::string& storedName);
 
 struct RescanContext {
-    int slot = 0;
     const store::WatchEntry& entry;  // the worker's own copy
     const store::DataFolder& data;
     const Services& services;
-    // Seconds (low 32 bits) of the slot's previous notification.
-    std::atomic<std::uint32_t>& lastEventTime;
+    WatchState& state;
     const platform::WakeEvent& cancel;
-    // Writes the new snapshot of the slot, unless the slot has passed to a
-    // newer start of watching in the meantime.
-    std::function<void(const std::function<void()>& write)> guardSnapshotWrite =
-        [](const std::function<void()>& write) { write(); };
+    // Runs `write` with the slot whose snapshot file the state owns, unless
+    // that slot has passed to another entry; true when it ran.
+    std::function<bool(const std::function<void(int slot)>& write)> guardSnapshotWrite =
+        [this](const std::function<void(int slot)>& write) {
+            const int slot = state.slot.load();
+            if (slot < 0) return false;
+            write(slot);
+            return true;
+        };
 };
 
-// Handles one change notification of an entry: lists its target files,
-// compares them with the slot's snapshot, carries out the actions for new
-// and changed files, notices deleted ones (entries that react to name
-// changes), and stores the new snapshot.
+// Lists the folder of a state that has none yet and keeps the listing as
+// its snapshot, in memory and in the slot's file. A folder that cannot be
+// listed (other than by being missing) leaves the state without one: its
+// first listing that works becomes the snapshot, so an unreadable folder at
+// start is never taken for a folder of new files.
+void TakeBaseline(RescanContext& context);
+
+// One look at an entry's folder: lists its target files, compares them with
+// the snapshot, carries out the actions for new and changed files that are
+// complete, notices deleted ones (entries that react to name changes), and
+// brings the snapshot up to date in memory and on disk.
 //
-// The new snapshot holds only files this rescan's listing met: a file that
-// appeared while the actions ran stays out of it, so the next rescan finds
-// it as new instead of absorbing it unseen. A rescan that found nothing to
-// do lists the folder once and leaves an identical snapshot alone.
-//
-// `debounce` false skips the 3-second test (the time is still recorded):
-// for the catch-up rescan of notifications that the debounce ignored.
-RescanResult RescanEntry(RescanContext& context, bool debounce = true);
+// A file still being written waits, out of the snapshot, and the state
+// asks for another look soon. A file that arrived while the actions ran, or
+// that took the name of one the actions moved away, stays out of the
+// snapshot, so the next look acts on it. A listing that fails for any
+// reason but the folder being missing changes nothing. A snapshot that
+// cannot be written stays in memory and is written again at the next look;
+// the failure is told once.
+RescanResult RescanEntry(RescanContext& context, Trigger trigger = Trigger::Notification);
+
+// Between looks, while files wait or moves are pending: tries the moves that
+// are due again, and checks the waiting files. True when one of them is
+// ready (or gone), so a look is needed.
+bool CheckPending(RescanContext& context);
+
+// How long a state waits before checking its waiting files again.
+inline constexpr auto kWaitingRecheck = std::chrono::milliseconds(500);
 
 }  // namespace tavren::engine

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string_view>
 #include <thread>
 
 namespace tavren::platform {
+enum class WriterState;
 class ChangeWatcher;
 class Clock;
 class FileMover;
@@ -25,6 +27,11 @@ public:
     // when `cancel` is set (the program is ending). Called from worker
     // threads, and from the owner's thread for start-up failures.
     virtual void ShowMessage(std::string_view text, const platform::WakeEvent& cancel) = 0;
+
+    // Tells the user of something that could not be done (a snapshot that
+    // cannot be written, a folder that cannot be read, a file not opened).
+    // Never waits: the worker goes on at once. Called from worker threads.
+    virtual void ReportProblem(std::string_view text) = 0;
 };
 
 // Everything system-dependent the engine uses, handed in by its owner so
@@ -36,6 +43,8 @@ struct Services {
     platform::FileMover& mover;
     platform::SoundPlayer& sound;
     MessageSink& messages;
+    // Whether a process holds a file open for writing (tests replace it).
+    std::function<platform::WriterState(const std::filesystem::path&)> probeWriters = nullptr;
     // Starts a worker thread; throws std::system_error when it cannot.
     std::function<std::thread(std::function<void()>)> startThread = [](std::function<void()> f) {
         return std::thread(std::move(f));

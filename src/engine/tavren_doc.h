@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/services.h"
+#include "engine/watch_state.h"
 #include "platform/wake_event.h"
 #include "store/data_folder.h"
 #include "store/status.h"
@@ -27,10 +29,15 @@ inline constexpr const char* kThreadCreationFailed = "%d 番目のスレッド�
 // Owner of the watch engine: loads the running entries, snapshots their
 // folders and runs one worker thread per entry.
 //
+// Each entry's knowledge (its snapshot in memory, files waiting for their
+// writers, moves to try again) lives in a WatchState, which a reload hands
+// from the old worker to the new one; the snapshot files are its copy on
+// disk, read back only after a run that was not stopped.
+//
 // Threading: the owner's thread (the UI thread in the tray program, the
 // main thread headless) calls every public member. Workers read only their
-// own copy of their entry, their start's stop event, and their slot's
-// last-notification time and snapshot file. Stopping never waits for a
+// own copy of their entry, their start's stop event, and their entry's
+// state and snapshot file. Stopping never waits for a
 // worker: an idle one ends at once, a busy one (a message box, a program
 // waited for) finishes its rescan and then ends. A worker that outlives a
 // stop never touches the slot again once a newer start owns it. Shutdown()
@@ -44,12 +51,35 @@ public:
     CTavrenDoc& operator=(const CTavrenDoc&) = delete;
 
     // Reloads the settings, starts a worker for every running entry and
-    // returns once each has stored the snapshot of its folder. With no
-    // running entry the engine stays as it was.
+    // returns once each new one has stored the snapshot of its folder. An
+    // entry kept through PauseForReload() instead goes on from where it was.
+    // At the first start after a run that ended without stopping (killed,
+    // crashed, power cut), each entry goes on from its snapshot file. With
+    // no running entry the engine stays as it was.
     void StartWatching();
 
     // Turns watching off and wakes every waiting worker; returns at once.
+    // The next start takes fresh snapshots: what changes meanwhile is not
+    // acted on.
     void StopWatching();
+
+    // Turns watching off for a reload of the settings: an entry that the
+    // next StartWatching() finds with the same folder, file mode and
+    // pattern goes on from where it was (its snapshot, its files waiting
+    // for their writers, a look still under way), even in another slot.
+    void PauseForReload();
+
+    // PauseForReload() and StartWatching(): what SIGHUP does.
+    void Reload();
+
+    // The entries of the last start that are not watched, and why.
+    struct NotWatched {
+        int slot = 0;
+        std::string title;
+        std::string folder;
+        std::string reason;
+    };
+    const std::vector<NotWatched>& notWatched() const { return notWatched_; }
 
     // The exit path: stops watching, cancels the actions' blocking waits
     // and waits until every worker has ended, at most `limit` long.
@@ -67,9 +97,10 @@ private:
     struct Generation;
     struct Worker;
 
-    void WatcherThread(int slot, const store::WatchEntry& entry, Generation& generation,
-                       platform::ChangeSubscription* subscription);
+    void WatcherThread(const store::WatchEntry& entry, Generation& generation, WatchState& state,
+                       bool fresh, platform::ChangeSubscription* subscription);
     void JoinFinishedWorkers();
+    void EndSession();
 
     const store::DataFolder data_;
     const Services services_;
@@ -80,12 +111,17 @@ private:
     std::shared_ptr<Generation> current_;
     std::uint64_t generations_ = 0;
     std::vector<std::unique_ptr<Worker>> workers_;
+    std::vector<NotWatched> notWatched_;
+    bool firstStart_ = true;
 
-    // Per slot: the time of its last change notification (cleared only
-    // here, not at a restart), the start that owns it, and a lock that
+    // The states of the running start's entries, and those kept through a
+    // pause for a reload.
+    std::vector<std::shared_ptr<WatchState>> states_;
+    std::vector<std::shared_ptr<WatchState>> retained_;
+
+    // Per slot: the state that owns its snapshot file, and a lock that
     // keeps an old worker's snapshot write apart from a new start's.
-    std::array<std::atomic<std::uint32_t>, store::kMaxWatchEntries> lastEventTimes_{};
-    std::array<std::atomic<std::uint64_t>, store::kMaxWatchEntries> slotOwner_{};
+    std::array<std::atomic<const WatchState*>, store::kMaxWatchEntries> slotOwner_{};
     std::array<std::mutex, store::kMaxWatchEntries> slotLocks_;
 };
 

@@ -24,6 +24,12 @@ public:
     // behind, with one exception: when replacing across file systems and the
     // source cannot be removed at the very end, the complete copy stays in
     // place of the old `to` (the error is still returned).
+    //
+    // A source still being written is never removed: when a process holds
+    // it open for writing, or it changed while it was copied, the copy is
+    // discarded and the move fails with std::errc::device_or_resource_busy,
+    // to be tried again later. On Windows a move refused because another
+    // process has the file open (a sharing violation) fails the same way.
     virtual std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to,
                                  bool replace) = 0;
 

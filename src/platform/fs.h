@@ -11,19 +11,36 @@ namespace tavren::platform {
 
 // One entry of a folder listing. `name` holds the bytes the file system
 // returned (UTF-8 on a Linux desktop, but any byte string is possible).
+// What tells two files apart where names do not: device and inode on
+// Linux, volume serial and file index on Windows. Zero when unknown.
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+
+    bool known() const { return volume != 0 || index != 0; }
+    bool operator==(const FileId&) const = default;
+};
+
 struct DirEntry {
     std::string name;
     bool isDirectory = false;
     std::uint64_t size = 0;
-    std::int64_t mtimeSeconds = 0;  // last write, seconds since the epoch (UTC)
+    std::int64_t mtimeSeconds = 0;     // last write, seconds since the epoch (UTC)
+    std::int32_t mtimeNanoseconds = 0;  // and its fraction, where the system keeps it
+    FileId id;                          // of what a link points to, like the rest
 };
 
 // Lists `folder` in the order the system returns the entries; "." and ".."
 // are left out and sub-folders are not entered. A symbolic link is
-// described by what it points to; a dangling one as a file of its own.
+// described by what it points to; a dangling one as a file of its own. An
+// entry that vanishes while it is listed is left out; any other failure,
+// also one to describe a single entry, fails the whole listing, so that a
+// file is never taken for deleted because it could not be read.
 std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirEntry>& out);
 
-// Reads at most `maxBytes` bytes from the start of `file`.
+// Reads at most `maxBytes` bytes from the start of `file`. Anything but a
+// regular file (a FIFO, a device, a folder) is refused without blocking,
+// with std::errc::invalid_argument.
 std::error_code ReadFile(const std::filesystem::path& file, std::string& out,
                          std::size_t maxBytes = SIZE_MAX);
 
@@ -40,6 +57,26 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t
 
 // Creates `folder` and its missing parents; an existing folder is fine.
 std::error_code CreateFolders(const std::filesystem::path& folder);
+
+// Whether some process holds `file` open for writing.
+enum class WriterState {
+    None,     // nobody: the file is complete as far as writers go
+    Writing,  // a writer has it open
+    Unknown,  // cannot be told here (a file of another user, a file system
+              // without leases, not a regular file)
+};
+// On Linux through a read lease (F_SETLEASE), which the owner of a file (or
+// a process with CAP_LEASE) can take only while no one has it open for
+// writing, released at once; on Windows by opening it with a share mode
+// that denies writers. Never blocks.
+WriterState ProbeWriters(const std::filesystem::path& file);
+
+// Describes one file as ListFolder would (following links); `out.name` is
+// left as it is.
+std::error_code StatFile(const std::filesystem::path& file, DirEntry& out);
+
+// The identity of what `path` names (following links); unknown on failure.
+FileId FileIdentity(const std::filesystem::path& path);
 
 bool IsFolder(const std::filesystem::path& path);
 bool Exists(const std::filesystem::path& path);

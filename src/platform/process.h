@@ -12,35 +12,59 @@ class WakeEvent;
 // started through a shell: what the user stored is split into words
 // (SplitCommandLine) and the first word is run directly.
 //
-// Thread safety: several worker threads may call RunAndWait and Open at the
-// same time. Every child that is not waited for (those of Open, and those of
+// Thread safety: several worker threads may call every member at the
+// same time. Every child that is not waited for (those started without waiting, and those of
 // a wait cut short by `stop`) is reaped in the background, so none is left
 // as a zombie; no SIGCHLD handler is installed. The launcher must outlive
 // every call; its destructor stops the background reaping at once and
 // leaves children that still run to themselves.
 //
 // Children start with an empty signal mask, default handling of the signals
-// the program blocks or ignores, standard input from /dev/null, and no
-// descriptor of this process other than standard output and error.
+// the program blocks or ignores, standard input from /dev/null, their
+// standard output joined to our standard error (the headless watcher's
+// standard output carries its messages alone), and no other descriptor of
+// this process.
 class ProcessLauncher {
 public:
     virtual ~ProcessLauncher() = default;
 
-    // Starts `commandLine` and waits until the program ends or `stop` is set;
-    // in the latter case the program goes on running. The program is looked
-    // up in PATH when its name has no '/'. Returns false, at once, when no
-    // process could be started.
+    // Starts the stored program line `commandLine` and waits until the
+    // program ends or `stop` is set; in the latter case the program goes on
+    // running. The program is found as Windows' CreateProcess finds it: a
+    // quoted first word is the program; an unquoted line whose first word
+    // names no program is tried at each later space (`/opt/My Tools/run -x`
+    // runs `/opt/My Tools/run` with `-x` when `/opt/My` is no file), and the
+    // rest of the line after the program holds its arguments. A name without
+    // '/' is looked up in PATH. Returns false, at once, when no process could
+    // be started.
     virtual bool RunAndWait(std::string_view commandLine, const WakeEvent& stop) = 0;
 
-    // Opens a file or starts a program without waiting. An executable
-    // regular file is started itself, without arguments; a bare name with no
-    // '/' is first looked up as a program in PATH; anything else (a
-    // document, a folder, or a file marked executable that the system cannot
-    // run) is handed to the desktop's opener, `xdg-open`. Returns false when
-    // nothing could be started: the file does not exist, or the opener is
-    // missing.
-    virtual bool Open(const std::filesystem::path& fileOrProgram) = 0;
+    // Starts the stored program line without waiting, found and split as
+    // RunAndWait does, arguments included. A line that names an existing
+    // file which is not a program (a document) opens it in the desktop's
+    // application for it instead. Returns false when nothing could be
+    // started.
+    virtual bool StartProgram(std::string_view commandLine) = 0;
+
+    enum class OpenResult {
+        Opened,    // handed to the desktop's opener
+        Refused,   // a file of an executable kind: never opened
+        Failed,    // missing file, or no opener
+    };
+
+    // Opens a watched (target) file in the application the desktop
+    // associates with it (`xdg-open`, the shell's "open"). Never runs it:
+    // whatever its permission bits, a file is not started as a program, and
+    // a file of an executable kind (see IsExecutableKind) is refused.
+    virtual OpenResult OpenDocument(const std::filesystem::path& file) = 0;
 };
+
+// True for a file that an opener would run rather than show: on Windows the
+// kinds in PATHEXT and the other launchable kinds (.scr, .lnk, .pif, .msi,
+// .hta, ...), on Linux those too (Wine registers itself for them) plus
+// desktop entries, AppImages and files whose first bytes are a program's
+// (an ELF or PE header, or "#!" on a file marked executable).
+bool IsExecutableKind(const std::filesystem::path& file);
 
 std::unique_ptr<ProcessLauncher> MakeProcessLauncher();
 

@@ -147,10 +147,16 @@ bool CountingLauncher::RunAndWait(std::string_view commandLine, const platform::
     return true;
 }
 
-bool CountingLauncher::Open(const fs::path& fileOrProgram) {
+bool CountingLauncher::StartProgram(std::string_view commandLine) {
     std::lock_guard lock(mutex_);
-    ++opens_[fileOrProgram.string()];
+    ++opens_[std::string(commandLine)];
     return true;
+}
+
+platform::ProcessLauncher::OpenResult CountingLauncher::OpenDocument(const fs::path& file) {
+    std::lock_guard lock(mutex_);
+    ++opens_[file.string()];
+    return OpenResult::Opened;
 }
 
 int CountingLauncher::Opens(const std::string& path) const {

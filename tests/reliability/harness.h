@@ -74,7 +74,9 @@ private:
 class CountingLauncher final : public platform::ProcessLauncher {
 public:
     bool RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop) override;
-    bool Open(const std::filesystem::path& fileOrProgram) override;
+    // Programs started without waiting count as opens of their line.
+    bool StartProgram(std::string_view commandLine) override;
+    OpenResult OpenDocument(const std::filesystem::path& file) override;
 
     int Opens(const std::string& path) const;
     int Runs(const std::string& commandLine) const;

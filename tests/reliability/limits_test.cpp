@@ -341,7 +341,8 @@ TEST(Limits, GarbageSettingsLoadAndRun) {
             ++runs;
             return real->RunAndWait(command, stop);
         }
-        bool Open(const fs::path& target) override { return opens.Open(target); }
+        bool StartProgram(std::string_view line) override { return opens.StartProgram(line); }
+        OpenResult OpenDocument(const fs::path& file) override { return opens.OpenDocument(file); }
         std::unique_ptr<platform::ProcessLauncher> real = platform::MakeProcessLauncher();
         CountingLauncher opens;
         std::atomic<int> runs{0};

@@ -58,6 +58,10 @@ void RecordingSink::ShowMessage(std::string_view text, const platform::WakeEvent
     if (onMessage) onMessage(text);
 }
 
+void RecordingSink::ReportProblem(std::string_view text) {
+    log_.Add("problem:" + std::string(text));
+}
+
 bool FakeLauncher::RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop) {
     log_.Add("run:" + std::string(commandLine));
     if (blockUntilReleased) {
@@ -68,9 +72,14 @@ bool FakeLauncher::RunAndWait(std::string_view commandLine, const platform::Wake
     return true;
 }
 
-bool FakeLauncher::Open(const std::filesystem::path& fileOrProgram) {
-    log_.Add("open:" + fileOrProgram.string());
+bool FakeLauncher::StartProgram(std::string_view commandLine) {
+    log_.Add("start:" + std::string(commandLine));
     return true;
+}
+
+platform::ProcessLauncher::OpenResult FakeLauncher::OpenDocument(const std::filesystem::path& file) {
+    log_.Add("open:" + file.string());
+    return OpenResult::Opened;
 }
 
 std::error_code FakeMover::Move(const std::filesystem::path& from, const std::filesystem::path& to,

@@ -22,6 +22,7 @@ inline const std::string kSep(1, static_cast<char>(std::filesystem::path::prefer
 
 // What the fakes were asked to do, in order, across threads:
 // "beep", "wave:<file>", "message:<text>", "open:<path>", "run:<command>",
+// "start:<command>" (a program started without waiting),
 // "move:<from> -> <to>", "replace:<from> -> <to>", "sleep:<ms>".
 class EventLog {
 public:
@@ -76,6 +77,7 @@ class RecordingSink final : public engine::MessageSink {
 public:
     explicit RecordingSink(EventLog& log) : log_(log) {}
     void ShowMessage(std::string_view text, const platform::WakeEvent&) override;
+    void ReportProblem(std::string_view text) override;  // logged as "problem:<text>"
     std::function<void(std::string_view)> onMessage;
 
 private:
@@ -86,7 +88,8 @@ class FakeLauncher final : public platform::ProcessLauncher {
 public:
     explicit FakeLauncher(EventLog& log) : log_(log) {}
     bool RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop) override;
-    bool Open(const std::filesystem::path& fileOrProgram) override;
+    bool StartProgram(std::string_view commandLine) override;
+    OpenResult OpenDocument(const std::filesystem::path& file) override;
     // RunAndWait blocks like a program that runs until `release` is set (or
     // the wait is cancelled), then logs "run-done:<command>".
     std::atomic<bool> blockUntilReleased{false};

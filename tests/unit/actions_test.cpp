@@ -72,12 +72,12 @@ TEST_F(ActionsTest, LaunchProgramUsesTheStoredLineAsItIs) {
     entry.waitExit = 1;
     MakeActions().LaunchProgram();
     entry.waitExit = 0;
-    entry.program = "/home/u/notes.txt";
+    entry.program = "/usr/bin/convert --in place";  // arguments without waiting run too
     MakeActions().LaunchProgram();
     entry.program.clear();
     MakeActions().LaunchProgram();
     EXPECT_EQ(Log(), (std::vector<std::string>{"run:\"/opt/my tool/run\" --flag",
-                                               "open:/home/u/notes.txt"}));
+                                               "start:/usr/bin/convert --in place"}));
 }
 
 TEST_F(ActionsTest, PostProcessMovesOnlyWhenAskedTo) {

@@ -25,17 +25,22 @@ protected:
         entry.moveTo = (dir / "dest").string();
         entry.timing = 1;
         entry.messageMode = 1;
-        lastEventTime = static_cast<std::uint32_t>(fakes.clock.NowSeconds() - 100);
+        state.slot = 0;
+        state.lastEventTime = static_cast<std::uint32_t>(fakes.clock.NowSeconds() - 100);
     }
 
     void File(const std::string& name, std::string_view content = "x") {
         test::WriteBytes(dir / "watch" / name, content);
     }
-    void Baseline() { ASSERT_TRUE(store::WriteSnapshot(data, 0, entry).ok()); }
+    void Baseline() {
+        RescanContext ctx{entry, data, services, state, cancel};
+        TakeBaseline(ctx);
+        ASSERT_TRUE(state.fileCurrent);
+    }
 
-    RescanResult Rescan(bool debounce = true) {
-        RescanContext ctx{0, entry, data, services, lastEventTime, cancel};
-        return RescanEntry(ctx, debounce);
+    RescanResult Rescan(Trigger trigger = Trigger::Notification) {
+        RescanContext ctx{entry, data, services, state, cancel};
+        return RescanEntry(ctx, trigger);
     }
     // Next notification comes 10 seconds later: no debounce.
     RescanResult RescanLater() {
@@ -50,7 +55,8 @@ protected:
     Services services = fakes.services();
     store::DataFolder data;
     store::WatchEntry entry;
-    std::atomic<std::uint32_t> lastEventTime{0};
+    WatchState state;
+    std::atomic<std::uint32_t>& lastEventTime = state.lastEventTime;
     platform::WakeEvent cancel;
 };
 
@@ -71,7 +77,11 @@ TEST_F(RescanEntryTest, DebounceCountsWholeSecondsSinceThePreviousNotification) 
         EXPECT_EQ(Rescan(), s.expected) << "after +" << s.advance;
     }
     EXPECT_EQ(lastEventTime.load(), static_cast<std::uint32_t>(fakes.clock.NowSeconds()));
-    EXPECT_EQ(Rescan(/*debounce=*/false), RescanResult::Completed);  // catch-up rescan
+    // A catch-up look is no notification: it neither waits nor counts as one.
+    const std::uint32_t before = lastEventTime;
+    fakes.clock.Advance(1);
+    EXPECT_EQ(Rescan(Trigger::CatchUp), RescanResult::Completed);
+    EXPECT_EQ(lastEventTime.load(), before);
 }
 
 TEST_F(RescanEntryTest, DebouncedNotificationTouchesNothing) {
@@ -181,13 +191,14 @@ TEST_F(RescanEntryTest, ChangesTheActionsMakeToMetFilesAreAbsorbed) {
             test::WriteBytes(file, "converted, longer");
             return true;
         }
-        bool Open(const fs::path&) override { return true; }
+        bool StartProgram(std::string_view) override { return true; }
+        OpenResult OpenDocument(const fs::path&) override { return OpenResult::Opened; }
     } rewriter;
     rewriter.file = dir / "watch" / "input.txt";
     Services s = services;
     Services withRewriter{s.clock, s.changes, rewriter, s.mover, s.sound, s.messages};
     fakes.clock.Advance(10);
-    RescanContext ctx{0, entry, data, withRewriter, lastEventTime, cancel};
+    RescanContext ctx{entry, data, withRewriter, state, cancel};
     RescanEntry(ctx);
     const store::SnapshotList list = store::ReadSnapshot(data, 0);
     ASSERT_EQ(list.size(), 1u);
@@ -219,8 +230,8 @@ TEST_F(RescanEntryTest, ExitStopsBetweenActionsAndKeepsTheOldSnapshot) {
 TEST_F(RescanEntryTest, SnapshotOfASlotTakenOverByANewerStartIsNotWritten) {
     Baseline();
     File("a.txt");
-    RescanContext ctx{0, entry, data, services, lastEventTime, cancel};
-    ctx.guardSnapshotWrite = [](const std::function<void()>&) {};
+    RescanContext ctx{entry, data, services, state, cancel};
+    ctx.guardSnapshotWrite = [](const std::function<void(int)>&) { return false; };
     fakes.clock.Advance(10);
     RescanEntry(ctx);
     EXPECT_EQ(fakes.log.Matching("message:").size(), 1u);

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "platform/fs.h"
+#include "store/snapshot.h"
+#include "store/watch_entry.h"
+
+namespace tavren::engine {
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+inline constexpr SteadyTime kNever = SteadyTime::max();
+
+// What makes two entries watch the same files: an entry whose folder, file
+// mode and pattern stay the same across a reload goes on from where it was.
+struct WatchKey {
+    std::string folder;
+    std::int16_t fileMode = 0;
+    std::string pattern;  // only when fileMode is 1
+
+    bool operator==(const WatchKey&) const = default;
+};
+WatchKey KeyOf(const store::WatchEntry& entry);
+
+// A target file that is still being written: it waits, out of the
+// snapshot, until it is complete.
+struct WaitingFile {
+    platform::FileId id;
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;  // last write, nanoseconds since the epoch
+    SteadyTime lastChange;     // when we last saw its size or time move
+};
+
+// A file that was acted on but whose move was refused because it was in
+// use: the move alone is tried again later.
+struct PendingMove {
+    std::string name;
+    platform::FileId id;
+    int attempts = 0;
+    SteadyTime due;
+};
+
+// Everything one entry knows between two looks at its folder. It outlives
+// the worker that made it: a reload that keeps the entry hands it to the
+// next worker, so no file is lost or acted on twice across the reload.
+//
+// `lookMutex` is held for a whole look (listing, actions, snapshot), so an
+// old worker that is still busy finishes before the new one looks.
+// `slot` and `lastEventTime` are read and written without it.
+class WatchState {
+public:
+    WatchState() = default;
+    WatchState(const WatchState&) = delete;
+    WatchState& operator=(const WatchState&) = delete;
+
+    WatchKey key;  // set before any worker sees the state
+    // The slot whose snapshot file this state writes; -1 once no entry
+    // of the current start uses it.
+    std::atomic<int> slot{-1};
+    // Seconds (low 32 bits) of the last change notification.
+    std::atomic<std::uint32_t> lastEventTime{0};
+
+    std::mutex lookMutex;
+    // --- guarded by lookMutex --------------------------------------------
+    bool haveBaseline = false;   // the folder was listed at least once
+    store::SnapshotList list;    // the snapshot, in file order
+    // The identity of each record's file, by record index (unknown for
+    // records read back from a file).
+    std::vector<platform::FileId> ids;
+    bool fileCurrent = false;    // the snapshot file holds `list`
+    std::string reportedWriteError;     // the failure already told, if any
+    std::map<std::string, WaitingFile> waiting;  // by file name
+    std::vector<PendingMove> pendingMoves;
+    // Names the entry's own moves put into its folder, with their files'
+    // identity: seen once, they are recorded without being acted on.
+    std::map<std::string, platform::FileId> ownArrivals;
+    // When to look again without a notification (kNever: only on one).
+    SteadyTime catchUpAt = kNever;      // notifications the debounce held back
+    SteadyTime recheckAt = kNever;      // waiting files, pending moves
+    SteadyTime listingRetryAt = kNever; // a listing that failed
+    int listingFailures = 0;
+    std::error_code listingError;
+    bool listingErrorReported = false;
+
+    SteadyTime NextWakeUp() const;
+};
+
+// Whether a target file may be acted on now, from who holds it and how long
+// it has been quiet. A file no process holds open for writing is complete.
+// One that a writer holds counts as finished once unchanged for 60 seconds;
+// where writers cannot be told apart, once unchanged for a second.
+enum class Readiness { Ready, Wait };
+struct Observation {
+    platform::FileId id;
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;
+};
+inline constexpr auto kQuietWhenUnknown = std::chrono::seconds(1);
+inline constexpr auto kQuietWhenHeld = std::chrono::seconds(60);
+Readiness JudgeReadiness(platform::WriterState writers, const Observation& now,
+                         const WaitingFile* previous, std::int64_t wallNowNs, SteadyTime steadyNow,
+                         WaitingFile& record);
+
+}  // namespace tavren::engine
