@@ -238,6 +238,162 @@ TEST_F(RescanEntryTest, SnapshotOfASlotTakenOverByANewerStartIsNotWritten) {
     EXPECT_EQ(store::ReadSnapshot(data, 0).size(), 0u);
 }
 
+TEST(Readiness, CompleteAtOnceHeldOrUnknownAfterQuiet) {
+    using platform::WriterState;
+    using namespace std::chrono_literals;
+    const SteadyTime t0{std::chrono::hours(1)};
+    const std::int64_t wall = 1'000'000'000'000'000'000;
+    const Observation grown{{1, 7}, 200, wall - 100'000'000};  // written 0.1 s ago
+    const Observation old{{1, 7}, 100, wall - 5'000'000'000};   // written 5 s ago
+    const WaitingFile seenJustNow{{1, 7}, 100, wall - 5'000'000'000, t0};
+    const WaitingFile seenLongAgo{{1, 7}, 100, wall - 5'000'000'000, t0 - 61s};
+    struct Case {
+        const char* what;
+        WriterState writers;
+        Observation now;
+        const WaitingFile* previous;
+        Readiness expected;
+    } cases[] = {
+        {"nobody writes: at once, however fresh", WriterState::None, grown, nullptr, Readiness::Ready},
+        {"unknown, written 0.1 s ago", WriterState::Unknown, grown, nullptr, Readiness::Wait},
+        {"unknown, quiet for 5 s", WriterState::Unknown, old, nullptr, Readiness::Ready},
+        {"unknown, grew since the last look", WriterState::Unknown, grown, &seenJustNow,
+         Readiness::Wait},
+        {"held, quiet for 5 s", WriterState::Writing, old, nullptr, Readiness::Wait},
+        {"held, unchanged for 61 s", WriterState::Writing, old, &seenLongAgo, Readiness::Ready},
+        {"held, changed after 61 s", WriterState::Writing, grown, &seenLongAgo, Readiness::Wait},
+    };
+    for (const Case& c : cases) {
+        WaitingFile record;
+        EXPECT_EQ(JudgeReadiness(c.writers, c.now, c.previous, wall, t0, record), c.expected)
+            << c.what;
+    }
+}
+
+TEST_F(RescanEntryTest, FileHeldByAWriterWaitsOutOfTheSnapshotAndIsActedOnOnceClosed) {
+    Baseline();
+    File("slow.bin", "part");
+    File("done.txt");
+    entry.afterMode = 2;
+    bool held = true;
+    services.probeWriters = [&](const fs::path& file) {
+        return held && file.filename() == "slow.bin" ? platform::WriterState::Writing
+                                                     : platform::WriterState::None;
+    };
+    RescanLater();
+    EXPECT_EQ(fakes.log.Matching("move:").size(), 1u);  // done.txt alone
+    EXPECT_TRUE(fs::exists(dir / "watch" / "slow.bin"));
+    EXPECT_EQ(store::ReadSnapshot(data, 0).size(), 0u);
+    EXPECT_NE(state.recheckAt, kNever);  // it looks again by itself
+
+    RescanContext ctx{entry, data, services, state, cancel};
+    EXPECT_FALSE(CheckPending(ctx));  // still held
+    File("slow.bin", "part and the rest");
+    held = false;
+    EXPECT_TRUE(CheckPending(ctx));
+    EXPECT_EQ(Rescan(Trigger::CatchUp), RescanResult::Completed);
+    EXPECT_EQ(fakes.log.Matching("move:").size(), 2u);
+    EXPECT_EQ(fakes.log.Matching("message:").size(), 2u);
+    EXPECT_EQ(state.recheckAt, kNever);  // nothing waits: no more wake-ups
+}
+
+TEST_F(RescanEntryTest, MoveRefusedAsBusyIsRetriedAloneAndTheFileActedOnOnce) {
+    Baseline();
+    File("in-use.txt");
+    entry.afterMode = 2;
+    entry.program = "/usr/bin/handle";
+    entry.waitExit = 1;
+    struct BusyOnce final : platform::FileMover {
+        platform::FileMover* real;
+        int refusals = 1;
+        std::error_code Move(const fs::path& from, const fs::path& to, bool replace) override {
+            if (refusals > 0 && refusals--) return std::make_error_code(std::errc::device_or_resource_busy);
+            return real->Move(from, to, replace);
+        }
+        bool Exists(const fs::path& path) override { return real->Exists(path); }
+    } busy;
+    busy.real = &fakes.mover;
+    Services withBusy = services;
+    Services s{withBusy.clock, withBusy.changes, withBusy.launcher, busy, withBusy.sound,
+               withBusy.messages};
+    RescanContext ctx{entry, data, s, state, cancel};
+    fakes.clock.Advance(10);
+    RescanEntry(ctx);
+    EXPECT_TRUE(fs::exists(dir / "watch" / "in-use.txt"));
+    ASSERT_EQ(state.pendingMoves.size(), 1u);
+    state.pendingMoves[0].due = SteadyTime{};  // due now
+    EXPECT_FALSE(CheckPending(ctx));
+    EXPECT_TRUE(fs::exists(dir / "dest" / "in-use.txt"));
+    fakes.clock.Advance(10);
+    RescanEntry(ctx);  // the move is not a deletion, and nothing runs again
+    EXPECT_EQ(fakes.log.Matching("run:").size(), 1u);
+    EXPECT_EQ(fakes.log.Matching("message:").size(), 1u);
+}
+
+TEST_F(RescanEntryTest, UnreadableSnapshotFileIsReportedOnceAndNothingIsRepeated) {
+    File("before.txt");
+    Baseline();
+    entry.afterMode = 2;
+    // A folder in the snapshot file's place: every write of it fails.
+    fs::remove(data.snapshotFile(0));
+    fs::create_directories(data.snapshotFile(0) / "blocker");
+    File("a.txt");
+    RescanLater();
+    File("b.txt");
+    RescanLater();
+    RescanLater();
+    EXPECT_EQ(fakes.log.Matching("problem:").size(), 1u);
+    EXPECT_EQ(fakes.log.Matching("move:").size(), 2u);  // a.txt and b.txt, once each
+    EXPECT_TRUE(fs::exists(dir / "watch" / "before.txt"));
+    fs::remove_all(data.snapshotFile(0));
+    RescanLater();
+    EXPECT_TRUE(state.fileCurrent);
+    EXPECT_EQ(store::ReadSnapshot(data, 0).size(), 1u);
+}
+
+TEST_F(RescanEntryTest, MoveIntoTheWatchedFolderItselfHappensOnce) {
+    File("a.txt");
+    Baseline();
+    entry.afterMode = 2;
+    entry.moveTo = entry.folder;
+    File("b.txt");
+    for (int i = 0; i < 4; ++i) RescanLater();
+    EXPECT_EQ(fakes.log.Matching("move:").size(), 1u);
+    EXPECT_EQ(fakes.log.Matching("message:").size(), 1u);
+}
+
+TEST_F(RescanEntryTest, FileTakingTheNameOfOneMovedDuringTheLookIsActedOn) {
+    Baseline();
+    File("a.csv", "old");
+    File("b.csv");
+    entry.afterMode = 2;
+    entry.program = "/usr/bin/import";
+    entry.waitExit = 1;
+    // A new a.csv arrives as soon as the old one has been moved, while the
+    // look still runs.
+    struct Refill final : platform::FileMover {
+        platform::FileMover* real;
+        std::function<void()> afterFirstMove;
+        std::error_code Move(const fs::path& from, const fs::path& to, bool replace) override {
+            const std::error_code ec = real->Move(from, to, replace);
+            if (from.filename() == "a.csv" && afterFirstMove) std::exchange(afterFirstMove, {})();
+            return ec;
+        }
+        bool Exists(const fs::path& path) override { return real->Exists(path); }
+    } refill;
+    refill.real = &fakes.mover;
+    refill.afterFirstMove = [&] { File("a.csv", "new"); };
+    Services s{services.clock, services.changes, services.launcher, refill, services.sound,
+               services.messages};
+    RescanContext ctx{entry, data, s, state, cancel};
+    fakes.clock.Advance(10);
+    RescanEntry(ctx);
+    fakes.clock.Advance(10);
+    RescanEntry(ctx);
+    EXPECT_EQ(fakes.log.Matching("run:").size(), 3u);
+    EXPECT_FALSE(fs::exists(dir / "watch" / "a.csv"));
+}
+
 TEST_F(RescanEntryTest, PatternEntriesSeeOnlyMatchingFiles) {
     entry.fileMode = 1;
     entry.pattern = "abc*.*";
