@@ -1,6 +1,7 @@
 #include "app/command_args.h"
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "app/version.h"
@@ -65,6 +66,23 @@ std::optional<store::DataFolder> OpenDataFolder(const CommandArgs& args) {
         return std::nullopt;
     }
     return data;
+}
+
+DataFolderLock LockDataFolder(const store::DataFolder& data) {
+    DataFolderLock result;
+    long holder = 0;
+    std::error_code ec;
+    result.lock = platform::LockFile(data.lockFile(), holder, ec);
+    if (ec == std::errc::resource_unavailable_try_again) {
+        result.busy = "データフォルダ " + platform::PathToUtf8(data.root()) + " は別の Tavren3 " +
+                      (holder > 0 ? "(プロセス " + std::to_string(holder) + ") " : "") +
+                      "が使用中です。";
+        std::fprintf(stderr, "tavren3: %s\n", result.busy.c_str());
+    } else if (ec) {
+        std::fprintf(stderr, "tavren3: %s をロックできません: %s (ロックなしで監視を続けます)\n",
+                     platform::PathToUtf8(data.lockFile()).c_str(), ec.message().c_str());
+    }
+    return result;
 }
 
 }  // namespace tavren::app

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 
+#include "platform/folder_lock.h"
 #include "store/data_folder.h"
 
 namespace tavren::app {
@@ -30,5 +32,16 @@ std::optional<int> AnswerWithoutRunning(const CommandArgs& args, const char* usa
 // The data folder the arguments name, created when missing. Failures are
 // reported on standard error.
 std::optional<store::DataFolder> OpenDataFolder(const CommandArgs& args);
+
+// The lock of the data folder, held while the engine runs: two watchers of
+// one folder would both act on every file. When another Tavren3 holds it,
+// `busy` is the message (also written to standard error) and the program
+// must not watch. Any other failure, such as a read-only data folder, is
+// only reported and leaves `lock` null: watching goes on without it.
+struct DataFolderLock {
+    std::unique_ptr<platform::FileLock> lock;
+    std::string busy;
+};
+DataFolderLock LockDataFolder(const store::DataFolder& data);
 
 }  // namespace tavren::app

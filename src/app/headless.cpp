@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "app/command_args.h"
 #include "engine/tavren_doc.h"
 #include "platform/change_watcher.h"
 #include "platform/clock.h"
@@ -41,6 +42,8 @@ void Report(const engine::CTavrenDoc& doc, const store::DataFolder& data) {
 }  // namespace
 
 int RunHeadless(const store::DataFolder& data) {
+    const DataFolderLock lock = LockDataFolder(data);
+    if (!lock.busy.empty()) return 1;
     platform::ControlSignals signals;  // before any thread starts
     auto clock = platform::MakeSystemClock();
     auto changes = platform::MakeChangeWatcher();

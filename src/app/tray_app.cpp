@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/about_dlg.h"
 #include "app/app_icon.h"
+#include "app/command_args.h"
 #include "app/gui_message_sink.h"
 #include "app/help.h"
 #include "app/main_frame.h"
@@ -39,6 +41,11 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     SingleInstance instance(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
     if (!instance.Claim()) return 0;
     QObject::connect(&instance, &SingleInstance::raiseRequested, &RaiseActiveWindow);
+    const DataFolderLock lock = LockDataFolder(data);
+    if (!lock.busy.empty()) {
+        QMessageBox::warning(nullptr, QStringLiteral("Tavren3"), QString::fromStdString(lock.busy));
+        return 1;
+    }
 
     auto clock = platform::MakeSystemClock();
     auto changes = platform::MakeChangeWatcher();

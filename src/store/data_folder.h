@@ -11,6 +11,7 @@ namespace tavren::store {
 // The program's data root and the files below it:
 //   <root>/tavdat/dirinfo.dat   the settings file
 //   <root>/tavdat/<n>.dir       the snapshot of slot n
+//   <root>/tavren3.lock         locked by the program that watches with it
 class DataFolder {
 public:
     explicit DataFolder(std::filesystem::path root) : root_(std::move(root)) {}
@@ -24,6 +25,7 @@ public:
     const std::filesystem::path& root() const { return root_; }
     std::filesystem::path tavdat() const { return root_ / "tavdat"; }
     std::filesystem::path settingsFile() const { return tavdat() / "dirinfo.dat"; }
+    std::filesystem::path lockFile() const { return root_ / "tavren3.lock"; }
     std::filesystem::path snapshotFile(int slot) const {
         return tavdat() / (std::to_string(slot) + ".dir");
     }

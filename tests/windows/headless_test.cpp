@@ -58,6 +58,7 @@ public:
     }
 
     bool started() const { return process_ != nullptr; }
+    DWORD pid() const { return ::GetProcessId(process_); }
 
     // The exit status, or -1 when the program still runs after `limit`.
     long Wait(std::chrono::milliseconds limit = 10s) {
@@ -135,6 +136,25 @@ TEST(HeadlessRunner, ReportsANewFileAsALine) {
 
     test::WriteBytes(watched / U8("請求書.pdf"), "pdf");
     EXPECT_TRUE(runner.OutputHas("Tavren3: 請求書.pdfを実行します。")) << runner.Output();
+}
+
+// Two watchers of one data folder would both act on every file: the second
+// refuses, naming the first, and a killed first leaves no stale lock.
+TEST(HeadlessRunner, ASecondRunnerOnTheSameDataFolderRefuses) {
+    TempDir tmp;
+    const store::DataFolder data(tmp.path() / U8("データ"));
+    const std::wstring arguments = L"--headless --data-dir \"" + data.root().wstring() + L"\"";
+    {
+        Runner first(arguments);
+        ASSERT_TRUE(first.OutputHas("監視を開始しました")) << first.Output();
+        Runner second(arguments);
+        EXPECT_EQ(second.Wait(), 1);
+        EXPECT_TRUE(second.OutputHas("は別の Tavren3 (プロセス " + std::to_string(first.pid()) +
+                                     ") が使用中です。"))
+            << second.Output();
+    }  // the first is terminated here
+    Runner third(arguments);
+    EXPECT_TRUE(third.OutputHas("監視を開始しました")) << third.Output();
 }
 
 }  // namespace
