@@ -88,7 +88,8 @@ void CTavrenDoc::StartWatching() {
     // outage, or new. Snapshot files of an outage are read before any
     // worker writes one.
     states_.assign(static_cast<std::size_t>(table_.count()), nullptr);
-    std::vector<bool> fresh(states_.size(), true);
+    // Not vector<bool>: its elements are proxies, unfit for a lambda's capture.
+    std::vector<char> fresh(states_.size(), 1);
     for (int n = 0; n < table_.count(); ++n) {
         const WatchKey key = KeyOf(table_.entries[n]);
         auto same = std::find_if(kept.begin(), kept.end(), [&](const auto& s) {
@@ -96,7 +97,7 @@ void CTavrenDoc::StartWatching() {
         });
         if (same != kept.end()) {
             states_[n] = std::move(*same);
-            fresh[n] = false;
+            fresh[n] = 0;
             continue;
         }
         auto state = std::make_shared<WatchState>();
@@ -113,7 +114,7 @@ void CTavrenDoc::StartWatching() {
                 state->list = std::move(list);
                 state->haveBaseline = true;
                 state->catchUpAt = SteadyTime::min();  // look at once
-                fresh[n] = false;
+                fresh[n] = 0;
                 break;
             }
         }
@@ -160,7 +161,7 @@ void CTavrenDoc::StartWatching() {
         }
         try {
             worker->thread = services_.startThread(
-                [this, entry, generation, state = states_[n], isFresh = fresh[n], subscription,
+                [this, entry, generation, state = states_[n], isFresh = fresh[n] != 0, subscription,
                  finished = worker->finished] {
                     WatcherThread(entry, *generation, *state, isFresh, subscription.get());
                     finished->store(true);

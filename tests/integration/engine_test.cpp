@@ -239,5 +239,63 @@ TEST_F(EngineTest, BurstWithinTheDebounceIsCaughtUpAfterThreeSeconds) {
     EXPECT_TRUE(doc->Shutdown(2s));
 }
 
+TEST_F(EngineTest, ReloadGoesOnWithAnUnchangedEntryEvenInAnotherSlotAndWhileItIsBusy) {
+    auto kept = Entry("kept");
+    kept.program = "/usr/bin/slow";
+    kept.waitExit = 1;
+    kept.messageMode = 0;
+    test::WriteBytes(dir / "kept" / "before.txt", "b");
+    SaveSettings({{true, kept}});
+    fakes.launcher.blockUntilReleased = true;
+    auto doc = Start();
+    test::WriteBytes(dir / "kept" / "a.txt", "a");
+    ASSERT_TRUE(fakes.log.WaitFor("run:", 1));
+
+    // Reloaded while its program runs, with another entry now in front of it.
+    SaveSettings({{true, Entry("other")}, {true, kept}});
+    doc->Reload();
+    test::WriteBytes(dir / "kept" / "while-reloading.txt", "w");
+    fakes.launcher.release = true;
+    ASSERT_TRUE(fakes.log.WaitFor("run-done:", 2));
+    std::this_thread::sleep_for(300ms);
+    // a.txt ran once, the newcomer once, the file from before never.
+    EXPECT_EQ(fakes.log.Matching("run:").size(), 2u);
+    EXPECT_TRUE(doc->Shutdown(2s));
+    const store::SnapshotList snap = store::ReadSnapshot(data, 1);
+    EXPECT_EQ(snap.size(), 3u);
+}
+
+TEST_F(EngineTest, StartAfterAKillGoesOnFromTheSnapshotsButOneAfterAStopDoesNot) {
+    auto e = Entry("in");
+    e.afterMode = 2;
+    e.moveTo = (dir / "out").string();
+    fs::create_directories(e.moveTo);
+    test::WriteBytes(dir / "in" / "old.txt", "o");
+    SaveSettings({{true, e}});
+    const fs::path copy = dir / "data-at-kill";
+    {
+        auto doc = Start();
+        // The data folder as a kill would leave it: watching was still on.
+        fs::copy(data.root(), copy, fs::copy_options::recursive);
+        EXPECT_TRUE(doc->Shutdown(2s));
+    }
+    test::WriteBytes(dir / "in" / "during-outage.txt", "d");
+
+    // A start after a clean end takes a fresh listing: nothing is acted on.
+    {
+        auto doc = Start();
+        std::this_thread::sleep_for(300ms);
+        EXPECT_TRUE(fakes.log.Matching("move:").empty());
+        EXPECT_TRUE(doc->Shutdown(2s));
+    }
+    // After the kill, files that came meanwhile are acted on, once.
+    CTavrenDoc doc(store::DataFolder(copy), fakes.services());
+    ASSERT_TRUE(fakes.log.WaitFor("move:", 1));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(fakes.log.Matching("move:").size(), 1u);
+    EXPECT_TRUE(fs::exists(dir / "out" / "during-outage.txt"));
+    EXPECT_TRUE(fs::exists(dir / "in" / "old.txt"));
+}
+
 }  // namespace
 }  // namespace tavren::engine
