@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -68,6 +69,15 @@ TEST(SystemWildcards, AgreeWithOurMatcher) {
         {"日本*.txt", "日付.txt"},
         {"*.pdf", "請求書.PDF"},
         {"*.txt", "report.txt.bak"},
+        {"ａｂｃ*.*", "ＡＢＣ資料.txt"},
+        {"ä*", "Ä.TXT"},
+        {"Ж*", "жук"},
+        {"ı*", "I"},
+        {"*.", "noext"},
+        {"*.", "a.txt"},
+        {"noext.", "noext"},
+        {"noext.", "noext.txt"},
+        {"a?.txt", "a.txt"},
     };
     for (const Case& c : cases) {
         TempDir tmp;
@@ -120,12 +130,59 @@ TEST(ListFolder, TimesBecomeTheLocalTimeOfTheSnapshot) {
     EXPECT_EQ(item.name, "report.txt");
 }
 
-TEST(ReadFile, MissingFileIsNoSuchFileAndFolderIsRefused) {
+// Ids tell files apart where names cannot: two files differ, and a file
+// renamed keeps its id, the same that FileIdentity gives.
+TEST(ListFolder, IdsTellFilesApartAndSurviveARename) {
+    TempDir tmp;
+    test::WriteBytes(tmp / "a.txt", "a");
+    test::WriteBytes(tmp / "b.txt", "b");
+    auto idsByName = [&] {
+        std::vector<DirEntry> entries;
+        EXPECT_FALSE(ListFolder(tmp.path(), entries));
+        std::map<std::string, FileId> ids;
+        for (const DirEntry& e : entries) ids[e.name] = e.id;
+        return ids;
+    };
+    auto before = idsByName();
+    ASSERT_EQ(before.size(), 2u);
+    EXPECT_TRUE(before["a.txt"].known());
+    EXPECT_NE(before["a.txt"], before["b.txt"]);
+    EXPECT_EQ(FileIdentity(tmp / "a.txt"), before["a.txt"]);
+
+    std::filesystem::rename(tmp / "a.txt", tmp / "c.txt");
+    auto after = idsByName();
+    EXPECT_EQ(after["c.txt"], before["a.txt"]);
+    EXPECT_EQ(after["b.txt"], before["b.txt"]);
+}
+
+// A rewrite within the same second still shows in the listing's time.
+TEST(ListFolder, KeepsTheFractionOfASecond) {
+    TempDir tmp;
+    const auto file = tmp / "a.txt";
+    test::WriteBytes(file, "a");
+    // 2022-06-18 04:26:40 UTC and 0.1234567 s, in FILETIME ticks.
+    const std::uint64_t ticks = 133'000'000'001'234'567ULL;
+    const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    const HANDLE h = ::CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(::SetFileTime(h, nullptr, nullptr, &time));
+    ::CloseHandle(h);
+    std::vector<DirEntry> entries;
+    ASSERT_FALSE(ListFolder(tmp.path(), entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].mtimeSeconds, 1655526400);
+    EXPECT_EQ(entries[0].mtimeNanoseconds, 123456700);
+}
+
+// Anything but a disk file is refused without reading: a device may block.
+TEST(ReadFile, MissingFileIsNoSuchFileAndOthersAreRefused) {
     TempDir tmp;
     std::string bytes;
     // The settings loader tells "no settings yet" from a real failure by this.
     EXPECT_EQ(ReadFile(tmp / "dirinfo.dat", bytes), std::errc::no_such_file_or_directory);
-    EXPECT_EQ(ReadFile(tmp.path(), bytes), std::errc::is_a_directory);
+    EXPECT_EQ(ReadFile(tmp.path(), bytes), std::errc::invalid_argument);
+    EXPECT_EQ(ReadFile(L"NUL", bytes), std::errc::invalid_argument);
 }
 
 TEST(WriteFileAtomically, ReplacesTheFileAndLeavesNoTemporaryFile) {

@@ -1,5 +1,7 @@
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/fs.h"
@@ -8,31 +10,25 @@
 namespace tavren::platform {
 namespace {
 
-using win32::FindHandle;
 using win32::LastError;
 using win32::UniqueHandle;
 
-// The search string that lists everything in `folder`.
-std::wstring AllIn(const std::filesystem::path& folder) {
-    std::wstring search = folder.native();
-    if (!search.empty() && search.back() != L'\\' && search.back() != L'/' &&
-        search.back() != L':') {
-        search += L'\\';
-    }
-    return search + L'*';
-}
+// 100 ns ticks between 1601-01-01 and 1970-01-01, and in a second.
+constexpr std::int64_t kEpochTicks = 116444736000000000LL;
+constexpr std::int64_t kTicksPerSecond = 10000000LL;
 
-// The listing shows a symbolic link (any reparse point) itself; describe
-// what it points to instead, as stat does. A dangling link stays a file.
-void FollowLink(const std::filesystem::path& file, DirEntry& entry) {
-    UniqueHandle h(::CreateFileW(file.c_str(), 0,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!h || !::GetFileInformationByHandle(h.get(), &info)) return;
-    entry.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    entry.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-    entry.mtimeSeconds = win32::FileTimeToUnixSeconds(info.ftLastWriteTime);
+// A last-write time in FILETIME ticks as seconds and nanoseconds since the
+// epoch, the seconds rounded down as st_mtim's are for times before 1970.
+void SetMtime(DirEntry& entry, std::int64_t ticks) {
+    const std::int64_t since1970 = ticks - kEpochTicks;
+    std::int64_t seconds = since1970 / kTicksPerSecond;
+    std::int64_t fraction = since1970 % kTicksPerSecond;
+    if (fraction < 0) {
+        --seconds;
+        fraction += kTicksPerSecond;
+    }
+    entry.mtimeSeconds = seconds;
+    entry.mtimeNanoseconds = static_cast<std::int32_t>(fraction * 100);
 }
 
 std::error_code WriteAll(HANDLE file, std::string_view data) {
@@ -49,30 +45,56 @@ std::error_code WriteAll(HANDLE file, std::string_view data) {
 
 std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirEntry>& out) {
     out.clear();
-    WIN32_FIND_DATAW data;
-    FindHandle find(::FindFirstFileW(AllIn(folder).c_str(), &data));
-    if (!find) {
-        const DWORD error = ::GetLastError();
-        // An existing folder without even "." and ".." (a drive's root).
-        if (error == ERROR_FILE_NOT_FOUND && IsFolder(folder)) return {};
-        return win32::ErrorFrom(error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error);
+    // Listed through a handle of the folder: its entries come with their
+    // file ids, and the folder's volume serial completes them, with no open
+    // of each file.
+    UniqueHandle dir(::CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION self;
+    if (!dir || !::GetFileInformationByHandle(dir.get(), &self)) return LastError();
+    if (!(self.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return std::make_error_code(std::errc::not_a_directory);
     }
-    do {
-        const wchar_t* name = data.cFileName;
-        if (name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0')))
-            continue;
-        DirEntry entry;
-        entry.name = win32::Narrow(name);
-        entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        entry.size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-        entry.mtimeSeconds = win32::FileTimeToUnixSeconds(data.ftLastWriteTime);
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) FollowLink(folder / name, entry);
-        out.push_back(std::move(entry));
-    } while (::FindNextFileW(find.get(), &data));
-    if (const DWORD error = ::GetLastError(); error != ERROR_NO_MORE_FILES) {
-        return win32::ErrorFrom(error);
+    // FILE_ID_BOTH_DIR_INFO holds 64-bit fields: the buffer keeps them aligned.
+    std::vector<std::uint64_t> buffer(64 * 1024 / sizeof(std::uint64_t));
+    const DWORD bufferBytes = static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t));
+    for (;;) {
+        if (!::GetFileInformationByHandleEx(dir.get(), FileIdBothDirectoryInfo, buffer.data(),
+                                            bufferBytes)) {
+            // No more entries, or none at all (a drive's root lists no "." either).
+            if (::GetLastError() == ERROR_NO_MORE_FILES) return {};
+            return LastError();
+        }
+        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+        for (;;) {
+            const auto& data = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
+            const std::wstring_view name(data.FileName, data.FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") {
+                DirEntry entry;
+                entry.name = win32::Narrow(name);
+                entry.isDirectory = (data.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+                entry.size = static_cast<std::uint64_t>(data.EndOfFile.QuadPart);
+                SetMtime(entry, data.LastWriteTime.QuadPart);
+                entry.id = {self.dwVolumeSerialNumber,
+                            static_cast<std::uint64_t>(data.FileId.QuadPart)};
+                bool keep = true;
+                if (data.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                    // A link is described by what it points to, as stat
+                    // does. A dangling one stays a file of its own; one that
+                    // has gone meanwhile is left out.
+                    const std::filesystem::path link = folder / std::wstring(name);
+                    if (const std::error_code ec = StatFile(link, entry)) {
+                        if (ec != std::errc::no_such_file_or_directory) return ec;
+                        keep = Exists(link);
+                    }
+                }
+                if (keep) out.push_back(std::move(entry));
+            }
+            if (data.NextEntryOffset == 0) break;
+            bytes += data.NextEntryOffset;
+        }
     }
-    return {};
 }
 
 std::error_code ReadFile(const std::filesystem::path& file, std::string& out,
@@ -85,8 +107,12 @@ std::error_code ReadFile(const std::filesystem::path& file, std::string& out,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h) {
         const std::error_code ec = LastError();
-        if (IsFolder(file)) return std::make_error_code(std::errc::is_a_directory);
+        if (IsFolder(file)) return std::make_error_code(std::errc::invalid_argument);
         return ec;
+    }
+    // A pipe, a console or another device could block a read or never end.
+    if (::GetFileType(h.get()) != FILE_TYPE_DISK) {
+        return std::make_error_code(std::errc::invalid_argument);
     }
     LARGE_INTEGER size;
     if (::GetFileSizeEx(h.get(), &size) && size.QuadPart > 0) {
@@ -150,6 +176,23 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t
             ::DeleteFileW((folder / win32::Widen(e.name)).c_str());
         }
     }
+}
+
+WriterState ProbeWriters(const std::filesystem::path& file) {
+    // A share mode without writing is refused while someone has the file
+    // open for writing; the open is given up at once.
+    const UniqueHandle h(::CreateFileW(file.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (h) return WriterState::None;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? WriterState::Writing
+                                                                             : WriterState::Unknown;
+}
+
+FileId FileIdentity(const std::filesystem::path& path) {
+    DirEntry entry;
+    return StatFile(path, entry) ? FileId{} : entry.id;
 }
 
 bool IsFolder(const std::filesystem::path& path) {
