@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "engine/actions.h"
+#include "platform/fs.h"
 #include "platform/path_text.h"
 #include "platform/wake_event.h"
 #include "support/fakes.h"
@@ -17,14 +20,60 @@ using test::TempDir;
 using test::U8;
 using test::WriteBytes;
 
+// Another process that holds files open for writing, as a program still
+// writing them would, until the object goes; see hold.cpp for `arguments`.
+class Writer {
+public:
+    explicit Writer(const std::vector<std::wstring>& arguments) {
+        std::wstring line = L"\"" + (test::ProgramFolder() / TAVREN_TEST_HOLD).wstring() + L"\"";
+        for (const auto& argument : arguments) line += L" \"" + argument + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &info)) {
+            ::CloseHandle(info.hThread);
+            process_ = info.hProcess;
+        }
+    }
+    ~Writer() {
+        if (process_ == nullptr) return;
+        ::TerminateProcess(process_, 0);
+        ::WaitForSingleObject(process_, INFINITE);
+        ::CloseHandle(process_);
+    }
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+private:
+    HANDLE process_ = nullptr;
+};
+
 class FileMoverTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::filesystem::create_directory(from_);
         std::filesystem::create_directory(to_);
     }
+    void TearDown() override {
+        std::error_code ec;
+        if (!other_.empty()) std::filesystem::remove_all(other_, ec);
+    }
+
+    // A folder on another drive: under Wine, Z:\dev\shm is a memory file
+    // system and the temporary folder lies on the disk, so a move between
+    // them is a move to another drive, which the mover copies by hand.
+    // Empty when there is none.
+    std::filesystem::path OtherDrive() {
+        const std::filesystem::path shm = L"Z:\\dev\\shm";
+        if (::GetFileAttributesW(shm.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
+        other_ = shm / (L"tavren-mover-" + std::to_wstring(::GetCurrentProcessId()));
+        std::filesystem::create_directory(other_);
+        return other_;
+    }
 
     TempDir tmp_;
+    std::filesystem::path other_;
     std::filesystem::path from_ = tmp_.path() / U8("監視");
     std::filesystem::path to_ = tmp_.path() / U8("処理済み");
     std::unique_ptr<FileMover> mover_ = MakeFileMover();
@@ -74,24 +123,9 @@ TEST_F(FileMoverTest, FailureLeavesTheSourceInPlace) {
     EXPECT_FALSE(mover_->Exists(to_ / "a.txt"));
 }
 
-// Under Wine, Z:\dev\shm is a memory file system and the temporary folder
-// lies on the disk: a move between them is a move to another drive, which
-// the mover copies by hand.
 TEST_F(FileMoverTest, MoveToAnotherDriveCopiesWholeAndLeavesNoTemporary) {
-    const std::filesystem::path shm = L"Z:\\dev\\shm";
-    if (::GetFileAttributesW(shm.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        GTEST_SKIP() << "no memory file system to move from";
-    }
-    const std::filesystem::path other =
-        shm / (L"tavren-mover-" + std::to_wstring(::GetCurrentProcessId()));
-    std::filesystem::create_directory(other);
-    struct Cleanup {
-        std::filesystem::path folder;
-        ~Cleanup() {
-            std::error_code ec;
-            std::filesystem::remove_all(folder, ec);
-        }
-    } cleanup{other};
+    const std::filesystem::path other = OtherDrive();
+    if (other.empty()) GTEST_SKIP() << "no memory file system to move from";
     std::string content(3 << 20, '\0');  // more than one copy buffer
     for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
     const std::filesystem::path source = other / U8("請求書.pdf");
@@ -128,6 +162,38 @@ TEST_F(FileMoverTest, MoveToAnotherDriveCopiesWholeAndLeavesNoTemporary) {
     EXPECT_EQ(mover_->Move(source, to_ / U8("請求書.pdf"), false), std::errc::file_exists);
     EXPECT_FALSE(mover_->Move(source, to_ / U8("請求書.pdf"), true));
     EXPECT_EQ(ReadBytes(to_ / U8("請求書.pdf")), "second");
+}
+
+// A file that another process still writes is neither moved nor removed,
+// on the same drive or across drives, and nothing is left at the
+// destination; once the writer has ended, the move goes through. The
+// writer across drives shares everything, so only our own share mode
+// keeps it out.
+TEST_F(FileMoverTest, AFileStillBeingWrittenWaitsForItsWriter) {
+    const std::filesystem::path other = OtherDrive();
+    if (other.empty()) GTEST_SKIP() << "no memory file system to move from";
+    const auto same = from_ / U8("書きかけ.pdf");
+    const auto across = other / U8("書きかけ.pdf");
+    WriteBytes(same, "same drive");
+    WriteBytes(across, "across drives");
+    {
+        const Writer writer({same.wstring(), L"-s", across.wstring()});
+        ASSERT_TRUE(test::WaitUntil([&] {
+            return ProbeWriters(same) == WriterState::Writing &&
+                   ProbeWriters(across) == WriterState::Writing;
+        }));
+        EXPECT_EQ(mover_->Move(same, to_ / "same.pdf", false), std::errc::device_or_resource_busy);
+        EXPECT_EQ(mover_->Move(across, to_ / "across.pdf", true),
+                  std::errc::device_or_resource_busy);
+        EXPECT_EQ(ReadBytes(same), "same drive");
+        EXPECT_EQ(ReadBytes(across), "across drives");
+        EXPECT_TRUE(std::filesystem::is_empty(to_));
+    }
+    EXPECT_TRUE(test::WaitUntil([&] { return ProbeWriters(across) == WriterState::None; }));
+    EXPECT_FALSE(mover_->Move(same, to_ / "same.pdf", false));
+    EXPECT_FALSE(mover_->Move(across, to_ / "across.pdf", true));
+    EXPECT_EQ(ReadBytes(to_ / "across.pdf"), "across drives");
+    EXPECT_FALSE(mover_->Exists(across));
 }
 
 // The engine keeps folders and names as UTF-8 text; the paths it builds

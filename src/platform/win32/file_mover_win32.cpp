@@ -35,13 +35,20 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
         return std::make_error_code(std::errc::file_exists);
     }
 
+    // The source stays open until it is deleted, through this very handle,
+    // with a share mode that admits no writer: a file that someone still
+    // writes is not moved (a sharing violation, reported as busy, to be
+    // tried again), and no writer can get in between the copy and the
+    // deletion.
+    win32::UniqueHandle source(::CreateFileW(from.c_str(), GENERIC_READ | DELETE,
+                                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source) return LastError();
+
     // The copy goes into a hidden file of our own (the destination name may
     // already be as long as a name can be) that is marked for deletion
     // while it is written: a process killed mid-copy leaves nothing in the
     // user's folder. The mark is cleared only once the copy is on disk.
-    win32::UniqueHandle source(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!source) return LastError();
     std::filesystem::path temp;
     win32::UniqueHandle copy;
     for (int attempt = 0; attempt < 100 && !copy; ++attempt) {
@@ -82,7 +89,6 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     if (::GetFileTime(source.get(), nullptr, nullptr, &lastWrite)) {
         ::SetFileTime(copy.get(), nullptr, nullptr, &lastWrite);
     }
-    source.Reset();
     if (!::FlushFileBuffers(copy.get())) return fail(LastError());
     disposition.DeleteFile = FALSE;
     if (!::SetFileInformationByHandle(copy.get(), FileDispositionInfo, &disposition,
@@ -100,7 +106,9 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!::MoveFileExW(temp.c_str(), to.c_str(), flags)) return failNamed(LastError());
 
-    if (!::DeleteFileW(from.c_str())) {
+    FILE_DISPOSITION_INFO removeSource{TRUE};
+    if (!::SetFileInformationByHandle(source.get(), FileDispositionInfo, &removeSource,
+                                      sizeof removeSource)) {
         const std::error_code ec = LastError();
         // Undo what can be undone: a name we took. A replaced file is gone
         // already, so its complete replacement stays.
@@ -116,7 +124,9 @@ public:
                          bool replace) override {
         // Without MOVEFILE_REPLACE_EXISTING a taken name fails with
         // ERROR_ALREADY_EXISTS, decided by the file system itself, so no
-        // other writer can slip in between a check and the rename.
+        // other writer can slip in between a check and the rename. A file
+        // that another process holds open is refused as a sharing
+        // violation, which ErrorFrom reports as busy: to be tried again.
         if (::MoveFileExW(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
             return {};
         }
