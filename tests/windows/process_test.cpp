@@ -42,10 +42,16 @@ protected:
     WakeEvent stop_;
 };
 
+// Quoted, and unquoted with the space in the folder's name left for the
+// system to resolve.
 TEST_F(ProcessTest, RunAndWaitReturnsWhenTheProgramHasEnded) {
     const auto marker = tmp_.path() / U8("終了 印.txt");
     EXPECT_TRUE(launcher_->RunAndWait(Quoted(child_) + " sleep 300 " + Quoted(marker), stop_));
     EXPECT_TRUE(std::filesystem::exists(marker));
+    const auto unquoted = tmp_ / "unquoted.txt";
+    EXPECT_TRUE(
+        launcher_->RunAndWait(PathToUtf8(child_) + " sleep 10 " + PathToUtf8(unquoted), stop_));
+    EXPECT_TRUE(std::filesystem::exists(unquoted));
 }
 
 TEST_F(ProcessTest, RunAndWaitOfAMissingProgramFailsAtOnce) {
@@ -68,16 +74,21 @@ TEST_F(ProcessTest, StopEndsTheWaitAndLeavesTheProgramRunning) {
     EXPECT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(marker); }));
 }
 
-TEST_F(ProcessTest, OpenStartsAProgramWithoutWaiting) {
-    EXPECT_TRUE(launcher_->Open(child_));
-    // The child marks its start beside itself.
-    EXPECT_TRUE(
-        test::WaitUntil([&] { return std::filesystem::exists(folder_ / "child.exe.ran"); }));
+TEST_F(ProcessTest, StartProgramRunsTheLineWithItsArguments) {
+    const auto marker = tmp_.path() / U8("開始 印.txt");
+    EXPECT_TRUE(launcher_->StartProgram(Quoted(child_) + " touch " + Quoted(marker)));
+    EXPECT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(marker); }));
+    EXPECT_FALSE(launcher_->StartProgram(Quoted(folder_ / U8("ない.exe"))));
+    EXPECT_FALSE(launcher_->StartProgram(""));
 }
 
-TEST_F(ProcessTest, OpenOfAMissingFileFails) {
-    EXPECT_FALSE(launcher_->Open(folder_ / U8("ない.exe")));
-    EXPECT_FALSE(launcher_->Open(std::filesystem::path()));
+// A watched file that is a program is never run by opening it.
+TEST_F(ProcessTest, OpenDocumentRefusesAProgramAndFailsOnAMissingFile) {
+    EXPECT_EQ(launcher_->OpenDocument(child_), ProcessLauncher::OpenResult::Refused);
+    EXPECT_EQ(launcher_->OpenDocument(folder_ / U8("ない.pdf")),
+              ProcessLauncher::OpenResult::Failed);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "child.exe.ran"));
 }
 
 }  // namespace
