@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/fs.h"
+#include "platform/posix/lease.h"
 #include "platform/posix/unique_fd.h"
 
 namespace tavren::platform {
@@ -17,7 +18,9 @@ namespace {
 
 using posix::UniqueFd;
 
-std::error_code LastError() { return {errno, std::generic_category()}; }
+std::error_code LastError() {
+    return {errno, std::generic_category()};
+}
 
 struct DirCloser {
     void operator()(DIR* d) const { ::closedir(d); }
@@ -45,9 +48,14 @@ std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirE
     if (!dir) return LastError();
     const int dfd = fd.Release();  // now owned by `dir`
 
+    // A failed listing holds nothing: a partial one would make the files
+    // left out look deleted.
+    auto fail = [&out](int error) {
+        out.clear();
+        return std::error_code(error, std::generic_category());
+    };
     for (;;) {
-        // readdir reports an error only through errno, which a failed stat
-        // of an entry that vanished meanwhile may have left set.
+        // readdir reports an error only through errno.
         errno = 0;
         const dirent* e = ::readdir(dir.get());
         if (e == nullptr) break;
@@ -61,28 +69,42 @@ std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirE
             continue;
         }
         struct stat st {};
-        if (::fstatat(dfd, name, &st, 0) != 0 &&
-            ::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            continue;  // gone between readdir and stat
+        if (::fstatat(dfd, name, &st, 0) != 0) {
+            const int error = errno;
+            if (::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT) continue;  // gone between readdir and stat
+                return fail(errno);
+            }
+            // A link that leads nowhere is described as a file of its own.
+            // One that cannot be followed for another reason (into a folder
+            // we may not enter, an I/O error) fails the listing.
+            if (error != ENOENT && error != ENOTDIR && error != ELOOP && error != ENAMETOOLONG) {
+                return fail(error);
+            }
         }
         entry.isDirectory = S_ISDIR(st.st_mode);
         entry.size = static_cast<std::uint64_t>(st.st_size);
         entry.mtimeSeconds = st.st_mtim.tv_sec;
+        entry.mtimeNanoseconds = static_cast<std::int32_t>(st.st_mtim.tv_nsec);
+        entry.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
         out.push_back(std::move(entry));
     }
-    if (errno != 0) return LastError();
+    if (errno != 0) return fail(errno);
     return {};
 }
 
 std::error_code ReadFile(const std::filesystem::path& file, std::string& out,
                          std::size_t maxBytes) {
     out.clear();
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK opening a FIFO would wait for a writer forever.
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd) return LastError();
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return LastError();
-    if (S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::is_a_directory);
-    if (st.st_size > 0) out.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), maxBytes));
+    if (!S_ISREG(st.st_mode)) return std::make_error_code(std::errc::invalid_argument);
+    if (st.st_size > 0) {
+        out.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), maxBytes));
+    }
     char buffer[64 * 1024];
     while (out.size() < maxBytes) {
         const std::size_t want = std::min(sizeof buffer, maxBytes - out.size());
@@ -139,6 +161,25 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t
         }
         if (now - e.mtimeSeconds >= minAgeSeconds) ::unlink((folder / e.name).c_str());
     }
+}
+
+WriterState ProbeWriters(const std::filesystem::path& file) {
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd) return WriterState::Unknown;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return WriterState::Unknown;
+    const int error = posix::TakeReadLease(fd.get());
+    if (error == 0) {
+        posix::ReleaseLease(fd.get());
+        return WriterState::None;
+    }
+    return error == EAGAIN ? WriterState::Writing : WriterState::Unknown;
+}
+
+FileId FileIdentity(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 bool IsFolder(const std::filesystem::path& path) {
