@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -10,9 +11,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "support/temp_dir.h"
 
@@ -211,6 +214,92 @@ TEST_F(CrossFsTest, SourceThatCannotBeRemovedIsNotCopied) {
     EXPECT_EQ(ReadBytes(dir_ / "locked" / "src"), "data");
     EXPECT_EQ(ReadBytes(other_ / "taken"), "old");
     EXPECT_THAT(Names(other_), UnorderedElementsAre("taken"));
+}
+
+// A child that holds `file` open for writing and appends a line to it every
+// few milliseconds until it is stopped, then closes it.
+class SlowWriter {
+public:
+    explicit SlowWriter(const fs::path& file) {
+        int ready[2];
+        if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(stop_, O_CLOEXEC) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            ::close(stop_[1]);
+            const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND);
+            const char ok = fd >= 0 ? 'y' : 'n';
+            [[maybe_unused]] auto n = ::write(ready[1], &ok, 1);
+            pollfd stop{stop_[0], POLLIN, 0};
+            while (::poll(&stop, 1, 5) == 0) n = ::write(fd, "more\n", 5);
+            ::close(fd);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(stop_[0]);
+        char ok = 'n';
+        started_ = ::read(ready[0], &ok, 1) == 1 && ok == 'y';
+        ::close(ready[0]);
+    }
+    ~SlowWriter() { Stop(); }
+
+    bool started() const { return started_; }
+
+    // Returns once the file is closed.
+    void Stop() {
+        if (pid_ <= 0) return;
+        ::close(stop_[1]);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    int stop_[2] = {-1, -1};
+    pid_t pid_ = -1;
+    bool started_ = false;
+};
+
+// A file still being written is not moved, nor copied in part; once its
+// writer is done, it moves whole.
+TEST_F(CrossFsTest, AFileStillBeingWrittenIsNotMoved) {
+    using namespace std::chrono_literals;
+    const fs::path src = other_ / "growing.log";
+    WriteBytes(src, BigContent());
+    for (bool replace : {false, true}) {
+        SlowWriter writer(src);
+        ASSERT_TRUE(writer.started());
+        std::this_thread::sleep_for(30ms);
+        EXPECT_EQ(mover_->Move(src, dir_ / "growing.log", replace),
+                  std::errc::device_or_resource_busy);
+        EXPECT_TRUE(mover_->Exists(src));
+        EXPECT_THAT(Names(dir_.path()), ::testing::IsEmpty()) << "a copy was left";
+        writer.Stop();
+
+        const std::string written = ReadBytes(src);
+        ASSERT_GT(written.size(), BigContent().size()) << "the writer never wrote";
+        ASSERT_FALSE(mover_->Move(src, dir_ / "growing.log", replace));
+        EXPECT_EQ(ReadBytes(dir_ / "growing.log"), written);
+        EXPECT_FALSE(mover_->Exists(src));
+        EXPECT_THAT(Names(dir_.path()), UnorderedElementsAre("growing.log"));
+        ASSERT_FALSE(mover_->Move(dir_ / "growing.log", src, false));
+    }
+}
+
+// Where no lease can be had (a file of another user), the move goes on,
+// judged by the file's size and times alone.
+TEST_F(CrossFsTest, AFileOfAnotherUserStillMoves) {
+    WriteBytes(dir_ / "theirs", "data");
+    ::chmod(dir_.path().c_str(), 0777);
+    ::chmod((dir_ / "theirs").c_str(), 0644);
+    ::chmod(other_.c_str(), 0777);
+    auto unprivileged = [] {
+        return ::geteuid() == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+    };
+    const int error = MoveInChild(dir_ / "theirs", other_ / "theirs", false, unprivileged);
+    if (error == -1) GTEST_SKIP() << "needs root to act as another user";
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(ReadBytes(other_ / "theirs"), "data");
+    EXPECT_FALSE(mover_->Exists(dir_ / "theirs"));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/file_mover.h"
+#include "platform/posix/lease.h"
 #include "platform/posix/unique_fd.h"
 
 namespace tavren::platform {
@@ -22,6 +23,20 @@ std::error_code Errno() {
 }
 std::error_code Error(int value) {
     return {value, std::generic_category()};
+}
+std::error_code Busy() {
+    return std::make_error_code(std::errc::device_or_resource_busy);
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Whether the file changed between two fstat calls: written, truncated,
+// or its attributes touched (which a writer's futimens would do).
+bool Changed(const struct stat& before, const struct stat& now) {
+    return before.st_size != now.st_size || !SameTime(before.st_mtim, now.st_mtim) ||
+           !SameTime(before.st_ctim, now.st_ctim);
 }
 
 std::filesystem::path FolderOf(const std::filesystem::path& file) {
@@ -118,6 +133,12 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     if (::faccessat(AT_FDCWD, FolderOf(from).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
         return Errno();
     }
+    // A file still open for writing is not copied at all. Where leases are
+    // not to be had (a file of another user, a file system without them),
+    // only the comparison after the copy below tells a change.
+    const int leaseError = posix::TakeReadLease(in.get());
+    if (leaseError == EAGAIN) return Busy();
+    if (leaseError == 0) posix::ReleaseLease(in.get());
 
     // The copy is an unnamed file in the destination folder that gets its
     // name only once it is complete and on disk, so a crash or a kill in the
@@ -150,6 +171,17 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     if (::futimens(out.get(), times) != 0) return fail(Errno());
     if (::fsync(out.get()) != 0) return fail(Errno());
 
+    // Is the copy the whole file? Not if a writer has it open now or wrote
+    // to it meanwhile. From here until the source is gone the lease stays:
+    // a writer that starts to open it waits for the release and shows
+    // itself by breaking the lease.
+    const int relockError = posix::TakeReadLease(in.get());
+    if (relockError == EAGAIN) return fail(Busy());
+    const bool leased = relockError == 0;
+    struct stat now {};
+    if (::fstat(in.get(), &now) != 0) return fail(Errno());
+    if (Changed(st, now)) return fail(Busy());
+
     if (unnamed) {
         std::error_code ec = LinkUnnamed(out.get(), to);
         if (ec.value() == EEXIST && replace) {
@@ -171,13 +203,17 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
         ::fsync(dir.get());
     }
 
-    if (::unlink(from.c_str()) != 0) {
-        const std::error_code ec = Errno();
-        // Undo what can be undone: a name we took. A replaced file is gone
-        // already, so its complete replacement stays.
+    // Undo what can be undone: a name we took. A replaced file is gone
+    // already, so its complete replacement stays.
+    auto keepSource = [&](std::error_code ec) {
         if (!replace) ::unlink(to.c_str());
         return ec;
-    }
+    };
+    // A writer that began to open the source meanwhile would write into a
+    // removed file once the lease is released.
+    if (leased && !posix::LeaseIntact(in.get())) return keepSource(Busy());
+    if (::unlink(from.c_str()) != 0) return keepSource(Errno());
+    if (leased) posix::ReleaseLease(in.get());
     return {};
 }
 
