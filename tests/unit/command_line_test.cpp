@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,97 @@ TEST(CommandLine, ShellCharactersAreOrdinary) {
         ElementsAre("/bin/echo", "$(touch", "x);", "rm", "-rf", "`y`", "|", "z", ">", "w", "&"));
     EXPECT_THAT(SplitCommandLine("prog 'single quotes' *.txt"),
                 ElementsAre("prog", "'single", "quotes'", "*.txt"));
+}
+
+struct ProgramCase {
+    const char* line;
+    std::set<std::string> files;     // what names an existing regular file
+    std::vector<std::string> words;  // the program, then its arguments
+    std::vector<std::string> tried;  // the names asked about, in turn
+};
+
+void ExpectProgramLines(const std::vector<ProgramCase>& cases) {
+    for (const ProgramCase& c : cases) {
+        std::vector<std::string> tried;
+        const auto isFile = [&](const std::string& name) {
+            tried.push_back(name);
+            return c.files.count(name) != 0;
+        };
+        EXPECT_THAT(SplitProgramLine(c.line, isFile), ElementsAreArray(c.words))
+            << "line: " << c.line;
+        EXPECT_THAT(tried, ElementsAreArray(c.tried)) << "line: " << c.line;
+    }
+}
+
+// An unquoted path with spaces is found as CreateProcess finds it: at the
+// end of each word in turn, shortest first.
+TEST(ProgramLine, UnquotedPathWithSpacesIsTriedAtEachSpace) {
+    const std::string run = "/opt/My Tools/run";
+    ExpectProgramLines({
+        {"/opt/My Tools/run -x", {run}, {run, "-x"}, {"/opt/My", run}},
+        {"/opt/My Tools/run", {run}, {run}, {"/opt/My", run}},
+        {"  /opt/My Tools/run  -x  ", {run}, {run, "-x"}, {"/opt/My", run}},
+        // The shortest that names a file wins, as on Windows.
+        {"/opt/My Tools/run -x", {"/opt/My", run}, {"/opt/My", "Tools/run", "-x"}, {"/opt/My"}},
+        // Blanks inside the program stay as they are, tabs included.
+        {"/opt/A  B\tC/run x",
+         {"/opt/A  B\tC/run"},
+         {"/opt/A  B\tC/run", "x"},
+         {"/opt/A", "/opt/A  B", "/opt/A  B\tC/run"}},
+        // The whole line, a document with spaces in its name.
+        {"/home/u/My Report 2024.pdf",
+         {"/home/u/My Report 2024.pdf"},
+         {"/home/u/My Report 2024.pdf"},
+         {"/home/u/My", "/home/u/My Report", "/home/u/My Report 2024.pdf"}},
+    });
+}
+
+TEST(ProgramLine, ArgumentsAfterTheProgramFollowTheRuntimeRules) {
+    const std::string run = "/opt/My Tools/run";
+    ExpectProgramLines({
+        {R"(/opt/My Tools/run "a b" c\"d e\\\"f)",
+         {run},
+         {run, "a b", R"(c"d)", R"(e\"f)"},
+         {"/opt/My", run}},
+        {R"(/opt/My Tools/run "" x)", {run}, {run, "", "x"}, {"/opt/My", run}},
+    });
+}
+
+// Nothing names a file: the first word is the program, as before, so the
+// failure to start it is the same.
+TEST(ProgramLine, WithoutAFileTheFirstWordIsTheProgram) {
+    ExpectProgramLines({
+        {"/opt/My Tools/run -x",
+         {},
+         {"/opt/My", "Tools/run", "-x"},
+         {"/opt/My", "/opt/My Tools/run", "/opt/My Tools/run -x"}},
+        // A cut never reaches past a quote: Windows names cannot hold one.
+        {R"(/opt/My Tools/run "a b")",
+         {R"(/opt/My Tools/run "a)"},
+         {"/opt/My", "Tools/run", "a b"},
+         {"/opt/My", "/opt/My Tools/run"}},
+        {"/no/such", {}, {"/no/such"}, {"/no/such"}},
+    });
+}
+
+TEST(ProgramLine, QuotedOrBareProgramsAreNotSearched) {
+    ExpectProgramLines({
+        // A quote in the first word: it is the program.
+        {R"("/opt/My Tools/run" -x)", {"/opt/My"}, {"/opt/My Tools/run", "-x"}, {}},
+        {R"(/opt/"My Tools"/run -x)", {"/opt/My"}, {"/opt/My Tools/run", "-x"}, {}},
+        // A bare name is looked up in PATH by the launcher; the folder we
+        // run in has no say.
+        {"my tool -x", {"my tool"}, {"my", "tool", "-x"}, {}},
+        {R"(sh -c "exit 3")", {"sh"}, {"sh", "-c", "exit 3"}, {}},
+    });
+    std::vector<std::string> tried;
+    const auto isFile = [&](const std::string& name) {
+        tried.push_back(name);
+        return true;
+    };
+    EXPECT_THAT(SplitProgramLine("", isFile), IsEmpty());
+    EXPECT_THAT(SplitProgramLine(" \t ", isFile), IsEmpty());
+    EXPECT_THAT(tried, IsEmpty());
 }
 
 }  // namespace
