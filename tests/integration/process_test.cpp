@@ -32,6 +32,7 @@ using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
 namespace fs = std::filesystem;
+using Result = ProcessLauncher::OpenResult;
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -181,6 +182,8 @@ TEST_F(ProcessTest, ChildrenStartWithACleanSignalStateAndNoInheritedDescriptors)
     struct sigaction oldPipe {};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, &oldPipe);
+    // As the file leases leave it, for good: a lease break must not end us.
+    ::sigaction(SIGIO, &ignore, nullptr);
     const int leaky = ::fcntl(STDERR_FILENO, F_DUPFD, 60);  // no close-on-exec
     // Our own standard input is a pipe for now, so that /dev/null shows.
     int pipeFds[2];
@@ -210,7 +213,7 @@ TEST_F(ProcessTest, ChildrenStartWithACleanSignalStateAndNoInheritedDescriptors)
     }
     EXPECT_EQ(blockedMask, 0u);
     // glibc leaves its own two internal signals ignored; only ours matter.
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD}) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD, SIGIO}) {
         EXPECT_EQ(ignoredMask & (1ull << (sig - 1)), 0u) << "signal " << sig << " ignored";
     }
 
@@ -224,15 +227,66 @@ TEST_F(ProcessTest, ChildrenStartWithACleanSignalStateAndNoInheritedDescriptors)
     EXPECT_EQ(targets.count(std::to_string(leaky)), 0u);
 }
 
-TEST_F(ProcessTest, OpenStartsAnExecutableItselfAndFailsForMissingFiles) {
+TEST_F(ProcessTest, StartProgramRunsTheLineWithItsArgumentsWithoutWaiting) {
+    // Once, a line with arguments was silently not run.
     const fs::path script = dir_ / "run me.sh";
-    WriteScript(script, "echo \"$#\" > \"$(dirname \"$0\")/ran\"\n");
-    EXPECT_TRUE(launcher_->Open(script));
-    EXPECT_TRUE(WaitUntil([&] { return ReadBytes(dir_ / "ran") == "0\n"; }));
+    WriteScript(script, "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/ran\"\n");
+    EXPECT_TRUE(launcher_->StartProgram(Quoted(script) + " one \"two three\""));
+    EXPECT_TRUE(WaitUntil([&] { return ReadBytes(dir_ / "ran") == "one\ntwo three\n"; }));
 
-    EXPECT_FALSE(launcher_->Open(dir_ / "missing.txt"));
-    EXPECT_FALSE(launcher_->Open(""));
-    EXPECT_FALSE(launcher_->Open("no-such-program-or-file-tavren3"));
+    // Unquoted, with a space in its path, as Windows finds it.
+    fs::remove(dir_ / "ran");
+    EXPECT_TRUE(launcher_->StartProgram(script.string() + " four"));
+    EXPECT_TRUE(WaitUntil([&] { return ReadBytes(dir_ / "ran") == "four\n"; }));
+
+    // A bare name is a program in PATH.
+    EXPECT_TRUE(launcher_->StartProgram("sh -c \"echo $# > \\\"$0\\\"\" " + Quoted(dir_ / "bare") +
+                                        " x y"));
+    EXPECT_TRUE(WaitUntil([&] { return ReadBytes(dir_ / "bare") == "2\n"; }));
+
+    EXPECT_FALSE(launcher_->StartProgram(Quoted(dir_ / "missing") + " x"));
+    EXPECT_FALSE(launcher_->StartProgram(""));
+    EXPECT_FALSE(launcher_->StartProgram("   "));
+    EXPECT_FALSE(launcher_->StartProgram("no-such-program-or-file-tavren3 x"));
+}
+
+TEST_F(ProcessTest, RunAndWaitFindsAnUnquotedPathWithSpaces) {
+    fs::create_directory(dir_ / "My Tools");
+    const fs::path script = dir_ / "My Tools" / "run";
+    WriteScript(script, "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/../ran\"\n");
+    EXPECT_TRUE(launcher_->RunAndWait(script.string() + "  -x \"a b\"", stop_));
+    EXPECT_EQ(ReadBytes(dir_ / "ran"), "-x\na b\n");
+}
+
+// What a started program prints goes to our standard error: the headless
+// watcher's standard output carries its own messages, one line each.
+TEST_F(ProcessTest, ProgramOutputGoesToStandardError) {
+    const fs::path out = dir_ / "stdout";
+    const fs::path err = dir_ / "stderr";
+    fflush(stdout);
+    fflush(stderr);
+    const int savedOut = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    const int savedErr = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(outFd, 0);
+    ASSERT_GE(errFd, 0);
+    ::dup2(outFd, STDOUT_FILENO);
+    ::dup2(errFd, STDERR_FILENO);
+
+    auto launcher = MakeProcessLauncher();
+    const bool ran = launcher->RunAndWait("/bin/sh -c \"echo waited; echo oops >&2\"", stop_);
+    const bool started = launcher->StartProgram("/bin/sh -c \"echo started; touch \\\"$0\\\"\" " +
+                                                Quoted(dir_ / "done"));
+    const bool done = started && WaitUntil([&] { return fs::exists(dir_ / "done"); });
+
+    ::dup2(savedOut, STDOUT_FILENO);
+    ::dup2(savedErr, STDERR_FILENO);
+    for (int fd : {savedOut, savedErr, outFd, errFd}) ::close(fd);
+    ASSERT_TRUE(ran);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(ReadBytes(out), "");
+    EXPECT_EQ(ReadBytes(err), "waited\noops\nstarted\n");
 }
 
 class DesktopOpenerTest : public ProcessTest {
@@ -243,7 +297,7 @@ protected:
                     "printf '%s|%s\\n' \"$#\" \"$1\" >> \"$(dirname \"$0\")/../opened\"\n");
     }
 
-    std::vector<std::string> Opened(std::size_t count) {
+    std::vector<std::string> OpenerCalls(std::size_t count) {
         std::vector<std::string> lines;
         WaitUntil([&] {
             lines.clear();
@@ -264,13 +318,61 @@ TEST_F(DesktopOpenerTest, DocumentsAndFoldersGoToTheOpener) {
     WriteBytes(markedExecutable, "plain text, no program\n");
     fs::permissions(markedExecutable, fs::perms::owner_all);
 
-    EXPECT_TRUE(launcher_->Open(document));
-    EXPECT_THAT(Opened(1), ::testing::ElementsAre("1|" + document.string()));
-    EXPECT_TRUE(launcher_->Open(markedExecutable));
-    EXPECT_THAT(Opened(2).back(), "1|" + markedExecutable.string());
-    EXPECT_TRUE(launcher_->Open(dir_.path()));
-    EXPECT_THAT(Opened(3).back(), "1|" + dir_.path().string());
+    EXPECT_EQ(launcher_->OpenDocument(document), Result::Opened);
+    EXPECT_THAT(OpenerCalls(1), ::testing::ElementsAre("1|" + document.string()));
+    EXPECT_EQ(launcher_->OpenDocument(markedExecutable), Result::Opened);
+    EXPECT_THAT(OpenerCalls(2).back(), "1|" + markedExecutable.string());
+    EXPECT_EQ(launcher_->OpenDocument(dir_.path()), Result::Opened);
+    EXPECT_THAT(OpenerCalls(3).back(), "1|" + dir_.path().string());
     EXPECT_FALSE(fs::exists(dir_ / "PWNED"));
+
+    EXPECT_EQ(launcher_->OpenDocument(dir_ / "missing.txt"), Result::Failed);
+    EXPECT_EQ(launcher_->OpenDocument(""), Result::Failed);
+}
+
+// A file dropped into a watched folder is never run, whatever its mode:
+// once, an executable invoice.pdf was started as a program.
+TEST_F(DesktopOpenerTest, OpenDocumentNeverRunsTheFile) {
+    ScopedPath path((dir_ / "bin").string() + ":/usr/bin:/bin");
+    const std::string payload = "touch \"$(dirname \"$0\")/RAN\"\n";
+    const fs::path script = dir_ / "invoice.pdf";
+    WriteScript(script, payload);
+    const fs::path program = dir_ / "statement.pdf";
+    fs::copy_file("/bin/true", program);
+    const fs::path windows = dir_ / "Setup.EXE";
+    WriteBytes(windows, "MZ");
+    // Without an execute bit a script is text, shown but not run.
+    const fs::path text = dir_ / "readme.txt";
+    WriteBytes(text, "#!/bin/sh\n" + payload);
+
+    EXPECT_EQ(launcher_->OpenDocument(script), Result::Refused);
+    EXPECT_EQ(launcher_->OpenDocument(program), Result::Refused);
+    EXPECT_EQ(launcher_->OpenDocument(windows), Result::Refused);
+    EXPECT_EQ(launcher_->OpenDocument(text), Result::Opened);
+    EXPECT_THAT(OpenerCalls(1), ::testing::ElementsAre("1|" + text.string()));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_THAT(OpenerCalls(1), ::testing::ElementsAre("1|" + text.string()))
+        << "nothing else opened";
+    EXPECT_FALSE(fs::exists(dir_ / "RAN"));
+}
+
+TEST_F(DesktopOpenerTest, AProgramLineNamingADocumentOpensIt) {
+    ScopedPath path((dir_ / "bin").string() + ":/usr/bin:/bin");
+    // The whole line names it, even though a shorter part names a program.
+    fs::create_directory(dir_ / "docs");
+    const fs::path shorter = dir_ / "docs" / "My";
+    WriteScript(shorter, "touch \"$(dirname \"$0\")/RAN\"\n");
+    const fs::path document = dir_ / "docs" / "My Report.txt";
+    WriteBytes(document, "text");
+
+    EXPECT_TRUE(launcher_->StartProgram("  " + document.string() + " "));
+    EXPECT_THAT(OpenerCalls(1), ::testing::ElementsAre("1|" + document.string()));
+    EXPECT_TRUE(launcher_->StartProgram(Quoted(document)));
+    EXPECT_THAT(OpenerCalls(2).back(), "1|" + document.string());
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(fs::exists(dir_ / "docs" / "RAN"));
+    // A document with arguments is no program line: nothing to start.
+    EXPECT_FALSE(launcher_->StartProgram(Quoted(document) + " x"));
 }
 
 TEST_F(DesktopOpenerTest, WithoutAnOpenerOnlyProgramsStart) {
@@ -278,20 +380,21 @@ TEST_F(DesktopOpenerTest, WithoutAnOpenerOnlyProgramsStart) {
     ScopedPath path((dir_ / "empty").string());
     const fs::path document = dir_ / "report.txt";
     WriteBytes(document, "text");
-    EXPECT_FALSE(launcher_->Open(document));
+    EXPECT_EQ(launcher_->OpenDocument(document), Result::Failed);
+    EXPECT_FALSE(launcher_->StartProgram(Quoted(document)));
 
     const fs::path script = dir_ / "prog";
     WriteScript(script, "echo ran > \"${0%/prog}/ran\"\n");
-    EXPECT_TRUE(launcher_->Open(script));
+    EXPECT_TRUE(launcher_->StartProgram(Quoted(script)));
     EXPECT_TRUE(WaitUntil([&] { return ReadBytes(dir_ / "ran") == "ran\n"; }));
 }
 
-TEST_F(ProcessTest, ManyOpensLeaveNoZombies) {
+TEST_F(ProcessTest, ManyStartsLeaveNoZombies) {
     const fs::path script = dir_ / "quick";
     fs::create_directory(dir_ / "pids");
     WriteScript(script, "echo $$ > \"$(dirname \"$0\")/pids/$$\"\n");
     constexpr int kCount = 40;
-    for (int i = 0; i < kCount; ++i) ASSERT_TRUE(launcher_->Open(script));
+    for (int i = 0; i < kCount; ++i) ASSERT_TRUE(launcher_->StartProgram(Quoted(script)));
 
     std::vector<pid_t> pids;
     ASSERT_TRUE(WaitUntil([&] {
@@ -313,7 +416,7 @@ TEST_F(ProcessTest, SeveralThreadsLaunchAtOnce) {
             int ok = 0;
             for (int i = 0; i < 10; ++i) {
                 ok += launcher_->RunAndWait("/bin/true", stop_);
-                ok += launcher_->Open(script);
+                ok += launcher_->StartProgram(Quoted(script));
             }
             return ok;
         }));
@@ -325,7 +428,7 @@ TEST_F(ProcessTest, DestroyingTheLauncherDoesNotWaitForChildren) {
     ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
     const fs::path script = dir_ / "blocked";
     WriteScript(script, "echo $$ > \"${0%/blocked}/pid\"\nread x < \"${0%/blocked}/fifo\"\n");
-    ASSERT_TRUE(launcher_->Open(script));
+    ASSERT_TRUE(launcher_->StartProgram(Quoted(script)));
     std::optional<pid_t> pid;
     ASSERT_TRUE(WaitUntil([&] { return (pid = ReadPid(dir_ / "pid")).has_value(); }));
 

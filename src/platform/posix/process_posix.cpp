@@ -67,11 +67,21 @@ public:
         ::posix_spawnattr_setsigmask(&attr_, &none);
         sigset_t defaults;
         sigemptyset(&defaults);
-        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD}) sigaddset(&defaults, sig);
+        // SIGIO is ignored for the file leases (posix/lease.h).
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD, SIGIO}) {
+            sigaddset(&defaults, sig);
+        }
         ::posix_spawnattr_setsigdefault(&attr_, &defaults);
         ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
         ::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        // The headless watcher's standard output carries its messages, one
+        // line each; what a program prints must not mix into them.
+        if (::fcntl(STDERR_FILENO, F_GETFD) != -1) {
+            ::posix_spawn_file_actions_adddup2(&actions_, STDERR_FILENO, STDOUT_FILENO);
+        } else {
+            ::posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
         // Descriptors opened elsewhere without O_CLOEXEC (GUI and sound
         // libraries) must not leak into the programs we start.
@@ -186,47 +196,85 @@ private:
     std::thread thread_;
 };
 
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// A name without '/' is a program to look up in PATH.
+bool IsBare(const std::string& name) {
+    return name.find('/') == std::string::npos;
+}
+
+// An existing regular file that we may not run: a document stored in place
+// of a program.
+bool IsDocument(const std::string& path) {
+    return IsRegularFile(path) && ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) != 0;
+}
+
+std::string Trimmed(std::string_view line) {
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return std::string(line.substr(first, line.find_last_not_of(" \t") - first + 1));
+}
+
 class PosixProcessLauncher final : public ProcessLauncher {
 public:
     bool RunAndWait(std::string_view commandLine, const WakeEvent& stop) override {
-        const std::vector<std::string> words = SplitCommandLine(commandLine);
+        const std::vector<std::string> words = SplitProgramLine(commandLine, IsRegularFile);
         if (words.empty() || words[0].empty()) return false;
         pid_t pid = 0;
-        if (spawn_.Spawn(words[0], words[0].find('/') == std::string::npos, words, pid) != 0) {
-            return false;
-        }
+        if (spawn_.Spawn(words[0], IsBare(words[0]), words, pid) != 0) return false;
         UniqueFd pidfd = OpenPidFd(pid);
         if (!WaitForExit(pid, pidfd, stop)) reaper_.Adopt(pid, std::move(pidfd));
         return true;
     }
 
-    bool Open(const std::filesystem::path& target) override {
-        const std::string& name = target.native();
-        if (name.empty()) return false;
+    bool StartProgram(std::string_view commandLine) override {
+        // A document named by the whole line, even where a shorter part of
+        // it names a file too.
+        if (const std::string whole = Trimmed(commandLine); !IsBare(whole) && IsDocument(whole)) {
+            return OpenWithDesktop(whole);
+        }
+        const std::vector<std::string> words = SplitProgramLine(commandLine, IsRegularFile);
+        if (words.empty() || words[0].empty()) return false;
+        const std::string& program = words[0];
+        const bool alone = words.size() == 1;
+        if (alone && !IsBare(program) && IsDocument(program)) return OpenWithDesktop(program);
+
         pid_t pid = 0;
-
-        // A bare name is taken as a program first, as the shell would.
-        if (name.find('/') == std::string::npos && spawn_.Spawn(name, true, {name}, pid) == 0) {
-            return Started(pid);
+        const int error = spawn_.Spawn(program, IsBare(program), words, pid);
+        if (error == 0) return Started(pid);
+        // Marked executable but not a program (file systems such as FAT mark
+        // every file so), on a noexec mount, or a bare name that is no
+        // program but a file here: a document after all.
+        if (alone &&
+            (error == ENOEXEC || error == EACCES || (IsBare(program) && error == ENOENT)) &&
+            IsRegularFile(program)) {
+            return OpenWithDesktop(program);
         }
-
-        struct stat st {};
-        if (::stat(name.c_str(), &st) != 0) return false;
-        if (S_ISREG(st.st_mode) && ::faccessat(AT_FDCWD, name.c_str(), X_OK, AT_EACCESS) == 0) {
-            const int error = spawn_.Spawn(name, false, {name}, pid);
-            if (error == 0) return Started(pid);
-            // Marked executable but not a program (file systems such as FAT
-            // mark every file so) or on a noexec mount: open it as a document.
-            if (error != ENOEXEC && error != EACCES) return false;
-        }
-
-        // A name starting with '-' would be read as an option.
-        const std::string argument = name.front() == '-' ? "./" + name : name;
-        if (spawn_.Spawn("xdg-open", true, {"xdg-open", argument}, pid) == 0) return Started(pid);
         return false;
     }
 
+    OpenResult OpenDocument(const std::filesystem::path& file) override {
+        const std::string& name = file.native();
+        if (name.empty()) return OpenResult::Failed;
+        if (IsExecutableKind(file)) return OpenResult::Refused;
+        struct stat st {};
+        if (::stat(name.c_str(), &st) != 0) return OpenResult::Failed;
+        return OpenWithDesktop(name) ? OpenResult::Opened : OpenResult::Failed;
+    }
+
 private:
+    // Hands `file` to the desktop's opener, xdg-open, found in PATH.
+    bool OpenWithDesktop(const std::string& file) {
+        // A name starting with '-' would be read as an option.
+        const std::string argument = file.front() == '-' ? "./" + file : file;
+        pid_t pid = 0;
+        if (spawn_.Spawn("xdg-open", true, {"xdg-open", argument}, pid) != 0) return false;
+        return Started(pid);
+    }
+
     bool Started(pid_t pid) {
         reaper_.Adopt(pid, OpenPidFd(pid));
         return true;
