@@ -3,6 +3,7 @@
 //   child touch FILE         creates FILE
 //   child sleep MS [FILE]    waits MS milliseconds, then creates FILE if given
 //   child exit N             ends with status N
+//   child print TEXT         writes TEXT to its standard output
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -43,5 +44,13 @@ int main() {
         return 0;
     }
     if (command == L"exit" && argc == 3) return static_cast<int>(std::wcstol(argv[2], nullptr, 10));
+    if (command == L"print" && argc == 3) {
+        const std::wstring text = argv[2];
+        const std::string bytes(text.begin(), text.end());  // ASCII is enough here
+        DWORD written = 0;
+        ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(),
+                    static_cast<DWORD>(bytes.size()), &written, nullptr);
+        return 0;
+    }
     return 101;
 }

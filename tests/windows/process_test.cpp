@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "platform/wake_event.h"
@@ -72,6 +73,35 @@ TEST_F(ProcessTest, StopEndsTheWaitAndLeavesTheProgramRunning) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1200ms);
     EXPECT_FALSE(std::filesystem::exists(marker));
     EXPECT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(marker); }));
+}
+
+TEST_F(ProcessTest, ProgramOutputGoesToOurStandardError) {
+    // Our standard output and error become pipes for the time of the run.
+    HANDLE outRead, outWrite, errRead, errWrite;
+    ASSERT_TRUE(::CreatePipe(&outRead, &outWrite, nullptr, 1 << 16));
+    ASSERT_TRUE(::CreatePipe(&errRead, &errWrite, nullptr, 1 << 16));
+    const HANDLE oldOut = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    const HANDLE oldErr = ::GetStdHandle(STD_ERROR_HANDLE);
+    ::SetStdHandle(STD_OUTPUT_HANDLE, outWrite);
+    ::SetStdHandle(STD_ERROR_HANDLE, errWrite);
+    const bool ran = launcher_->RunAndWait(Quoted(child_) + " print marked-line", stop_);
+    ::SetStdHandle(STD_OUTPUT_HANDLE, oldOut);
+    ::SetStdHandle(STD_ERROR_HANDLE, oldErr);
+    ::CloseHandle(outWrite);
+    ::CloseHandle(errWrite);
+    auto drain = [](HANDLE h) {
+        std::string text;
+        char buffer[256];
+        DWORD got = 0;
+        while (::ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+        ::CloseHandle(h);
+        return text;
+    };
+    const std::string out = drain(outRead);
+    const std::string err = drain(errRead);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "marked-line");
 }
 
 TEST_F(ProcessTest, StartProgramRunsTheLineWithItsArguments) {

@@ -2,6 +2,8 @@
 // After <windows.h>, which win32_util.h includes and they build on.
 #include <shellapi.h>
 
+#include <vector>
+
 #include "platform/command_line.h"
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -9,6 +11,18 @@
 
 namespace tavren::platform {
 namespace {
+
+// An inheritable duplicate of a standard handle; invalid when there is none
+// (a program without a console).
+win32::UniqueHandle InheritableCopy(HANDLE handle) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return {};
+    HANDLE copy = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &copy, 0, TRUE,
+                           DUPLICATE_SAME_ACCESS)) {
+        return {};
+    }
+    return win32::UniqueHandle(copy);
+}
 
 // Starts the program of a stored line; an invalid handle when none started.
 // No application name: the system finds the program from the line itself
@@ -21,13 +35,49 @@ win32::UniqueHandle StartProcess(std::string_view commandLine) {
     if (words.empty() || words[0].empty()) return {};
     // CreateProcessW may write into the command line, so it gets a copy.
     std::wstring line = win32::Widen(commandLine);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info)) {
-        return {};
+
+    // The program's standard output joins our standard error: the headless
+    // watcher's standard output carries its messages alone. The child
+    // inherits those two handles and nothing else.
+    win32::UniqueHandle input = InheritableCopy(::GetStdHandle(STD_INPUT_HANDLE));
+    win32::UniqueHandle error = InheritableCopy(::GetStdHandle(STD_ERROR_HANDLE));
+    std::vector<char> attributeBuffer;
+    bool inherit = false;
+    if (error) {
+        HANDLE handles[2] = {error.get(), input.get()};
+        const DWORD count = input ? 2 : 1;
+        SIZE_T size = 0;
+        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        attributeBuffer.resize(size);
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeBuffer.data());
+        if (::InitializeProcThreadAttributeList(list, 1, 0, &size) &&
+            ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
+                                        count * sizeof(HANDLE), nullptr, nullptr)) {
+            startup.lpAttributeList = list;
+            startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+            startup.StartupInfo.hStdInput = input.get();
+            startup.StartupInfo.hStdOutput = error.get();
+            startup.StartupInfo.hStdError = error.get();
+            inherit = true;
+        }
     }
+    BOOL started = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, inherit,
+                                    inherit ? EXTENDED_STARTUPINFO_PRESENT : 0, nullptr, nullptr,
+                                    &startup.StartupInfo, &info);
+    if (!started && inherit) {
+        // Systems that refuse the handle list (Wine, some versions): the
+        // plain inheriting start, which passes the same standard handles.
+        line = win32::Widen(commandLine);
+        STARTUPINFOW plain = startup.StartupInfo;
+        plain.cb = sizeof plain;
+        started = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                   nullptr, &plain, &info);
+    }
+    if (startup.lpAttributeList) ::DeleteProcThreadAttributeList(startup.lpAttributeList);
+    if (!started) return {};
     ::CloseHandle(info.hThread);
     return win32::UniqueHandle(info.hProcess);
 }
