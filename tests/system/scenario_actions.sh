@@ -14,26 +14,32 @@ drop() {  # FOLDER NAME [CONTENT]: written beside the folder, then renamed in
 }
 
 # An entry that opens its files: a shell script named invoice.pdf and an ELF
-# program, both marked executable, are never run. The script goes to the
-# desktop's opener (a fake one here, first in PATH), the program is refused
-# with a line naming it; both are moved.
+# program, both marked executable, are never run. The program is refused
+# with a line naming it, never handed to the desktop's opener (a fake one
+# here, first in PATH); the script is handed to the opener or refused the
+# same way. A plain document is handed to the opener. All three are moved.
 opener() {
     begin
     mkdir -p "$d/in" "$d/out" "$d/bin"
     printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>"%s/opened"\n' "$d" >"$d/bin/xdg-open"
     printf '#!/bin/sh\ntouch "%s/pwned"\n' "$d" >"$d/invoice.pdf"
     cp /bin/true "$d/evil"
+    echo '%PDF-1.4' >"$d/letter.pdf"
     chmod +x "$d/bin/xdg-open" "$d/invoice.pdf" "$d/evil"
     slot 1 0 1 0 0 2 1 0 0 "in" "$d/in" "" "" "$d/out" "" >"$d/data/tavdat/dirinfo.dat"
     PATH=$d/bin:$PATH watch
     mv "$d/invoice.pdf" "$d/in/"
     mv "$d/evil" "$d/in/"
-    wait_for 10 eval '[[ $(files "$d/out") == 2 ]]' || fail "out: $(ls "$d/out" | tr '\n' ' ')"
+    mv "$d/letter.pdf" "$d/in/"
+    wait_for 10 eval '[[ $(files "$d/out") == 3 ]]' || fail "out: $(ls "$d/out" | tr '\n' ' ')"
     sleep 0.3
     [[ ! -e $d/pwned ]] || fail "invoice.pdf was run"
     grep -q 'evil' "$d/opened" 2>/dev/null && fail "evil was handed to the opener"
     grep 'evil' "$d/stderr" | grep -q '実行形式' || fail "no line telling that evil was not opened"
-    grep -q '/in/invoice\.pdf$' "$d/opened" 2>/dev/null || fail "invoice.pdf was not handed to the opener"
+    grep -q '/in/invoice\.pdf$' "$d/opened" 2>/dev/null ||
+        grep 'invoice\.pdf' "$d/stderr" | grep -q '実行形式' ||
+        fail "invoice.pdf was neither handed to the opener nor refused"
+    grep -q '/in/letter\.pdf$' "$d/opened" 2>/dev/null || fail "letter.pdf was not handed to the opener"
 }
 
 # Program lines: an unquoted path with spaces and an argument (waited for),
