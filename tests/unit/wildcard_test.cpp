@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/wildcard.h"
+
+#include <gtest/gtest.h>
 
 namespace tavren::platform {
 namespace {
@@ -47,9 +47,46 @@ TEST(Wildcard, FollowsWindowsListingRules) {
     }
 }
 
-TEST(Wildcard, NonAsciiLettersAreNotFolded) {
-    EXPECT_FALSE(MatchWildcard("ä.txt", "Ä.txt"));
-    EXPECT_TRUE(MatchWildcard("?.txt", "\xff.txt"));  // a stray byte is one character
+TEST(Wildcard, TrailingDotMeansNoExtension) {
+    const Case cases[] = {
+        {"*.", "noext", true},     {"*.", "a.txt", false},
+        {"*.", ".profile", false}, {"noext.", "noext", true},
+        {"noext.", "NOEXT", true}, {"noext.", "noext.txt", false},
+        {"abc*.", "abcdef", true}, {"abc*.", "abc.def", false},
+        {"a*b.", "a.b", true},  // only a star right before the dot stops at it
+        {"v1.2.", "v1.2", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MatchWildcard(c.pattern, c.name), c.matches)
+            << "pattern '" << c.pattern << "' name '" << c.name << "'";
+    }
+}
+
+// Windows folds every letter of its upper-case table, whatever the length
+// of its UTF-8 form, and nothing else: no accents are dropped, and letters
+// whose capital lowers to another letter keep their case.
+TEST(Wildcard, FoldsTheLettersWindowsFolds) {
+    const Case cases[] = {
+        {"ａｂｃ*.*", "ＡＢＣ資料.txt", true},  // full-width
+        {"ä.txt", "Ä.TXT", true},
+        {"ÿ", "Ÿ", true},       // U+00FF and U+0178, far apart
+        {"Ā", "ā", true},       // a run of every other code point
+        {"Ā", "ă", false},      // ... and its neighbour
+        {"ɐ?", "Ɐx", true},     // two UTF-8 bytes and three
+        {"σ*", "ΣΟΦΙΑ", true},  // Greek
+        {"Ж*", "жук", true},    // Cyrillic
+        {"ⅳ", "Ⅳ", true},       // Roman numerals
+        {"ⓐ", "Ⓐ", true},       // circled letters
+        {"ä", "a", false},
+        {"ı", "I", false},     // dotless i
+        {"ſ", "S", false},     // long s
+        {"\xFF", "ÿ", false},  // a stray byte is not U+00FF
+        {"?.txt", "\xFF.txt", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MatchWildcard(c.pattern, c.name), c.matches)
+            << "pattern '" << c.pattern << "' name '" << c.name << "'";
+    }
 }
 
 }  // namespace
