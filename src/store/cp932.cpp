@@ -3,12 +3,33 @@
 #include <cstring>
 
 #include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace tavren::store {
 
 std::optional<std::string> ToCp932(std::string_view utf8, bool allowLookAlikes) {
     std::string out;
     if (!platform::Utf8ToCp932(utf8, out, allowLookAlikes)) return std::nullopt;
+    return out;
+}
+
+std::string ToCp932Lossy(std::string_view utf8) {
+    std::string out;
+    if (platform::Utf8ToCp932(utf8, out)) return out;
+    // Character by character, so that only those without a form are lost.
+    out.clear();
+    std::string piece;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t len = platform::Utf8CharLength(utf8, i);
+        if (len > 1 && platform::Utf8ToCp932(utf8.substr(i, len), piece)) {
+            out += piece;
+        } else if (len == 1 && static_cast<unsigned char>(utf8[i]) < 0x80) {
+            out += utf8[i];
+        } else {
+            out += '?';
+        }
+        i += len;
+    }
     return out;
 }
 

@@ -18,6 +18,11 @@ constexpr bool IsCp932LeadByte(unsigned char b) {
 // right for text that names no file, such as a title.
 std::optional<std::string> ToCp932(std::string_view utf8, bool allowLookAlikes = false);
 
+// UTF-8 text in CP932 with '?' for every character that has no CP932 form
+// of its own (look-alikes count as none) and for every byte that is not
+// UTF-8: text to show, never to name a file by.
+std::string ToCp932Lossy(std::string_view utf8);
+
 // CP932 text as UTF-8. Stored text is taken as it comes, so a byte sequence
 // that is not valid CP932 does not fail: each offending byte becomes U+FFFD.
 std::string FromCp932(std::string_view cp932);

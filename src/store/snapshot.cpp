@@ -39,13 +39,36 @@ std::string Hash128Hex(std::string_view bytes) {
     return hex;
 }
 
+// What a look-up compares of a stored name: for a key its hash, from the
+// '/' on, otherwise the whole name.
+std::string_view LookupPart(std::string_view storedName) {
+    const std::size_t slash = storedName.find('/');
+    return slash == std::string_view::npos ? storedName : storedName.substr(slash);
+}
+
+bool IsPlausibleDate(std::int32_t date) {
+    const std::int32_t year = date / 10000, month = date / 100 % 100, day = date % 100;
+    return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
+bool IsPlausibleTime(std::int32_t time) {
+    const std::int32_t hour = time / 10000, minute = time / 100 % 100, second = time % 100;
+    return time >= 0 && hour <= 23 && minute <= 59 && second <= 60;  // 60: a leap second
+}
+
+constexpr std::string_view kCp932Ellipsis = "\x81\x63";  // "…"
+
 }  // namespace
 
 std::string SnapshotKey(std::string_view fileName) {
     auto cp932 = ToCp932(fileName);
     if (cp932 && cp932->size() <= kSnapshotNameMaxBytes) return std::move(*cp932);
-    std::string key;
-    if (cp932) key.assign(*cp932, 0, Cp932FitLength(*cp932, kSnapshotNameMaxBytes - 33));
+    std::string key = cp932 ? std::move(*cp932) : ToCp932Lossy(fileName);
+    constexpr std::size_t room = kSnapshotNameMaxBytes - 33;  // '/' and 32 hex digits
+    if (key.size() > room) {
+        key.resize(Cp932FitLength(key, room - kCp932Ellipsis.size()));
+        key += kCp932Ellipsis;
+    }
     key += '/';
     key += Hash128Hex(fileName);
     return key;
@@ -54,11 +77,17 @@ std::string SnapshotKey(std::string_view fileName) {
 std::string DisplayNameOfKey(std::string_view storedName) {
     const std::size_t slash = storedName.find('/');
     if (slash == std::string_view::npos) return FromCp932(storedName);
-    return FromCp932(storedName.substr(0, slash)) + "…";
+    if (slash == 0) return "…";  // a key of a version that kept nothing readable
+    return FromCp932(storedName.substr(0, slash));
 }
 
 SnapshotItem DescribeFile(const platform::DirEntry& entry) {
-    const platform::LocalTime t = platform::ToLocalTime(entry.mtimeSeconds);
+    platform::LocalTime t = platform::ToLocalTime(entry.mtimeSeconds);
+    // A time past the years a record can hold (possible on some Linux file
+    // systems) is recorded at the nearer end, so that it reads back as a
+    // date and the file is not taken for new on every look.
+    if (t.year < 1) t = {1, 1, 1, 0, 0, 0};
+    if (t.year > 9999) t = {9999, 12, 31, 23, 59, 59};
     SnapshotItem item;
     item.size = static_cast<std::uint32_t>(entry.size);  // low 32 bits, as stored
     item.date = t.year * 10000 + t.month * 100 + t.day;
@@ -89,11 +118,11 @@ void SnapshotList::Append(SnapshotItem item) {
     SnapshotNode& node = nodes_.emplace_back();
     node.index = static_cast<std::int32_t>(nodes_.size() - 1);
     node.item = std::move(item);
-    byName_.try_emplace(node.item.name, &node);  // keeps the first of equal names
+    byName_.try_emplace(LookupPart(node.item.name), &node);  // keeps the first of equal names
 }
 
 SnapshotNode* SnapshotList::Find(std::string_view name) {
-    const auto it = byName_.find(name);
+    const auto it = byName_.find(LookupPart(name));
     return it == byName_.end() ? nullptr : it->second;
 }
 
@@ -125,14 +154,33 @@ SnapshotList DecodeSnapshot(std::string_view bytes) {
         item.date = static_cast<std::int32_t>(GetU32(r.date));
         item.time = static_cast<std::int32_t>(GetU32(r.time));
         item.name.assign(FieldText(r.name, sizeof r.name));
+        // Records that no writer makes are dropped; of equal names only the
+        // first counts, as a look-up finds it.
+        if (item.name.empty() || !IsPlausibleDate(item.date) || !IsPlausibleTime(item.time) ||
+            list.Find(item.name) != nullptr) {
+            continue;
+        }
         list.Append(std::move(item));
     }
     return list;
 }
 
-SnapshotList ReadSnapshotFile(const std::filesystem::path& file) {
+SnapshotList ReadSnapshotFile(const std::filesystem::path& file, SnapshotRead* result) {
+    SnapshotRead ignored;
+    SnapshotRead& how = result ? *result : ignored;
+    // One byte past the largest snapshot is enough to tell a file too large,
+    // without reading any more of it.
+    constexpr std::size_t maxBytes = kSnapshotMaxRecords * kSnapshotRecordSize;
     std::string bytes;
-    if (platform::ReadFile(file, bytes)) return {};
+    if (platform::ReadFile(file, bytes, maxBytes + 1)) {
+        how = SnapshotRead::Unreadable;
+        return {};
+    }
+    if (bytes.size() > maxBytes) {
+        how = SnapshotRead::Damaged;
+        return {};
+    }
+    how = SnapshotRead::Ok;
     return DecodeSnapshot(bytes);
 }
 
@@ -144,8 +192,8 @@ Status WriteSnapshotFile(const std::filesystem::path& file, std::span<const Snap
     return {};
 }
 
-SnapshotList ReadSnapshot(const DataFolder& data, int slot) {
-    return ReadSnapshotFile(data.snapshotFile(slot));
+SnapshotList ReadSnapshot(const DataFolder& data, int slot, SnapshotRead* result) {
+    return ReadSnapshotFile(data.snapshotFile(slot), result);
 }
 
 Status WriteSnapshot(const DataFolder& data, int slot, const WatchEntry& entry) {

@@ -28,6 +28,9 @@ struct SnapshotRecord {
 };
 inline constexpr std::size_t kSnapshotRecordSize = 144;
 inline constexpr std::size_t kSnapshotNameMaxBytes = 127;
+// A snapshot file with more records than this is taken as damaged, and
+// read no further, so that a huge file cannot exhaust memory.
+inline constexpr std::size_t kSnapshotMaxRecords = 1'000'000;
 static_assert(sizeof(SnapshotRecord) == kSnapshotRecordSize);
 static_assert(offsetof(SnapshotRecord, reserved) == 12);
 static_assert(offsetof(SnapshotRecord, name) == 16);
@@ -48,15 +51,16 @@ struct SnapshotItem {
 
 // The stored name of a file called `fileName` (bytes as the file system
 // gives them). A name with a CP932 form of at most 127 bytes is stored as
-// that form. Any other name gets a key that holds a '/', which no real file
-// name can contain, followed by a 128-bit hash of the whole name; a name
-// that is merely too long keeps its leading characters in front of it. So
-// no file is left out of a snapshot, and no two files share a record
-// unless their hashes collide.
+// that form. Any other name gets a key: a readable part, then a '/', which
+// no real file name can contain, then a 128-bit hash of the whole name.
+// The readable part is the name in CP932 with '?' for each character that
+// has none, cut on a character to 94 bytes with "…" marking the cut. So no
+// file is left out of a snapshot, no two files share a record unless their
+// hashes collide, and a notice can still name the file.
 std::string SnapshotKey(std::string_view fileName);
 
-// A stored name as text for the user: the file name, or for a key made
-// from a name that could not be stored, its leading part followed by "…".
+// A stored name as text for the user: the file name, or for a key, its
+// readable part. Keys of earlier versions may have none; they show "…".
 std::string DisplayNameOfKey(std::string_view storedName);
 
 // A file found in a watched folder: its real name, for acting on it, and
@@ -96,7 +100,10 @@ public:
     // Room for `count` names, so filling a large list never rehashes.
     void Reserve(std::size_t count) { byName_.reserve(count); }
 
-    // The first record whose stored name equals `name` byte for byte.
+    // The first record whose stored name equals `name` byte for byte, or
+    // for a key, the first whose hash (the part from the '/' on) does: the
+    // readable part of a key has changed between versions, the hash has
+    // not, so a file recorded by an earlier version is found again.
     SnapshotNode* Find(std::string_view name);
 
     std::size_t size() const { return nodes_.size(); }
@@ -112,18 +119,29 @@ private:
     std::unordered_map<std::string_view, SnapshotNode*> byName_;
 };
 
-// Encodes and decodes snapshot file contents.
+// Encodes and decodes snapshot file contents. Decoding ignores a partial
+// last record and drops records that no writer makes: an empty name, a
+// date or time that is no calendar date (YYYYMMDD, years 1 to 9999) or
+// time of day (HHMMSS), and a later record of a name already read.
 std::string EncodeSnapshot(std::span<const SnapshotItem> items);
-SnapshotList DecodeSnapshot(std::string_view bytes);  // a partial last record is ignored
+SnapshotList DecodeSnapshot(std::string_view bytes);
 
-// Reads a snapshot file; one that cannot be read gives an empty list.
-SnapshotList ReadSnapshotFile(const std::filesystem::path& file);
+// How reading a snapshot file went.
+enum class SnapshotRead {
+    Ok,
+    Unreadable,  // missing, not a file, or a read error
+    Damaged,     // more than kSnapshotMaxRecords records: refused
+};
+
+// Reads a snapshot file; one that cannot be read, or is too large to be a
+// snapshot, gives an empty list, and `result` (when given) tells which.
+SnapshotList ReadSnapshotFile(const std::filesystem::path& file, SnapshotRead* result = nullptr);
 
 // Replaces a snapshot file atomically; on failure the old one stays.
 Status WriteSnapshotFile(const std::filesystem::path& file, std::span<const SnapshotItem> items);
 
 // The snapshot of slot n.
-SnapshotList ReadSnapshot(const DataFolder& data, int slot);
+SnapshotList ReadSnapshot(const DataFolder& data, int slot, SnapshotRead* result = nullptr);
 
 // Lists the target files of `entry` and stores them as the snapshot of
 // slot n. A folder that cannot be listed gives an empty snapshot.

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "store/cp932.h"
 #include "support/temp_dir.h"
 
 namespace tavren::store {
@@ -27,7 +28,7 @@ using test::TempDir;
 using test::WriteBytes;
 
 class Snapshot : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { ASSERT_TRUE(data_.Prepare()); }
 
     void MakeFile(const std::string& name, std::size_t size = 0) {
@@ -172,21 +173,14 @@ TEST_F(Snapshot, ReadsRecordsInFileOrder) {
     }
 }
 
-TEST_F(Snapshot, UnreadableSnapshotIsEmpty) {
-    EXPECT_TRUE(ReadSnapshot(data_, 3).empty());  // never written
-    fs::create_directory(data_.snapshotFile(3));
-    EXPECT_TRUE(ReadSnapshot(data_, 3).empty());
-}
-
-TEST(SnapshotList, FindMatchesWholeNamesAndPrefersTheFirst) {
+TEST(SnapshotList, FindMatchesWholeNames) {
     const SnapshotItem items[] = {
         {1, 20260101, 0, "report.txt"},
         {2, 20260101, 0, "report.txt.bak"},
-        {3, 20260101, 0, "report.txt"},
-        {4, 20260101, 0, "\x95\x5C.txt"},  // 表.txt
+        {3, 20260101, 0, "\x95\x5C.txt"},  // 表.txt
     };
     SnapshotList list = DecodeSnapshot(EncodeSnapshot(items));
-    ASSERT_EQ(list.size(), 4u);
+    ASSERT_EQ(list.size(), 3u);
 
     struct Lookup {
         const char* name;
@@ -194,7 +188,7 @@ TEST(SnapshotList, FindMatchesWholeNamesAndPrefersTheFirst) {
     };
     const Lookup lookups[] = {
         {"report.txt", 0},  {"report.txt.bak", 1}, {"report.tx", -1}, {"report.txt.b", -1},
-        {"REPORT.TXT", -1}, {"\x95\x5C.txt", 3},   {"\\.txt", -1},    {"", -1},
+        {"REPORT.TXT", -1}, {"\x95\x5C.txt", 2},   {"\\.txt", -1},    {"", -1},
     };
     for (const Lookup& l : lookups) {
         const SnapshotNode* node = list.Find(l.name);
@@ -270,6 +264,129 @@ TEST_F(Snapshot, OddNamesAreRecordedDistinctly) {
     EXPECT_NE(list.Find("\x81\x60.txt"), nullptr);  // ～.txt
     EXPECT_NE(list.Find("\\.txt"), nullptr);
     EXPECT_NE(list.Find(std::string(127, 'n')), nullptr);
+}
+
+// The part of a key from the '/' on: the hash of the whole name.
+std::string HashPart(const std::string& key) {
+    const std::size_t slash = key.find('/');
+    return slash == std::string::npos ? std::string() : key.substr(slash);
+}
+
+// A file whose name cannot be stored still gets a key that a notice can
+// show: the name with '?' for what CP932 lacks, "…" where it is cut.
+TEST(SnapshotKey, KeepsTheNameReadable) {
+    std::string kana80, kana46, accents100;
+    for (int i = 0; i < 80; ++i) kana80 += "あ";  // 160 CP932 bytes
+    for (int i = 0; i < 46; ++i) kana46 += "あ";  // 92: room for "…" in 94
+    for (int i = 0; i < 100; ++i) accents100 += "é";
+    struct Case {
+        std::string name;
+        std::string shown;
+        bool keyed;
+    };
+    const Case cases[] = {
+        {"report.txt", "report.txt", false},
+        {"売上表.csv", "売上表.csv", false},
+        {std::string(127, 'n'), std::string(127, 'n'), false},
+        {"Müller.txt", "M?ller.txt", true},
+        {"\xF0\x9F\x98\x80", "?", true},  // emoji
+        {"\xFF.txt", "?.txt", true},      // not UTF-8
+        {"〜.txt", "?.txt", true},        // only a look-alike in CP932
+        {kana80, kana46 + "…", true},
+        {accents100, std::string(92, '?') + "…", true},
+        {std::string(200, 'n'), std::string(92, 'n') + "…", true},
+    };
+    for (const Case& c : cases) {
+        const std::string key = SnapshotKey(c.name);
+        EXPECT_LE(key.size(), kSnapshotNameMaxBytes) << c.shown;
+        EXPECT_EQ(HashPart(key).size(), c.keyed ? 33u : 0u) << c.shown;
+        EXPECT_EQ(DisplayNameOfKey(key), c.shown);
+    }
+}
+
+// Keys of the previous version held no readable part, or the name's CP932
+// prefix cut without a mark; its files must not be taken for new ones.
+TEST(SnapshotKey, KeysOfThePreviousVersionAreFoundAgain) {
+    std::string kana80;
+    for (int i = 0; i < 80; ++i) kana80 += "あ";
+    const std::string names[] = {"Müller.txt", "\xF0\x9F\x98\x80.txt", kana80};
+    const std::string kanaPrefix = *ToCp932(kana80.substr(0, 47 * 3));  // 94 bytes
+    const SnapshotItem items[] = {
+        {1, 20260101, 0, HashPart(SnapshotKey(names[0]))},
+        {2, 20260101, 0, HashPart(SnapshotKey(names[1]))},
+        {3, 20260101, 0, kanaPrefix + HashPart(SnapshotKey(kana80))},
+    };
+    SnapshotList list = DecodeSnapshot(EncodeSnapshot(items));
+    ASSERT_EQ(list.size(), 3u);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        const SnapshotNode* node = list.Find(SnapshotKey(names[i]));
+        ASSERT_NE(node, nullptr) << names[i];
+        EXPECT_EQ(node->item.size, i + 1) << names[i];
+    }
+    EXPECT_EQ(list.Find(SnapshotKey("Mñller.txt")), nullptr);  // also "M?ller.txt/..."
+    EXPECT_EQ(DisplayNameOfKey(items[0].name), "…");
+}
+
+// Records that no writer makes are dropped as they are read; only the
+// first record of a name counts.
+TEST(SnapshotList, DecodingDropsRecordsThatMakeNoSense) {
+    const std::string keyed = SnapshotKey("Müller.txt");
+    const SnapshotItem items[] = {
+        {1, 20260101, 120000, "a.txt"},  {2, 20260101, 120000, ""},
+        {3, 0, 120000, "b.txt"},         {4, 101, 120000, "b.txt"},  // year 0
+        {5, 20261301, 120000, "b.txt"},  {6, 20260100, 120000, "b.txt"},
+        {7, 20260132, 120000, "b.txt"},  {8, -20260101, 120000, "b.txt"},
+        {9, 20260101, 240000, "b.txt"},  {10, 20260101, 126000, "b.txt"},
+        {11, 20260101, 235961, "b.txt"}, {12, 20260101, -1, "b.txt"},
+        {13, 99991231, 235960, "b.txt"},  // a leap second
+        {14, 10101, 0, "a.txt"},          // 1 January of year 1, a name seen before
+        {15, 10101, 0, keyed},           {16, 10101, 0, "other" + HashPart(keyed)},
+    };
+    const SnapshotList list = DecodeSnapshot(EncodeSnapshot(items));
+    std::vector<std::uint32_t> kept;
+    for (const SnapshotNode& node : list) {
+        EXPECT_EQ(node.index, static_cast<std::int32_t>(kept.size()));
+        kept.push_back(node.item.size);
+    }
+    EXPECT_EQ(kept, (std::vector<std::uint32_t>{1, 13, 15}));
+
+    // What a look records is always read back, also for a file dated
+    // outside the years a record can hold.
+    for (const std::int64_t mtime :
+         {std::int64_t{-70'000'000'000}, std::int64_t{400'000'000'000}}) {
+        platform::DirEntry entry;
+        entry.name = "odd.txt";
+        entry.mtimeSeconds = mtime;
+        const SnapshotItem item = DescribeFile(entry);
+        EXPECT_EQ(DecodeSnapshot(EncodeSnapshot({&item, 1})).size(), 1u) << mtime;
+    }
+}
+
+// A snapshot too large to be one is refused before it is read into memory.
+TEST_F(Snapshot, ReadingTellsAnUnreadableFromADamagedFile) {
+    const fs::path huge = tmp_ / "huge.dir";
+    WriteBytes(huge, "");
+    if (::truncate(huge.c_str(), off_t{1} << 40) != 0) {  // 1 TiB, sparse
+        GTEST_SKIP() << "the temporary file system cannot make a sparse 1 TiB file";
+    }
+    const fs::path good = tmp_ / "good.dir";
+    WriteBytes(good, Golden("snapshot-three-records.dir"));
+    struct Case {
+        fs::path file;
+        SnapshotRead result;
+        std::size_t records;
+    };
+    const Case cases[] = {
+        {good, SnapshotRead::Ok, 3},
+        {tmp_ / "missing.dir", SnapshotRead::Unreadable, 0},
+        {tmp_.path(), SnapshotRead::Unreadable, 0},
+        {huge, SnapshotRead::Damaged, 0},
+    };
+    for (const Case& c : cases) {
+        SnapshotRead result = SnapshotRead::Ok;
+        EXPECT_EQ(ReadSnapshotFile(c.file, &result).size(), c.records) << c.file;
+        EXPECT_EQ(result, c.result) << c.file;
+    }
 }
 
 TEST_F(Snapshot, SizeKeepsTheLow32Bits) {
