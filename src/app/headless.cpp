@@ -9,6 +9,7 @@
 #include "platform/change_watcher.h"
 #include "platform/clock.h"
 #include "platform/file_mover.h"
+#include "platform/output_line.h"
 #include "platform/path_text.h"
 #include "platform/process.h"
 #include "platform/signals.h"
@@ -23,8 +24,15 @@ class LineSink final : public engine::MessageSink {
 public:
     void ShowMessage(std::string_view text, const platform::WakeEvent&) override {
         std::lock_guard lock(mutex_);
-        std::fprintf(stdout, "Tavren3: %.*s\n", static_cast<int>(text.size()), text.data());
+        std::fprintf(stdout, "Tavren3: %s\n", platform::OneLine(text).c_str());
         std::fflush(stdout);
+    }
+
+    // Problems are not messages: they go to standard error.
+    void ReportProblem(std::string_view text) override {
+        std::lock_guard lock(mutex_);
+        std::fprintf(stderr, "tavren3: %s\n", platform::OneLine(text).c_str());
+        std::fflush(stderr);
     }
 
 private:
@@ -33,9 +41,17 @@ private:
 
 void Report(const engine::CTavrenDoc& doc, const store::DataFolder& data) {
     if (!doc.lastLoadStatus())
-        std::fprintf(stderr, "tavren3: %s\n", doc.lastLoadStatus().message().c_str());
-    std::fprintf(stderr, "tavren3: %d 件の監視を開始しました (データフォルダ %s)\n",
-                 doc.watchRunning() ? doc.loadedCount() : 0,
+        std::fprintf(stderr, "tavren3: %s\n",
+                     platform::OneLine(doc.lastLoadStatus().message()).c_str());
+    // Only entries really being watched count; each other one is named.
+    const auto& notWatched = doc.notWatched();
+    const int watching =
+        doc.watchRunning() ? doc.loadedCount() - static_cast<int>(notWatched.size()) : 0;
+    for (const engine::CTavrenDoc::NotWatched& n : notWatched) {
+        const std::string line = "監視できません: " + n.title + " (" + n.folder + "): " + n.reason;
+        std::fprintf(stderr, "tavren3: %s\n", platform::OneLine(line).c_str());
+    }
+    std::fprintf(stderr, "tavren3: %d 件の監視を開始しました (データフォルダ %s)\n", watching,
                  platform::PathToUtf8(data.root()).c_str());
 }
 
@@ -66,8 +82,7 @@ int RunHeadless(const store::DataFolder& data) {
                 }
                 return 0;
             case platform::ControlSignal::Reload:
-                doc.StopWatching();
-                doc.StartWatching();
+                doc.Reload();
                 Report(doc, data);
                 break;
         }

@@ -68,7 +68,7 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
         // The dialog may rewrite the settings file: nothing watches while
         // it is open, and the start afterwards reloads what is stored.
         settingsOpen = true;
-        doc.StopWatching();
+        doc.PauseForReload();
         ui::RunWatchSettingsDialog(data, nullptr);
         settingsOpen = false;
         if (!quitting) doc.StartWatching();

@@ -51,7 +51,8 @@ void Actions::OpenTargetFile(std::string_view fileName) {
     if (cancel_.IsSet()) return;
     const fs::path file = platform::PathFromUtf8(entry_.folder) / platform::PathFromUtf8(fileName);
     if (services_.launcher.OpenDocument(file) == platform::ProcessLauncher::OpenResult::Refused) {
-        services_.messages.ReportProblem(platform::PathToUtf8(file) + std::string(kNotOpenedExecutable));
+        services_.messages.ReportProblem(platform::PathToUtf8(file) +
+                                         std::string(kNotOpenedExecutable));
         return;  // nothing was handed over: no need to pause
     }
     // Give the application a moment before the file may be moved away.

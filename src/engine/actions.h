@@ -13,7 +13,8 @@ namespace tavren::engine {
 
 // Told, after the file's path, when a target file of an executable kind is
 // not opened.
-inline constexpr std::string_view kNotOpenedExecutable = " は実行形式のファイルなので開きませんでした。";
+inline constexpr std::string_view kNotOpenedExecutable =
+    " は実行形式のファイルなので開きませんでした。";
 
 // Suffix of a message box when the entry's message mode is 1.
 inline constexpr std::string_view kRunSuffix = "を実行します。";

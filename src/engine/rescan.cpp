@@ -129,9 +129,8 @@ void WriteStateSnapshot(RescanContext& ctx) {
     items.reserve(state.list.size());
     for (const store::SnapshotNode& node : state.list) items.push_back(node.item);
     store::Status status;
-    const bool ran = ctx.guardSnapshotWrite([&](int slot) {
-        status = store::WriteSnapshotFile(ctx.data.snapshotFile(slot), items);
-    });
+    const bool ran = ctx.guardSnapshotWrite(
+        [&](int slot) { status = store::WriteSnapshotFile(ctx.data.snapshotFile(slot), items); });
     if (!ran) {
         state.fileCurrent = false;  // the slot's new owner writes its own
         return;
@@ -195,7 +194,8 @@ std::chrono::milliseconds MoveRetryDelay(int attempts) {
 void ScheduleRecheck(WatchState& state) {
     state.recheckAt = kNever;
     if (!state.waiting.empty()) state.recheckAt = Clock::now() + kWaitingRecheck;
-    for (const PendingMove& m : state.pendingMoves) state.recheckAt = std::min(state.recheckAt, m.due);
+    for (const PendingMove& m : state.pendingMoves)
+        state.recheckAt = std::min(state.recheckAt, m.due);
 }
 
 // Records a move's result: names the move put into the watched folder are
@@ -208,8 +208,7 @@ void AfterMove(RescanContext& ctx, const store::FoundFile& file, platform::FileI
             movedAway.insert(file.fileName);
             const std::filesystem::path folder = platform::PathFromUtf8(ctx.entry.folder);
             const platform::FileId here = platform::FileIdentity(folder);
-            if (here.known() &&
-                platform::FileIdentity(outcome.destination.parent_path()) == here) {
+            if (here.known() && platform::FileIdentity(outcome.destination.parent_path()) == here) {
                 state.ownArrivals[platform::PathToUtf8(outcome.destination.filename())] = id;
             }
             break;
@@ -225,7 +224,8 @@ void AfterMove(RescanContext& ctx, const store::FoundFile& file, platform::FileI
 
 bool IsOwnArrival(const WatchState& state, const std::string& name, platform::FileId id) {
     const auto it = state.ownArrivals.find(name);
-    return it != state.ownArrivals.end() && (!it->second.known() || !id.known() || it->second == id);
+    return it != state.ownArrivals.end() &&
+           (!it->second.known() || !id.known() || it->second == id);
 }
 
 }  // namespace
@@ -289,10 +289,10 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
         const Observation seen{found.ids[i], found.sizes[i], found.mtimeNs[i]};
         const auto previous = state.waiting.find(file->fileName);
         WaitingFile record;
-        const Readiness readiness = JudgeReadiness(
-            ProbeWriters(ctx, InFolder(entry, file->fileName)), seen,
-            previous == state.waiting.end() ? nullptr : &previous->second, wallNow, steadyNow,
-            record);
+        const Readiness readiness =
+            JudgeReadiness(ProbeWriters(ctx, InFolder(entry, file->fileName)), seen,
+                           previous == state.waiting.end() ? nullptr : &previous->second, wallNow,
+                           steadyNow, record);
         if (readiness == Readiness::Wait) {
             waiting.emplace(file->fileName, record);
         } else {
@@ -350,7 +350,8 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     // met it (the same file under the same name) or the engine's own move
     // put it there; a waiting file keeps the record it had.
     std::map<std::string, platform::FileId> met;
-    for (std::size_t i = 0; i < found.files.size(); ++i) met.emplace(found.files[i].fileName, found.ids[i]);
+    for (std::size_t i = 0; i < found.files.size(); ++i)
+        met.emplace(found.files[i].fileName, found.ids[i]);
     Listing after;
     if (!acted) {
         after = std::move(found);
@@ -376,8 +377,8 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
             continue;
         }
         const auto own = ownArrivals.find(f.fileName);
-        const bool isOwn = own != ownArrivals.end() &&
-                           (!own->second.known() || !id.known() || own->second == id);
+        const bool isOwn =
+            own != ownArrivals.end() && (!own->second.known() || !id.known() || own->second == id);
         if (!isOwn) {
             if (movedAway.contains(f.fileName)) continue;  // another file took its name
             const auto m = met.find(f.fileName);
@@ -434,7 +435,8 @@ bool CheckPending(RescanContext& ctx) {
         std::vector<platform::FileId> ids;
         for (const store::SnapshotNode& node : state.list) {
             const auto index = static_cast<std::size_t>(node.index);
-            const platform::FileId id = index < state.ids.size() ? state.ids[index] : platform::FileId{};
+            const platform::FileId id =
+                index < state.ids.size() ? state.ids[index] : platform::FileId{};
             if (keys.contains(node.item.name)) continue;
             items.push_back(node.item);
             ids.push_back(id);

@@ -1,11 +1,10 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <span>
-
 #include <string>
 #include <vector>
 

@@ -9,8 +9,8 @@
 #include "engine/rescan.h"
 #include "platform/change_watcher.h"
 #include "platform/path_text.h"
-#include "store/settings_file.h"
 #include "store/session_file.h"
+#include "store/settings_file.h"
 #include "store/snapshot.h"
 
 namespace tavren::engine {
@@ -92,9 +92,8 @@ void CTavrenDoc::StartWatching() {
     std::vector<char> fresh(states_.size(), 1);
     for (int n = 0; n < table_.count(); ++n) {
         const WatchKey key = KeyOf(table_.entries[n]);
-        auto same = std::find_if(kept.begin(), kept.end(), [&](const auto& s) {
-            return s && s->key == key;
-        });
+        auto same = std::find_if(kept.begin(), kept.end(),
+                                 [&](const auto& s) { return s && s->key == key; });
         if (same != kept.end()) {
             states_[n] = std::move(*same);
             fresh[n] = 0;
@@ -109,7 +108,15 @@ void CTavrenDoc::StartWatching() {
                     s.pattern != wanted.pattern) {
                     continue;
                 }
-                store::SnapshotList list = store::ReadSnapshot(data_, s.slot);
+                store::SnapshotRead read = store::SnapshotRead::Ok;
+                store::SnapshotList list = store::ReadSnapshot(data_, s.slot, &read);
+                if (read != store::SnapshotRead::Ok) {
+                    // Nothing to go on from: this entry starts afresh.
+                    services_.messages.ReportProblem(
+                        "スナップショット " + platform::PathToUtf8(data_.snapshotFile(s.slot)) +
+                        " を読めないため、" + table_.entries[n].folder + " の一覧を取り直します。");
+                    break;
+                }
                 state->ids.assign(list.size(), platform::FileId{});
                 state->list = std::move(list);
                 state->haveBaseline = true;
@@ -160,19 +167,19 @@ void CTavrenDoc::StartWatching() {
             ++generation->baselinesPending;
         }
         try {
-            worker->thread = services_.startThread(
-                [this, entry, generation, state = states_[n], isFresh = fresh[n] != 0, subscription,
-                 finished = worker->finished] {
-                    WatcherThread(entry, *generation, *state, isFresh, subscription.get());
-                    finished->store(true);
-                });
+            worker->thread = services_.startThread([this, entry, generation, state = states_[n],
+                                                    isFresh = fresh[n] != 0, subscription,
+                                                    finished = worker->finished] {
+                WatcherThread(entry, *generation, *state, isFresh, subscription.get());
+                finished->store(true);
+            });
         } catch (const std::system_error&) {
             char text[128];
             std::snprintf(text, sizeof text, kThreadCreationFailed, n);
             if (fresh[n]) generation->BaselineWritten();  // none will be
             for (int rest = n; rest < table_.count(); ++rest) {
-                notWatched_.push_back({rest, table_.entries[rest].title,
-                                       table_.entries[rest].folder, text});
+                notWatched_.push_back(
+                    {rest, table_.entries[rest].title, table_.entries[rest].folder, text});
             }
             services_.messages.ShowMessage(text, exiting_);
             break;  // the entries after n get neither a snapshot nor a worker
@@ -274,8 +281,9 @@ void CTavrenDoc::WatcherThread(const store::WatchEntry& entry, Generation& gener
         }
         std::optional<std::chrono::milliseconds> timeout;
         if (due != kNever) {
-            timeout = std::max(std::chrono::milliseconds(0),
-                               std::chrono::ceil<std::chrono::milliseconds>(due - SteadyClock::now()));
+            timeout =
+                std::max(std::chrono::milliseconds(0),
+                         std::chrono::ceil<std::chrono::milliseconds>(due - SteadyClock::now()));
         }
         platform::WaitResult result;
         if (subscription) {

@@ -23,7 +23,8 @@ Readiness JudgeReadiness(platform::WriterState writers, const Observation& now,
     if (!previous) {
         // First sight: its time of last write says how long it has been
         // quiet (a time in the future says nothing).
-        const auto age = std::chrono::nanoseconds(std::max<std::int64_t>(0, wallNowNs - now.mtimeNs));
+        const auto age =
+            std::chrono::nanoseconds(std::max<std::int64_t>(0, wallNowNs - now.mtimeNs));
         record.lastChange = steadyNow - std::chrono::duration_cast<SteadyTime::duration>(age);
     } else {
         record.lastChange = changed ? steadyNow : previous->lastChange;

@@ -69,22 +69,22 @@ public:
 
     std::mutex lookMutex;
     // --- guarded by lookMutex --------------------------------------------
-    bool haveBaseline = false;   // the folder was listed at least once
-    store::SnapshotList list;    // the snapshot, in file order
+    bool haveBaseline = false;  // the folder was listed at least once
+    store::SnapshotList list;   // the snapshot, in file order
     // The identity of each record's file, by record index (unknown for
     // records read back from a file).
     std::vector<platform::FileId> ids;
-    bool fileCurrent = false;    // the snapshot file holds `list`
-    std::string reportedWriteError;     // the failure already told, if any
+    bool fileCurrent = false;                    // the snapshot file holds `list`
+    std::string reportedWriteError;              // the failure already told, if any
     std::map<std::string, WaitingFile> waiting;  // by file name
     std::vector<PendingMove> pendingMoves;
     // Names the entry's own moves put into its folder, with their files'
     // identity: seen once, they are recorded without being acted on.
     std::map<std::string, platform::FileId> ownArrivals;
     // When to look again without a notification (kNever: only on one).
-    SteadyTime catchUpAt = kNever;      // notifications the debounce held back
-    SteadyTime recheckAt = kNever;      // waiting files, pending moves
-    SteadyTime listingRetryAt = kNever; // a listing that failed
+    SteadyTime catchUpAt = kNever;       // notifications the debounce held back
+    SteadyTime recheckAt = kNever;       // waiting files, pending moves
+    SteadyTime listingRetryAt = kNever;  // a listing that failed
     int listingFailures = 0;
     std::error_code listingError;
     bool listingErrorReported = false;

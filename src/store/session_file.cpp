@@ -11,7 +11,9 @@ namespace {
 constexpr std::string_view kHeader = "tavren3-session 1";
 constexpr std::size_t kMaxBytes = 1 << 20;
 
-std::filesystem::path SessionPath(const DataFolder& data) { return data.root() / "tavren3.session"; }
+std::filesystem::path SessionPath(const DataFolder& data) {
+    return data.root() / "tavren3.session";
+}
 
 // Folders and patterns may hold any byte but NUL: hex keeps one slot a line.
 std::string Hex(std::string_view text) {

@@ -171,6 +171,12 @@ SnapshotList ReadSnapshotFile(const std::filesystem::path& file, SnapshotRead* r
     // One byte past the largest snapshot is enough to tell a file too large,
     // without reading any more of it.
     constexpr std::size_t maxBytes = kSnapshotMaxRecords * kSnapshotRecordSize;
+    // A file too large is refused by its size, without reading it.
+    if (platform::DirEntry described;
+        !platform::StatFile(file, described) && described.size > maxBytes) {
+        how = SnapshotRead::Damaged;
+        return {};
+    }
     std::string bytes;
     if (platform::ReadFile(file, bytes, maxBytes + 1)) {
         how = SnapshotRead::Unreadable;

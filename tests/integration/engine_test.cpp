@@ -169,7 +169,9 @@ TEST_F(EngineTest, ThreadCreationFailureIsReportedAndStopsTheStart) {
     int started = 0;
     Services services = fakes.services();
     services.startThread = [&](std::function<void()> f) {
-        if (started == 1) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        if (started == 1)
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
         ++started;
         return std::thread(std::move(f));
     };
@@ -227,8 +229,8 @@ TEST_F(EngineTest, BurstWithinTheDebounceIsCaughtUpAfterThreeSeconds) {
     SaveSettings({{true, e}});
     Services services = fakes.services();
     services.clock = *clock;
-    auto doc = std::make_unique<CTavrenDoc>(data, Services{*clock, *watcher, fakes.launcher,
-                                                           fakes.mover, fakes.sound, fakes.sink});
+    auto doc = std::make_unique<CTavrenDoc>(
+        data, Services{*clock, *watcher, fakes.launcher, fakes.mover, fakes.sound, fakes.sink});
     for (int i = 0; i < 20; ++i) {
         test::WriteBytes(dir / "burst" / ("f" + std::to_string(i)), "x");
         std::this_thread::sleep_for(20ms);  // a burst spread over ~0.4 s

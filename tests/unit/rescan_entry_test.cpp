@@ -244,7 +244,7 @@ TEST(Readiness, CompleteAtOnceHeldOrUnknownAfterQuiet) {
     const SteadyTime t0{std::chrono::hours(1)};
     const std::int64_t wall = 1'000'000'000'000'000'000;
     const Observation grown{{1, 7}, 200, wall - 100'000'000};  // written 0.1 s ago
-    const Observation old{{1, 7}, 100, wall - 5'000'000'000};   // written 5 s ago
+    const Observation old{{1, 7}, 100, wall - 5'000'000'000};  // written 5 s ago
     const WaitingFile seenJustNow{{1, 7}, 100, wall - 5'000'000'000, t0};
     const WaitingFile seenLongAgo{{1, 7}, 100, wall - 5'000'000'000, t0 - 61s};
     struct Case {
@@ -254,7 +254,8 @@ TEST(Readiness, CompleteAtOnceHeldOrUnknownAfterQuiet) {
         const WaitingFile* previous;
         Readiness expected;
     } cases[] = {
-        {"nobody writes: at once, however fresh", WriterState::None, grown, nullptr, Readiness::Ready},
+        {"nobody writes: at once, however fresh", WriterState::None, grown, nullptr,
+         Readiness::Ready},
         {"unknown, written 0.1 s ago", WriterState::Unknown, grown, nullptr, Readiness::Wait},
         {"unknown, quiet for 5 s", WriterState::Unknown, old, nullptr, Readiness::Ready},
         {"unknown, grew since the last look", WriterState::Unknown, grown, &seenJustNow,
@@ -307,15 +308,16 @@ TEST_F(RescanEntryTest, MoveRefusedAsBusyIsRetriedAloneAndTheFileActedOnOnce) {
         platform::FileMover* real;
         int refusals = 1;
         std::error_code Move(const fs::path& from, const fs::path& to, bool replace) override {
-            if (refusals > 0 && refusals--) return std::make_error_code(std::errc::device_or_resource_busy);
+            if (refusals > 0 && refusals--)
+                return std::make_error_code(std::errc::device_or_resource_busy);
             return real->Move(from, to, replace);
         }
         bool Exists(const fs::path& path) override { return real->Exists(path); }
     } busy;
     busy.real = &fakes.mover;
     Services withBusy = services;
-    Services s{withBusy.clock, withBusy.changes, withBusy.launcher, busy, withBusy.sound,
-               withBusy.messages};
+    Services s{withBusy.clock, withBusy.changes, withBusy.launcher,
+               busy,           withBusy.sound,   withBusy.messages};
     RescanContext ctx{entry, data, s, state, cancel};
     fakes.clock.Advance(10);
     RescanEntry(ctx);
@@ -383,8 +385,8 @@ TEST_F(RescanEntryTest, FileTakingTheNameOfOneMovedDuringTheLookIsActedOn) {
     } refill;
     refill.real = &fakes.mover;
     refill.afterFirstMove = [&] { File("a.csv", "new"); };
-    Services s{services.clock, services.changes, services.launcher, refill, services.sound,
-               services.messages};
+    Services s{services.clock, services.changes, services.launcher,
+               refill,         services.sound,   services.messages};
     RescanContext ctx{entry, data, s, state, cancel};
     fakes.clock.Advance(10);
     RescanEntry(ctx);

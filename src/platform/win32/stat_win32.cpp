@@ -6,16 +6,16 @@ namespace tavren::platform {
 std::error_code StatFile(const std::filesystem::path& file, DirEntry& out) {
     // No access rights asked: describing a file must not conflict with its
     // writer's share mode.
-    win32::UniqueHandle h(::CreateFileW(file.c_str(), 0,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    win32::UniqueHandle h(
+        ::CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
     if (!h || !::GetFileInformationByHandle(h.get(), &info)) return win32::LastError();
     out.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     out.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
     out.mtimeSeconds = win32::FileTimeToUnixSeconds(info.ftLastWriteTime);
-    const std::uint64_t ticks =
-        (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) | info.ftLastWriteTime.dwLowDateTime;
+    const std::uint64_t ticks = (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                info.ftLastWriteTime.dwLowDateTime;
     out.mtimeNanoseconds = static_cast<std::int32_t>((ticks % 10'000'000) * 100);
     out.id = {info.dwVolumeSerialNumber,
               (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
