@@ -38,7 +38,7 @@ Status ReadSlots(const std::filesystem::path& file, std::string& bytes, bool& mi
         // A FIFO, a device or a folder where the file belongs.
         if (ec == std::errc::invalid_argument || ec == std::errc::is_a_directory) {
             return Status::Error("設定ファイル " + platform::PathToUtf8(file) +
-                                 " は通常のファイルではありません。");
+                                 " を読み込めません: 通常のファイルではありません。");
         }
         return Status::Error("設定ファイル " + platform::PathToUtf8(file) +
                              " を読み込めません: " + ec.message());

@@ -186,7 +186,7 @@ TEST(ReadFile, ASettingsFileThatIsNoRegularFileIsSaidSo) {
     const store::Status status = loading.get();
     EXPECT_FALSE(status);
     EXPECT_EQ(status.message(),
-              "設定ファイル " + file.string() + " は通常のファイルではありません。");
+              "設定ファイル " + file.string() + " を読み込めません: 通常のファイルではありません。");
 }
 
 TEST(ProbeWriters, TellsWhetherTheFileIsOpenForWriting) {
