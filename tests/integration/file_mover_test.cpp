@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "support/temp_dir.h"
+#include "support/writer_process.h"
 
 namespace tavren::platform {
 namespace {
@@ -216,49 +217,6 @@ TEST_F(CrossFsTest, SourceThatCannotBeRemovedIsNotCopied) {
     EXPECT_THAT(Names(other_), UnorderedElementsAre("taken"));
 }
 
-// A child that holds `file` open for writing and appends a line to it every
-// few milliseconds until it is stopped, then closes it.
-class SlowWriter {
-public:
-    explicit SlowWriter(const fs::path& file) {
-        int ready[2];
-        if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(stop_, O_CLOEXEC) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(stop_[1]);
-            const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND);
-            const char ok = fd >= 0 ? 'y' : 'n';
-            [[maybe_unused]] auto n = ::write(ready[1], &ok, 1);
-            pollfd stop{stop_[0], POLLIN, 0};
-            while (::poll(&stop, 1, 5) == 0) n = ::write(fd, "more\n", 5);
-            ::close(fd);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(stop_[0]);
-        char ok = 'n';
-        started_ = ::read(ready[0], &ok, 1) == 1 && ok == 'y';
-        ::close(ready[0]);
-    }
-    ~SlowWriter() { Stop(); }
-
-    bool started() const { return started_; }
-
-    // Returns once the file is closed.
-    void Stop() {
-        if (pid_ <= 0) return;
-        ::close(stop_[1]);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    int stop_[2] = {-1, -1};
-    pid_t pid_ = -1;
-    bool started_ = false;
-};
-
 // A file still being written is not moved, nor copied in part; once its
 // writer is done, it moves whole.
 TEST_F(CrossFsTest, AFileStillBeingWrittenIsNotMoved) {
@@ -266,7 +224,7 @@ TEST_F(CrossFsTest, AFileStillBeingWrittenIsNotMoved) {
     const fs::path src = other_ / "growing.log";
     WriteBytes(src, BigContent());
     for (bool replace : {false, true}) {
-        SlowWriter writer(src);
+        test::WriterProcess writer(src, /*appending=*/true);
         ASSERT_TRUE(writer.started());
         std::this_thread::sleep_for(30ms);
         EXPECT_EQ(mover_->Move(src, dir_ / "growing.log", replace),

@@ -17,6 +17,7 @@
 
 #include "store/settings_file.h"
 #include "support/temp_dir.h"
+#include "support/writer_process.h"
 
 namespace tavren::platform {
 namespace {
@@ -49,46 +50,6 @@ int AsNobody(Body body) {
     }
     return WEXITSTATUS(status);
 }
-
-// A process that holds `file` open for writing until it is released.
-class Writer {
-public:
-    explicit Writer(const fs::path& file) {
-        int ready[2];
-        if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release_, O_CLOEXEC) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(release_[1]);
-            const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND);
-            const char ok = fd >= 0 ? 'y' : 'n';
-            [[maybe_unused]] auto n = ::write(ready[1], &ok, 1);
-            char c;
-            n = ::read(release_[0], &c, 1);  // end of file once released
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(release_[0]);
-        char ok = 'n';
-        started_ = ::read(ready[0], &ok, 1) == 1 && ok == 'y';
-        ::close(ready[0]);
-    }
-    ~Writer() { Release(); }
-
-    bool started() const { return started_; }
-
-    void Release() {
-        if (pid_ <= 0) return;
-        ::close(release_[1]);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    int release_[2] = {-1, -1};
-    pid_t pid_ = -1;
-    bool started_ = false;
-};
 
 TEST(ListFolder, DescribesEachEntryToTheNanosecondWithItsIdentity) {
     TempDir dir;
@@ -203,10 +164,10 @@ TEST(ProbeWriters, TellsWhetherTheFileIsOpenForWriting) {
     EXPECT_EQ(io.sa_handler, SIG_IGN);
 
     {
-        Writer writer(file);
+        test::WriterProcess writer(file, /*appending=*/false);
         ASSERT_TRUE(writer.started());
         EXPECT_EQ(ProbeWriters(file), WriterState::Writing);
-        writer.Release();
+        writer.Stop();
         EXPECT_EQ(ProbeWriters(file), WriterState::None);
     }
 
