@@ -113,7 +113,8 @@ program() {  # NAME [SHELL-LINES]
 runs() { lines "$d/$1.log"; }  # NAME: how often the program started
 
 # Runs the named case functions side by side; prints each one's report and
-# "SCRIPT: ok" when none failed.
+# "SCRIPT: ok" when none failed. Called as "run_cases ...; exit" on the last
+# line, so that nothing of the script is read after the cases ran.
 run_cases() {
     local c i failed=0 pids=()
     for c in "$@"; do

@@ -156,4 +156,4 @@ deleted_name() {
     grep -qF 'M?ller.txt' "$d/stdout" || fail "the notice does not name M?ller.txt"
 }
 
-run_cases opener program_lines own_move output wildcards deleted_name
+run_cases opener program_lines own_move output wildcards deleted_name; exit

@@ -45,7 +45,7 @@ hup_burst() {
         sleep "0.$((5 + n++ % 5))"
     done
     kill -0 "$wpid" 2>/dev/null || fail "the watcher ended"
-    (($(starts) >= 10)) || fail "only $(starts) starts after the SIGHUPs"
+    (($(starts) >= 5)) || fail "only $(starts) starts after the SIGHUPs"
     check_moved 60
 }
 
@@ -54,8 +54,10 @@ hup_burst() {
 hup_during_program() {
     begin
     mkdir -p "$d/in"
-    program slow "sleep 3; touch '$d/slow-done'"
-    slot 1 0 1 0 0 0 0 1 0 "in" "$d/in" "" "$d/slow" "" "" >"$d/data/tavdat/dirinfo.dat"
+    # A converter that rewrites its file in place, on an entry that reacts
+    # to updates: the reload must not take the rewrite for a new change.
+    program slow "sleep 3; echo converted >>'$d/in/a.txt'; touch '$d/slow-done'"
+    slot 1 0 0 0 0 0 0 1 0 "in" "$d/in" "" "$d/slow" "" "" >"$d/data/tavdat/dirinfo.dat"
     watch
     echo x >"$d/in/a.txt"
     wait_for 5 test -s "$d/slow.log" || fail "the program did not start"
@@ -100,4 +102,4 @@ clean_stop() {
     (($(runs prog) == 2)) || fail "the program ran $(runs prog) times for two files"
 }
 
-run_cases hup_burst hup_during_program crash clean_stop
+run_cases hup_burst hup_during_program crash clean_stop; exit

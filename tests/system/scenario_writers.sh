@@ -117,4 +117,4 @@ done"
     (($(runs prog) == 3)) || fail "the program ran $(runs prog) times for three files"
 }
 
-run_cases writer debounce reuse
+run_cases writer debounce reuse; exit
