@@ -238,6 +238,20 @@ TEST_F(RescanEntryTest, SnapshotOfASlotTakenOverByANewerStartIsNotWritten) {
     EXPECT_EQ(store::ReadSnapshot(data, 0).size(), 0u);
 }
 
+// The fakes' mover with its moves taken over by a test.
+struct MoverWith final : platform::FileMover {
+    using MoveFn = std::function<std::error_code(const fs::path&, const fs::path&, bool)>;
+    MoverWith(platform::FileMover& real, MoveFn move) : real_(real), move_(std::move(move)) {}
+    std::error_code Move(const fs::path& from, const fs::path& to, bool replace) override {
+        return move_(from, to, replace);
+    }
+    bool Exists(const fs::path& path) override { return real_.Exists(path); }
+
+private:
+    platform::FileMover& real_;
+    MoveFn move_;
+};
+
 TEST(Readiness, CompleteAtOnceHeldOrUnknownAfterQuiet) {
     using platform::WriterState;
     using namespace std::chrono_literals;
@@ -304,20 +318,15 @@ TEST_F(RescanEntryTest, MoveRefusedAsBusyIsRetriedAloneAndTheFileActedOnOnce) {
     entry.afterMode = 2;
     entry.program = "/usr/bin/handle";
     entry.waitExit = 1;
-    struct BusyOnce final : platform::FileMover {
-        platform::FileMover* real;
-        int refusals = 1;
-        std::error_code Move(const fs::path& from, const fs::path& to, bool replace) override {
-            if (refusals > 0 && refusals--)
-                return std::make_error_code(std::errc::device_or_resource_busy);
-            return real->Move(from, to, replace);
+    int refusals = 1;
+    MoverWith busy(fakes.mover, [&](const fs::path& from, const fs::path& to, bool replace) {
+        if (refusals > 0 && refusals--) {
+            return std::make_error_code(std::errc::device_or_resource_busy);
         }
-        bool Exists(const fs::path& path) override { return real->Exists(path); }
-    } busy;
-    busy.real = &fakes.mover;
-    Services withBusy = services;
-    Services s{withBusy.clock, withBusy.changes, withBusy.launcher,
-               busy,           withBusy.sound,   withBusy.messages};
+        return fakes.mover.Move(from, to, replace);
+    });
+    Services s{services.clock, services.changes, services.launcher,
+               busy,           services.sound,   services.messages};
     RescanContext ctx{entry, data, s, state, cancel};
     fakes.clock.Advance(10);
     RescanEntry(ctx);
@@ -373,18 +382,12 @@ TEST_F(RescanEntryTest, FileTakingTheNameOfOneMovedDuringTheLookIsActedOn) {
     entry.waitExit = 1;
     // A new a.csv arrives as soon as the old one has been moved, while the
     // look still runs.
-    struct Refill final : platform::FileMover {
-        platform::FileMover* real;
-        std::function<void()> afterFirstMove;
-        std::error_code Move(const fs::path& from, const fs::path& to, bool replace) override {
-            const std::error_code ec = real->Move(from, to, replace);
-            if (from.filename() == "a.csv" && afterFirstMove) std::exchange(afterFirstMove, {})();
-            return ec;
-        }
-        bool Exists(const fs::path& path) override { return real->Exists(path); }
-    } refill;
-    refill.real = &fakes.mover;
-    refill.afterFirstMove = [&] { File("a.csv", "new"); };
+    bool refilled = false;
+    MoverWith refill(fakes.mover, [&](const fs::path& from, const fs::path& to, bool replace) {
+        const std::error_code ec = fakes.mover.Move(from, to, replace);
+        if (from.filename() == "a.csv" && !std::exchange(refilled, true)) File("a.csv", "new");
+        return ec;
+    });
     Services s{services.clock, services.changes, services.launcher,
                refill,         services.sound,   services.messages};
     RescanContext ctx{entry, data, s, state, cancel};
