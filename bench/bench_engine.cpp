@@ -531,9 +531,12 @@ void MeasureRescan(const fs::path& root, bool quick) {
     SilentSound sound;
     CountingSink sink;
     const engine::Services services{clock, changes, launcher, mover, sound, sink};
-    std::atomic<std::uint32_t> lastEventTime{0};
+    engine::WatchState state;
+    state.slot = 0;
     platform::WakeEvent cancel;
-    engine::RescanContext context{0, entry, data, services, lastEventTime, cancel};
+    engine::RescanContext context{entry, data, services, state, cancel};
+    // The snapshot in memory and in its file, as a running entry has it.
+    engine::TakeBaseline(context);
 
     struct stat before {};
     ::stat(data.snapshotFile(0).c_str(), &before);
