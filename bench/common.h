@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,11 +22,18 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
+
+#include "store/data_folder.h"
+#include "store/settings_file.h"
+#include "store/watch_entry.h"
 
 namespace tavren::bench {
 
@@ -64,6 +72,52 @@ bool DrainInotify(int fd, Fn&& onEvent) {
     return false;
 }
 
+// The monotonic clock in nanoseconds.
+inline std::int64_t NowNs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+inline void MakeFolder(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) Die("cannot create " + folder.string() + ": " + ec.message());
+}
+
+// Creates a new file holding `content`.
+inline void CreateFile(const std::filesystem::path& file, std::string_view content = {}) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) Die("cannot create " + file.string() + ": " + std::strerror(errno));
+    const bool written = content.empty() || ::write(fd, content.data(), content.size()) ==
+                                                static_cast<ssize_t>(content.size());
+    ::close(fd);
+    if (!written) Die("cannot write " + file.string());
+}
+
+inline std::string ReadText(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Writes the settings file of `data` with every entry running.
+inline void WriteSettings(const store::DataFolder& data,
+                          const std::vector<store::WatchEntry>& entries) {
+    if (const store::Status s = data.Prepare(); !s.ok()) Die(s.message());
+    std::vector<store::SlotImage> slots;
+    for (const store::WatchEntry& entry : entries) {
+        store::SlotImage image = store::BlankSlotImage();
+        if (const store::Status s = store::EncodeSlot({true, entry}, image); !s.ok())
+            Die(s.message());
+        slots.push_back(image);
+    }
+    if (const store::Status s = store::WriteAllSlots(data.settingsFile(), slots); !s.ok()) {
+        Die(s.message());
+    }
+}
+
 inline const char* Verdict(bool met) {
     return met ? "PASS" : "FAIL";
 }
@@ -84,6 +138,21 @@ inline double Median(std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());
     const std::size_t mid = samples.size() / 2;
     return samples.size() % 2 == 1 ? samples[mid] : (samples[mid - 1] + samples[mid]) / 2.0;
+}
+
+// Prints the ratio of each pair of a side-by-side measure and their median,
+// which it returns: one noisy pair does not decide.
+inline double PrintPairs(const char* indent, const std::vector<double>& ratios) {
+    std::printf("%spairs:", indent);
+    for (const double r : ratios) std::printf(" %.2f", r);
+    const double median = Median(ratios);
+    std::printf("; median %.3fx\n", median);
+    return median;
+}
+
+// How many of the samples exceed `limit`.
+inline std::ptrdiff_t CountOver(const std::vector<double>& samples, double limit) {
+    return std::count_if(samples.begin(), samples.end(), [&](double v) { return v > limit; });
 }
 
 // Nearest-rank percentile, p in (0, 100].
