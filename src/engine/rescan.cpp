@@ -193,7 +193,7 @@ std::chrono::milliseconds MoveRetryDelay(int attempts) {
 
 void ScheduleRecheck(WatchState& state) {
     state.recheckAt = kNever;
-    if (!state.waiting.empty()) state.recheckAt = Clock::now() + kWaitingRecheck;
+    if (!state.waiting.empty()) state.recheckAt = Clock::now() + state.waitingBackoff;
     for (const PendingMove& m : state.pendingMoves)
         state.recheckAt = std::min(state.recheckAt, m.due);
 }
@@ -294,6 +294,8 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
                            previous == state.waiting.end() ? nullptr : &previous->second, wallNow,
                            steadyNow, record);
         if (readiness == Readiness::Wait) {
+            // A file that starts waiting is checked again soon.
+            if (previous == state.waiting.end()) state.waitingBackoff = kFirstWaitingRecheck;
             waiting.emplace(file->fileName, record);
         } else {
             ready.push_back(file);
@@ -462,6 +464,8 @@ bool CheckPending(RescanContext& ctx) {
         }
         record = next;
     }
+    state.waitingBackoff = std::min<std::chrono::milliseconds>(
+        std::max(kFirstWaitingRecheck, state.waitingBackoff * 2), kWaitingRecheck);
     ScheduleRecheck(state);
     return lookNeeded;
 }

@@ -112,7 +112,9 @@ RescanResult RescanEntry(RescanContext& context, Trigger trigger = Trigger::Noti
 // ready (or gone), so a look is needed.
 bool CheckPending(RescanContext& context);
 
-// How long a state waits before checking its waiting files again.
+// How long a state waits at most before checking its waiting files again,
+// and the first, short wait for a file that has just begun to wait.
 inline constexpr auto kWaitingRecheck = std::chrono::milliseconds(500);
+inline constexpr auto kFirstWaitingRecheck = std::chrono::milliseconds(20);
 
 }  // namespace tavren::engine

@@ -77,6 +77,10 @@ public:
     bool fileCurrent = false;                    // the snapshot file holds `list`
     std::string reportedWriteError;              // the failure already told, if any
     std::map<std::string, WaitingFile> waiting;  // by file name
+    // How long until waiting files are checked again: short at first (a
+    // file is often caught between its creation and its writer's close),
+    // doubling up to kWaitingRecheck.
+    std::chrono::milliseconds waitingBackoff{0};
     std::vector<PendingMove> pendingMoves;
     // Names the entry's own moves put into its folder, with their files'
     // identity: seen once, they are recorded without being acted on.
