@@ -24,9 +24,22 @@ bool RunsProgram(const store::WatchEntry& entry) {
 
 }  // namespace
 
+namespace {
+
+// Two identities that may name the same file: equal, or one unknown.
+bool MaybeSameFile(platform::FileId a, platform::FileId b) {
+    return !a.known() || !b.known() || a == b;
+}
+
+platform::FileId IdAt(std::span<const platform::FileId> ids, std::int32_t index) {
+    const auto i = static_cast<std::size_t>(index);
+    return i < ids.size() ? ids[i] : platform::FileId{};
+}
+
+}  // namespace
+
 RescanPlan PlanRescan(store::SnapshotList& list, const std::vector<store::FoundFile>& found,
-                      const store::WatchEntry& entry, std::span<const platform::FileId> listIds,
-                      std::span<const platform::FileId> foundIds) {
+                      const store::WatchEntry& entry, std::span<const platform::FileId> listIds) {
     RescanPlan plan;
     plan.unchanged = list.size() == found.size();
     for (std::size_t i = 0; i < found.size(); ++i) {
@@ -34,11 +47,8 @@ RescanPlan PlanRescan(store::SnapshotList& list, const std::vector<store::FoundF
         store::SnapshotNode* node = list.Find(file.item.name);
         if (node) {
             node->seen = 1;
-            const auto index = static_cast<std::size_t>(node->index);
-            const bool sameFile = index >= listIds.size() || i >= foundIds.size() ||
-                                  !listIds[index].known() || !foundIds[i].known() ||
-                                  listIds[index] == foundIds[i];
-            if (sameFile && node->item.SameState(file.item)) {
+            if (MaybeSameFile(IdAt(listIds, node->index), file.id) &&
+                node->item.SameState(file.item)) {
                 // Same records, but also in the same order, or the file differs.
                 plan.unchanged = plan.unchanged && node->index == static_cast<std::int32_t>(i);
                 continue;
@@ -75,31 +85,6 @@ Notice DeletionNotice(const store::WatchEntry& entry, const std::string& storedN
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A listing of the target files with each file's identity and exact time.
-struct Listing {
-    std::vector<store::FoundFile> files;
-    std::vector<platform::FileId> ids;
-    std::vector<std::int64_t> mtimeNs;
-    std::vector<std::uint64_t> sizes;
-};
-
-std::error_code ListTargets(const store::WatchEntry& entry, Listing& out) {
-    std::vector<platform::DirEntry> listed;
-    const std::error_code ec = platform::ListFolder(platform::PathFromUtf8(entry.folder), listed);
-    out = {};
-    out.files.reserve(listed.size());
-    out.ids.reserve(listed.size());
-    for (platform::DirEntry& e : listed) {
-        if (!store::IsTargetFile(entry, e)) continue;
-        store::SnapshotItem item = store::DescribeFile(e);
-        out.ids.push_back(e.id);
-        out.mtimeNs.push_back(e.mtimeSeconds * 1'000'000'000 + e.mtimeNanoseconds);
-        out.sizes.push_back(e.size);
-        out.files.push_back({std::move(e.name), std::move(item)});
-    }
-    return ec;
-}
 
 // The folder itself is missing, as opposed to unreadable.
 bool FolderMissing(const std::error_code& ec) {
@@ -153,18 +138,23 @@ void SetSnapshot(WatchState& state, std::vector<store::SnapshotItem> items,
     state.ids = std::move(ids);
 }
 
-void KeepListingAsSnapshot(WatchState& state, Listing& listing) {
+void KeepListingAsSnapshot(WatchState& state, std::vector<store::FoundFile>& listing) {
     std::vector<store::SnapshotItem> items;
-    items.reserve(listing.files.size());
-    for (store::FoundFile& f : listing.files) items.push_back(std::move(f.item));
-    SetSnapshot(state, std::move(items), std::move(listing.ids));
+    std::vector<platform::FileId> ids;
+    items.reserve(listing.size());
+    ids.reserve(listing.size());
+    for (store::FoundFile& f : listing) {
+        items.push_back(std::move(f.item));
+        ids.push_back(f.id);
+    }
+    SetSnapshot(state, std::move(items), std::move(ids));
     state.haveBaseline = true;
 }
 
-// Folders unreadable for a moment are looked at again soon, ones that stay
-// so less and less often.
-std::chrono::milliseconds ListingRetryDelay(int failures) {
-    return std::chrono::milliseconds(1000) * (1 << std::min(failures - 1, 5));  // 1 s .. 32 s
+// Retries of what failed (a listing, a move of a file in use): soon at
+// first, then less and less often; 1 s doubling to 32 s.
+std::chrono::milliseconds Backoff(int failures) {
+    return std::chrono::milliseconds(1000) * (1 << std::clamp(failures - 1, 0, 5));
 }
 constexpr int kReportListingAfter = 3;  // failures in a row before the user is told
 
@@ -172,7 +162,7 @@ RescanResult ListingFailed(RescanContext& ctx, const std::error_code& ec) {
     WatchState& state = ctx.state;
     ++state.listingFailures;
     state.listingError = ec;
-    state.listingRetryAt = Clock::now() + ListingRetryDelay(state.listingFailures);
+    state.listingRetryAt = Clock::now() + Backoff(state.listingFailures);
     if (state.listingFailures >= kReportListingAfter && !state.listingErrorReported) {
         state.listingErrorReported = true;
         ctx.services.messages.ReportProblem("フォルダ " + ctx.entry.folder +
@@ -185,10 +175,6 @@ void ListingWorked(WatchState& state) {
     state.listingFailures = 0;
     state.listingRetryAt = kNever;
     state.listingErrorReported = false;
-}
-
-std::chrono::milliseconds MoveRetryDelay(int attempts) {
-    return std::chrono::milliseconds(1000) * (1 << std::min(attempts - 1, 5));  // 1 s .. 32 s
 }
 
 void ScheduleRecheck(WatchState& state) {
@@ -214,7 +200,7 @@ void AfterMove(RescanContext& ctx, const store::FoundFile& file, platform::FileI
             break;
         }
         case Actions::MoveOutcome::Busy:
-            state.pendingMoves.push_back({file.fileName, id, 1, Clock::now() + MoveRetryDelay(1)});
+            state.pendingMoves.push_back({file.fileName, id, 1, Clock::now() + Backoff(1)});
             break;
         case Actions::MoveOutcome::NotMoved:
         case Actions::MoveOutcome::Failed:
@@ -222,18 +208,18 @@ void AfterMove(RescanContext& ctx, const store::FoundFile& file, platform::FileI
     }
 }
 
-bool IsOwnArrival(const WatchState& state, const std::string& name, platform::FileId id) {
-    const auto it = state.ownArrivals.find(name);
-    return it != state.ownArrivals.end() &&
-           (!it->second.known() || !id.known() || it->second == id);
+bool IsOwnArrival(const std::map<std::string, platform::FileId>& ownArrivals,
+                  const std::string& name, platform::FileId id) {
+    const auto it = ownArrivals.find(name);
+    return it != ownArrivals.end() && MaybeSameFile(it->second, id);
 }
 
 }  // namespace
 
 void TakeBaseline(RescanContext& ctx) {
     std::lock_guard look(ctx.state.lookMutex);
-    Listing listing;
-    const std::error_code ec = ListTargets(ctx.entry, listing);
+    std::vector<store::FoundFile> listing;
+    const std::error_code ec = store::ListTargetFiles(ctx.entry, listing);
     if (ec && !FolderMissing(ec)) {
         ListingFailed(ctx, ec);
         return;
@@ -261,8 +247,8 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
     state.catchUpAt = kNever;  // this look covers every held-back notification
 
-    Listing found;
-    if (const std::error_code ec = ListTargets(entry, found); ec && !FolderMissing(ec)) {
+    std::vector<store::FoundFile> found;
+    if (const std::error_code ec = store::ListTargetFiles(entry, found); ec && !FolderMissing(ec)) {
         return ListingFailed(ctx, ec);
     }
     ListingWorked(state);
@@ -273,20 +259,16 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     }
 
     for (store::SnapshotNode& node : state.list) node.seen = 0;
-    const RescanPlan plan = PlanRescan(state.list, found.files, entry, state.ids, found.ids);
+    const RescanPlan plan = PlanRescan(state.list, found, entry, state.ids);
 
     // Which targets are complete; the others wait for their writer.
-    const auto indexOf = [&](const store::FoundFile* f) {
-        return static_cast<std::size_t>(f - found.files.data());
-    };
     std::vector<const store::FoundFile*> ready;
     std::map<std::string, WaitingFile> waiting;
     const std::int64_t wallNow = WallNowNs();
     const auto steadyNow = Clock::now();
     for (const store::FoundFile* file : plan.targets) {
-        const std::size_t i = indexOf(file);
-        if (IsOwnArrival(state, file->fileName, found.ids[i])) continue;
-        const Observation seen{found.ids[i], found.sizes[i], found.mtimeNs[i]};
+        if (IsOwnArrival(state.ownArrivals, file->fileName, file->id)) continue;
+        const Observation seen{file->id, file->size, file->mtimeNs};
         const auto previous = state.waiting.find(file->fileName);
         WaitingFile record;
         const Readiness readiness =
@@ -315,8 +297,7 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
         } else if (!entry.program.empty()) {
             actions.LaunchProgram();
         }
-        AfterMove(ctx, *file, found.ids[indexOf(file)], actions.PostProcessFile(file->fileName),
-                  movedAway);
+        AfterMove(ctx, *file, file->id, actions.PostProcessFile(file->fileName), movedAway);
         acted = true;
     }
     for (const store::SnapshotNode* node : plan.deleted) {
@@ -352,43 +333,36 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     // met it (the same file under the same name) or the engine's own move
     // put it there; a waiting file keeps the record it had.
     std::map<std::string, platform::FileId> met;
-    for (std::size_t i = 0; i < found.files.size(); ++i)
-        met.emplace(found.files[i].fileName, found.ids[i]);
-    Listing after;
+    for (const store::FoundFile& f : found) met.emplace(f.fileName, f.id);
+    std::vector<store::FoundFile> after;
     if (!acted) {
         after = std::move(found);
-    } else if (const std::error_code ec = ListTargets(entry, after); ec && !FolderMissing(ec)) {
+    } else if (const std::error_code ec = store::ListTargetFiles(entry, after);
+               ec && !FolderMissing(ec)) {
         // Cannot see what the actions left: keep only what is known to be
         // unchanged, so nothing is taken in unseen.
         after = {};
     }
     std::vector<store::SnapshotItem> items;
     std::vector<platform::FileId> ids;
-    items.reserve(after.files.size());
-    ids.reserve(after.files.size());
-    for (std::size_t i = 0; i < after.files.size(); ++i) {
-        store::FoundFile& f = after.files[i];
-        const platform::FileId id = after.ids[i];
+    items.reserve(after.size());
+    ids.reserve(after.size());
+    for (store::FoundFile& f : after) {
         if (state.waiting.contains(f.fileName)) {
             if (const store::SnapshotNode* old = state.list.Find(f.item.name)) {
                 items.push_back(old->item);
-                ids.push_back(static_cast<std::size_t>(old->index) < state.ids.size()
-                                  ? state.ids[static_cast<std::size_t>(old->index)]
-                                  : platform::FileId{});
+                ids.push_back(IdAt(state.ids, old->index));
             }
             continue;
         }
-        const auto own = ownArrivals.find(f.fileName);
-        const bool isOwn =
-            own != ownArrivals.end() && (!own->second.known() || !id.known() || own->second == id);
-        if (!isOwn) {
+        if (!IsOwnArrival(ownArrivals, f.fileName, f.id)) {
             if (movedAway.contains(f.fileName)) continue;  // another file took its name
             const auto m = met.find(f.fileName);
             if (m == met.end()) continue;  // arrived during the actions
-            if (m->second.known() && id.known() && m->second != id) continue;
+            if (!MaybeSameFile(m->second, f.id)) continue;
         }
         items.push_back(std::move(f.item));
-        ids.push_back(id);
+        ids.push_back(f.id);
     }
     SetSnapshot(state, std::move(items), std::move(ids));
     WriteStateSnapshot(ctx);
@@ -411,7 +385,7 @@ bool CheckPending(RescanContext& ctx) {
         }
         platform::DirEntry current;
         if (platform::StatFile(InFolder(ctx.entry, it->name), current) ||
-            (it->id.known() && current.id.known() && current.id != it->id)) {
+            !MaybeSameFile(it->id, current.id)) {
             it = state.pendingMoves.erase(it);  // gone or replaced: a look sees to it
             lookNeeded = true;
             continue;
@@ -419,7 +393,7 @@ bool CheckPending(RescanContext& ctx) {
         const Actions::MoveOutcome outcome = actions.PostProcessFile(it->name);
         if (outcome.kind == Actions::MoveOutcome::Busy) {
             ++it->attempts;
-            it->due = now + MoveRetryDelay(it->attempts);
+            it->due = now + Backoff(it->attempts);
             ++it;
             continue;
         }
@@ -436,12 +410,9 @@ bool CheckPending(RescanContext& ctx) {
         std::vector<store::SnapshotItem> items;
         std::vector<platform::FileId> ids;
         for (const store::SnapshotNode& node : state.list) {
-            const auto index = static_cast<std::size_t>(node.index);
-            const platform::FileId id =
-                index < state.ids.size() ? state.ids[index] : platform::FileId{};
             if (keys.contains(node.item.name)) continue;
             items.push_back(node.item);
-            ids.push_back(id);
+            ids.push_back(IdAt(state.ids, node.index));
         }
         SetSnapshot(state, std::move(items), std::move(ids));
         WriteStateSnapshot(ctx);
@@ -455,8 +426,7 @@ bool CheckPending(RescanContext& ctx) {
             lookNeeded = true;  // gone: the look forgets it
             continue;
         }
-        const Observation seen{current.id, current.size,
-                               current.mtimeSeconds * 1'000'000'000 + current.mtimeNanoseconds};
+        const Observation seen{current.id, current.size, current.mtimeNs()};
         WaitingFile next;
         if (JudgeReadiness(ProbeWriters(ctx, InFolder(ctx.entry, name)), seen, &record, wallNow,
                            now, next) == Readiness::Ready) {

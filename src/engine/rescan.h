@@ -49,13 +49,12 @@ struct RescanPlan {
 };
 
 // Marks every record met by the listing as seen and sorts the files out.
-// With identities (`listIds` by record index, `foundIds` by listed file;
-// either may be empty), a file that has the name, size and time of its
-// record but is another file is changed too.
+// With identities (`listIds` by record index, may be empty), a file that
+// has the name, size and time of its record but is another file is changed
+// too.
 RescanPlan PlanRescan(store::SnapshotList& list, const std::vector<store::FoundFile>& found,
                       const store::WatchEntry& entry,
-                      std::span<const platform::FileId> listIds = {},
-                      std::span<const platform::FileId> foundIds = {});
+                      std::span<const platform::FileId> listIds = {});
 
 // The text announcing the first new or changed file: the program about to
 // run, when the entry runs one, else the file's name.

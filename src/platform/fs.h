@@ -25,9 +25,11 @@ struct DirEntry {
     std::string name;
     bool isDirectory = false;
     std::uint64_t size = 0;
-    std::int64_t mtimeSeconds = 0;     // last write, seconds since the epoch (UTC)
+    std::int64_t mtimeSeconds = 0;      // last write, seconds since the epoch (UTC)
     std::int32_t mtimeNanoseconds = 0;  // and its fraction, where the system keeps it
     FileId id;                          // of what a link points to, like the rest
+
+    std::int64_t mtimeNs() const { return mtimeSeconds * 1'000'000'000 + mtimeNanoseconds; }
 };
 
 // Lists `folder` in the order the system returns the entries; "." and ".."

@@ -109,7 +109,7 @@ std::error_code ListTargetFiles(const WatchEntry& entry, std::vector<FoundFile>&
     for (platform::DirEntry& e : listed) {
         if (!IsTargetFile(entry, e)) continue;
         SnapshotItem item = DescribeFile(e);
-        out.push_back({std::move(e.name), std::move(item)});
+        out.push_back({std::move(e.name), std::move(item), e.id, e.size, e.mtimeNs()});
     }
     return ec;
 }

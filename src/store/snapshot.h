@@ -68,6 +68,9 @@ std::string DisplayNameOfKey(std::string_view storedName);
 struct FoundFile {
     std::string fileName;
     SnapshotItem item;
+    platform::FileId id = {};  // unknown where the system does not tell
+    std::uint64_t size = 0;    // whole, where `item` keeps the low 32 bits
+    std::int64_t mtimeNs = 0;  // last write, nanoseconds since the epoch
 };
 
 // Describes a listed file as a snapshot records it (local-time date/time).
