@@ -161,7 +161,6 @@ constexpr int kReportListingAfter = 3;  // failures in a row before the user is 
 RescanResult ListingFailed(RescanContext& ctx, const std::error_code& ec) {
     WatchState& state = ctx.state;
     ++state.listingFailures;
-    state.listingError = ec;
     state.listingRetryAt = Clock::now() + Backoff(state.listingFailures);
     if (state.listingFailures >= kReportListingAfter && !state.listingErrorReported) {
         state.listingErrorReported = true;

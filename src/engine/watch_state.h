@@ -6,7 +6,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "platform/fs.h"
@@ -90,7 +89,6 @@ public:
     SteadyTime recheckAt = kNever;       // waiting files, pending moves
     SteadyTime listingRetryAt = kNever;  // a listing that failed
     int listingFailures = 0;
-    std::error_code listingError;
     bool listingErrorReported = false;
 
     SteadyTime NextWakeUp() const;
