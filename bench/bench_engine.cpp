@@ -234,6 +234,11 @@ public:
         ec = std::make_error_code(std::errc::function_not_supported);
         return nullptr;
     }
+    std::unique_ptr<platform::ChangeSubscription> WatchForFolder(const fs::path&,
+                                                                 std::error_code& ec) override {
+        ec = std::make_error_code(std::errc::function_not_supported);
+        return nullptr;
+    }
 };
 
 // The engine with its stand-ins, on its own data folder.

@@ -29,7 +29,29 @@ public:
     }
 
     // Problems are not messages: they go to standard error.
-    void ReportProblem(std::string_view text) override {
+    void ReportProblem(std::string_view text) override { Error(text); }
+
+    // So do folders that go away and come back.
+    void StatusChanged(const engine::WatchStatus& status) override {
+        const std::string where = status.title + " (" + status.folder + ")";
+        switch (status.mode) {
+            case engine::WatchMode::Waiting:
+                Error("監視を中断しました: " + where + ": " + status.reason +
+                      "。フォルダが戻ると再開します");
+                break;
+            case engine::WatchMode::Notified:
+                Error("監視を再開しました: " + where);
+                break;
+            case engine::WatchMode::Polled:
+                Error("一定間隔で調べて監視します: " + where + ": " + status.reason);
+                break;
+            case engine::WatchMode::None:
+                Error("監視できません: " + where + ": " + status.reason);
+                break;
+        }
+    }
+
+    void Error(std::string_view text) {
         std::lock_guard lock(mutex_);
         std::fprintf(stderr, "tavren3: %s\n", platform::OneLine(text).c_str());
         std::fflush(stderr);
@@ -39,20 +61,32 @@ private:
     std::mutex mutex_;
 };
 
-void Report(const engine::CTavrenDoc& doc, const store::DataFolder& data) {
-    if (!doc.lastLoadStatus())
-        std::fprintf(stderr, "tavren3: %s\n",
-                     platform::OneLine(doc.lastLoadStatus().message()).c_str());
-    // Only entries really being watched count; each other one is named.
-    const auto& notWatched = doc.notWatched();
-    const int watching =
-        doc.watchRunning() ? doc.loadedCount() - static_cast<int>(notWatched.size()) : 0;
-    for (const engine::CTavrenDoc::NotWatched& n : notWatched) {
-        const std::string line = "監視できません: " + n.title + " (" + n.folder + "): " + n.reason;
-        std::fprintf(stderr, "tavren3: %s\n", platform::OneLine(line).c_str());
+void Report(const engine::CTavrenDoc& doc, const store::DataFolder& data, LineSink& sink) {
+    if (!doc.lastLoadStatus()) sink.Error(doc.lastLoadStatus().message());
+    // Entries watched by notification or polling count; each other one is
+    // named, and so is each polled one.
+    int watching = 0;
+    for (const engine::WatchStatus& s : doc.statuses()) {
+        const std::string where = s.title + " (" + s.folder + "): " + s.reason;
+        switch (s.mode) {
+            case engine::WatchMode::Notified:
+                ++watching;
+                break;
+            case engine::WatchMode::Polled:
+                ++watching;
+                sink.Error("一定間隔で調べて監視します: " + where);
+                break;
+            case engine::WatchMode::Waiting:
+                sink.Error("フォルダを待っています: " + where);
+                break;
+            case engine::WatchMode::None:
+                sink.Error("監視できません: " + where);
+                break;
+        }
     }
-    std::fprintf(stderr, "tavren3: %d 件の監視を開始しました (データフォルダ %s)\n", watching,
-                 platform::PathToUtf8(data.root()).c_str());
+    if (!doc.watchRunning()) watching = 0;
+    sink.Error(std::to_string(watching) + " 件の監視を開始しました (データフォルダ " +
+               platform::PathToUtf8(data.root()) + ")");
 }
 
 }  // namespace
@@ -69,7 +103,7 @@ int RunHeadless(const store::DataFolder& data) {
     LineSink sink;
 
     engine::CTavrenDoc doc(data, {*clock, *changes, *launcher, *mover, *sound, sink});
-    Report(doc, data);
+    Report(doc, data, sink);
     for (;;) {
         switch (signals.Wait()) {
             case platform::ControlSignal::Interrupt:
@@ -83,7 +117,7 @@ int RunHeadless(const store::DataFolder& data) {
                 return 0;
             case platform::ControlSignal::Reload:
                 doc.Reload();
-                Report(doc, data);
+                Report(doc, data, sink);
                 break;
         }
     }

@@ -1,6 +1,7 @@
 #include "engine/rescan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "engine/actions.h"
+#include "platform/change_watcher.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/path_text.h"
@@ -89,6 +91,35 @@ using Clock = std::chrono::steady_clock;
 // The folder itself is missing, as opposed to unreadable.
 bool FolderMissing(const std::error_code& ec) {
     return ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory;
+}
+
+// A share, drive or FUSE server that does not answer: the folder is out of
+// reach for now, which says nothing about its files.
+bool FolderUnreachable(const std::error_code& ec) {
+    static const std::errc kErrors[] = {
+        std::errc::not_connected,   std::errc::host_unreachable,
+        std::errc::network_unreachable, std::errc::network_down,
+        std::errc::no_such_device,  std::errc::no_such_device_or_address,
+        std::errc::timed_out,       std::errc::io_error,
+    };
+    for (const std::errc e : kErrors) {
+        if (ec == e) return true;
+    }
+#ifdef ESTALE
+    if (ec == std::error_code(ESTALE, std::generic_category())) return true;
+#endif
+#ifdef EHOSTDOWN
+    if (ec == std::error_code(EHOSTDOWN, std::generic_category())) return true;
+#endif
+#ifdef ENOMEDIUM
+    if (ec == std::error_code(ENOMEDIUM, std::generic_category())) return true;
+#endif
+    return false;
+}
+
+RescanResult Away(RescanContext& ctx, std::string reason) {
+    ctx.awayReason = std::move(reason);
+    return RescanResult::FolderAway;
 }
 
 std::int64_t WallNowNs() {
@@ -215,17 +246,48 @@ bool IsOwnArrival(const std::map<std::string, platform::FileId>& ownArrivals,
 
 }  // namespace
 
-void TakeBaseline(RescanContext& ctx) {
-    std::lock_guard look(ctx.state.lookMutex);
+RescanResult TakeBaseline(RescanContext& ctx) {
+    WatchState& state = ctx.state;
+    std::lock_guard look(state.lookMutex);
+    const FolderProbe here = ProbeFolder(ctx.entry.folder);
     std::vector<store::FoundFile> listing;
-    const std::error_code ec = store::ListTargetFiles(ctx.entry, listing);
-    if (ec && !FolderMissing(ec)) {
-        ListingFailed(ctx, ec);
-        return;
+    const std::error_code ec = here.ec ? here.ec : store::ListTargetFiles(ctx.entry, listing);
+    if (ec) {
+        const std::string reason = AwayReason(ec);
+        if (reason.empty()) return ListingFailed(ctx, ec);
+        if (!FolderMissing(ec)) return Away(ctx, reason);  // unreachable: no baseline yet
+        listing.clear();  // missing: empty, so what it brings when it comes is new
+    } else {
+        state.folderId = here.id;
+        state.folderWasMountRoot = here.mountRoot;
     }
-    ListingWorked(ctx.state);
-    KeepListingAsSnapshot(ctx.state, listing);
+    ListingWorked(state);
+    KeepListingAsSnapshot(state, listing);
     WriteStateSnapshot(ctx);
+    return ec ? Away(ctx, AwayReason(ec)) : RescanResult::Completed;
+}
+
+FolderProbe ProbeFolder(const std::string& folder) {
+    FolderProbe probe;
+    const std::filesystem::path path = platform::PathFromUtf8(folder);
+    platform::DirEntry here;
+    if ((probe.ec = platform::StatFile(path, here))) return probe;
+    if (!here.isDirectory) {
+        probe.ec = std::make_error_code(std::errc::not_a_directory);
+        return probe;
+    }
+    probe.id = here.id;
+    const platform::PlaceInParent place = platform::PlaceOf(path);
+    platform::DirEntry parent;
+    probe.mountRoot = !place.parent.empty() && !platform::StatFile(place.parent, parent) &&
+                      parent.id.volume != here.id.volume;
+    return probe;
+}
+
+std::string AwayReason(const std::error_code& ec) {
+    if (FolderMissing(ec)) return "フォルダがありません";
+    if (FolderUnreachable(ec)) return "フォルダに届きません (" + ec.message() + ")";
+    return {};
 }
 
 RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
@@ -246,11 +308,31 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
     state.catchUpAt = kNever;  // this look covers every held-back notification
 
+    // Only the folder the snapshot describes is compared with it.
+    const FolderProbe here = ProbeFolder(entry.folder);
+    if (here.ec) {
+        if (std::string reason = AwayReason(here.ec); !reason.empty()) return Away(ctx, reason);
+    } else if (state.folderId.known() && here.id != state.folderId) {
+        if (trigger != Trigger::Rearmed) return RescanResult::FolderReplaced;
+    }
+
     std::vector<store::FoundFile> found;
-    if (const std::error_code ec = store::ListTargetFiles(entry, found); ec && !FolderMissing(ec)) {
-        return ListingFailed(ctx, ec);
+    const auto listingStart = Clock::now();
+    const std::error_code listingError = store::ListTargetFiles(entry, found);
+    ctx.listingTime = Clock::now() - listingStart;
+    if (listingError) {
+        if (std::string reason = AwayReason(listingError); !reason.empty())
+            return Away(ctx, reason);
+        return ListingFailed(ctx, listingError);
     }
     ListingWorked(state);
+    if (trigger == Trigger::Rearmed && state.folderId != here.id) {
+        // Another folder, or the same one remounted: what tells its files
+        // apart may have changed, so names, sizes and times decide.
+        state.ids.assign(state.list.size(), platform::FileId{});
+    }
+    state.folderId = here.id;
+    state.folderWasMountRoot = here.mountRoot;
     if (!state.haveBaseline) {
         KeepListingAsSnapshot(state, found);
         WriteStateSnapshot(ctx);
@@ -258,7 +340,22 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     }
 
     for (store::SnapshotNode& node : state.list) node.seen = 0;
-    const RescanPlan plan = PlanRescan(state.list, found, entry, state.ids);
+    RescanPlan plan = PlanRescan(state.list, found, entry, state.ids);
+    // Files that went with their folder were not deleted one by one.
+    if (trigger == Trigger::Rearmed) plan.deleted.clear();
+    if (!plan.deleted.empty()) {
+        // A folder being deleted loses its files first: report them only
+        // once the folder is seen to stay.
+        ctx.services.clock.Sleep(kDeletionSettle, ctx.cancel);
+        if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
+        const FolderProbe after = ProbeFolder(entry.folder);
+        if (after.ec) {
+            if (std::string reason = AwayReason(after.ec); !reason.empty())
+                return Away(ctx, reason);
+        } else if (after.id != here.id) {
+            return RescanResult::FolderReplaced;
+        }
+    }
 
     // Which targets are complete; the others wait for their writer.
     std::vector<const store::FoundFile*> ready;
@@ -334,13 +431,11 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     std::map<std::string, platform::FileId> met;
     for (const store::FoundFile& f : found) met.emplace(f.fileName, f.id);
     std::vector<store::FoundFile> after;
-    if (!acted) {
+    if (!acted || store::ListTargetFiles(entry, after)) {
+        // Without a listing of what the actions left (the folder went away
+        // meanwhile), this look's own stands in: the files it acted on are
+        // recorded, those it moved away are not.
         after = std::move(found);
-    } else if (const std::error_code ec = store::ListTargetFiles(entry, after);
-               ec && !FolderMissing(ec)) {
-        // Cannot see what the actions left: keep only what is known to be
-        // unchanged, so nothing is taken in unseen.
-        after = {};
     }
     std::vector<store::SnapshotItem> items;
     std::vector<platform::FileId> ids;

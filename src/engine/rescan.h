@@ -6,6 +6,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "engine/services.h"
@@ -23,13 +24,19 @@ enum class RescanResult {
     Completed,      // compared, acted, snapshot brought up to date
     Cancelled,      // the program is ending: stopped between two actions
     ListingFailed,  // the folder could not be listed: nothing done, tried again later
+    FolderAway,     // the folder is gone or out of reach: nothing done, the snapshot kept
+    FolderReplaced,  // another folder is at the path now: nothing done until it is watched
 };
 
 // What set off a look: a change notification (subject to the 3-second
 // debounce, and recorded as the last notification) or the engine itself
 // (catching up on held-back notifications, files that were still being
-// written, a listing that failed), which is neither.
-enum class Trigger { Notification, CatchUp };
+// written, a listing that failed, a poll), which is neither. `Rearmed` is
+// the engine's first look at a folder that came back or was replaced after
+// its worker began watching it anew: the folder is taken as the entry's
+// own, and files missing from it are not reported as deleted, since they
+// went with the folder.
+enum class Trigger { Notification, CatchUp, Rearmed };
 
 // Texts of the deletion notice.
 inline constexpr std::string_view kDeletedSuffix = " が削除されました。";
@@ -83,19 +90,44 @@ struct RescanContext {
             write(slot);
             return true;
         };
+
+    // Left by the last look, for its worker: how long listing the folder
+    // took, and why the folder counts as away.
+    std::chrono::steady_clock::duration listingTime{};
+    std::string awayReason{};
 };
 
+// The watched folder as found at its path: whether it is there, which
+// folder it is, and whether a file system is mounted on it.
+struct FolderProbe {
+    std::error_code ec;  // set when it is not there or out of reach
+    platform::FileId id;
+    bool mountRoot = false;
+};
+FolderProbe ProbeFolder(const std::string& folder);
+
+// Why a folder that cannot be listed is away rather than unreadable: it is
+// missing, or its share or drive does not answer. Empty when neither.
+std::string AwayReason(const std::error_code& ec);
+
 // Lists the folder of a state that has none yet and keeps the listing as
-// its snapshot, in memory and in the slot's file. A folder that cannot be
-// listed (other than by being missing) leaves the state without one: its
-// first listing that works becomes the snapshot, so an unreadable folder at
-// start is never taken for a folder of new files.
-void TakeBaseline(RescanContext& context);
+// its snapshot, in memory and in the slot's file. A missing folder counts as
+// empty: what it brings when it appears is new. A folder that cannot be
+// listed for any other reason leaves the state without one: its first
+// listing that works becomes the snapshot, so an unreadable folder or an
+// unreachable share at start is never taken for a folder of new files.
+// Completed, FolderAway (also after an empty baseline) or ListingFailed.
+RescanResult TakeBaseline(RescanContext& context);
 
 // One look at an entry's folder: lists its target files, compares them with
 // the snapshot, carries out the actions for new and changed files that are
 // complete, notices deleted ones (entries that react to name changes), and
 // brings the snapshot up to date in memory and on disk.
+//
+// A folder that is gone, out of reach, or not the folder the snapshot
+// describes is left alone: the snapshot is kept for its return. Deletions
+// are reported only once the folder is seen still there a moment later, so
+// that a folder being deleted file by file is not taken for deleted files.
 //
 // A file still being written waits, out of the snapshot, and the state
 // asks for another look soon. A file that arrived while the actions ran, or
@@ -115,5 +147,8 @@ bool CheckPending(RescanContext& context);
 // and the first, short wait for a file that has just begun to wait.
 inline constexpr auto kWaitingRecheck = std::chrono::milliseconds(500);
 inline constexpr auto kFirstWaitingRecheck = std::chrono::milliseconds(20);
+// How long a look that found files gone waits before it looks whether the
+// folder itself is still there.
+inline constexpr auto kDeletionSettle = std::chrono::milliseconds(200);
 
 }  // namespace tavren::engine

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <thread>
 
@@ -16,6 +17,24 @@ class WakeEvent;
 }  // namespace tavren::platform
 
 namespace tavren::engine {
+
+// How an entry's folder is being watched.
+enum class WatchMode {
+    Notified,  // the system's change notifications wake its worker
+    Polled,    // listed at an interval: notifications cannot see every change there
+    Waiting,   // the folder is gone; watching resumes when it is back
+    None,      // not watched at all (its worker could not be started)
+};
+
+struct WatchStatus {
+    int slot = -1;
+    std::string title;
+    std::string folder;
+    WatchMode mode = WatchMode::Notified;
+    std::string reason;  // why it is polled, waiting or not watched
+
+    bool operator==(const WatchStatus&) const = default;
+};
 
 // Where the engine's message boxes go: a dialog in the tray program, a line
 // on standard output in the headless runner, a recorder in tests.
@@ -32,6 +51,11 @@ public:
     // cannot be written, a folder that cannot be read, a file not opened).
     // Never waits: the worker goes on at once. Called from worker threads.
     virtual void ReportProblem(std::string_view text) = 0;
+
+    // An entry's folder went away or came back, or its watching changed
+    // mode. Never waits; called from worker threads. Not called for the
+    // modes an entry starts with.
+    virtual void StatusChanged(const WatchStatus& /*status*/) {}
 };
 
 // Everything system-dependent the engine uses, handed in by its owner so

@@ -6,8 +6,8 @@
 #include <optional>
 #include <system_error>
 
+#include "engine/folder_watch.h"
 #include "engine/rescan.h"
-#include "platform/change_watcher.h"
 #include "platform/path_text.h"
 #include "store/session_file.h"
 #include "store/settings_file.h"
@@ -19,14 +19,15 @@ struct CTavrenDoc::Generation {
     std::uint64_t id = 0;
     platform::WakeEvent stop;
 
-    // Baseline snapshots still being written by this start's workers.
+    // Workers of this start not yet watching their folder, or (new
+    // entries) still writing their first snapshot.
     std::mutex mutex;
-    std::condition_variable baselinesDone;
-    int baselinesPending = 0;
+    std::condition_variable allReady;
+    int notReady = 0;
 
-    void BaselineWritten() {
+    void Ready() {
         std::lock_guard lock(mutex);
-        if (--baselinesPending == 0) baselinesDone.notify_all();
+        if (--notReady == 0) allReady.notify_all();
     }
 };
 
@@ -36,15 +37,6 @@ struct CTavrenDoc::Worker {
 };
 
 namespace {
-
-// A notification ignored by the debounce gets a look of its own this long
-// after it, unless another look comes first; so looks stay 3 seconds
-// apart, but a burst of changes is never left waiting for a later one.
-constexpr auto kCatchUpDelay = std::chrono::milliseconds(3000);
-
-// While a worker of an earlier start still holds its entry, the new worker
-// checks this often whether its own timers are due.
-constexpr auto kBusyStatePoll = std::chrono::milliseconds(200);
 
 store::SessionSlot SessionSlotOf(int slot, const store::WatchEntry& entry) {
     const WatchKey key = KeyOf(entry);
@@ -75,7 +67,14 @@ void CTavrenDoc::StartWatching() {
     }
 
     lastLoad_ = store::LoadWatchTable(data_.settingsFile(), table_);
-    notWatched_.clear();
+    {
+        std::lock_guard lock(statusMutex_);
+        statuses_.clear();
+        for (int n = 0; n < table_.count(); ++n) {
+            statuses_.push_back({n, table_.entries[n].title, table_.entries[n].folder,
+                                 WatchMode::Notified, {}});
+        }
+    }
     std::vector<std::shared_ptr<WatchState>> kept = std::move(retained_);
     retained_.clear();
     if (table_.count() <= 0) {
@@ -149,46 +148,67 @@ void CTavrenDoc::StartWatching() {
     watchRunning_.store(true);
 
     for (int n = 0; n < table_.count(); ++n) {
-        const store::WatchEntry& entry = table_.entries[n];
-        // Watch before taking the snapshot, so that a file arriving in
-        // between is already a pending change for the worker's first wait.
-        // A folder that cannot be watched leaves the worker waiting for the
-        // stop alone: it costs nothing and still ends on time.
-        std::error_code ec;
-        std::shared_ptr<platform::ChangeSubscription> subscription = services_.changes.Watch(
-            platform::PathFromUtf8(entry.folder),
-            entry.timing != 0 ? platform::ChangeKind::Names : platform::ChangeKind::Updates, ec);
-        if (!subscription) {
-            notWatched_.push_back({n, entry.title, entry.folder, ec.message()});
-        }
         auto worker = std::make_unique<Worker>();
-        if (fresh[n]) {
+        {
             std::lock_guard lock(generation->mutex);
-            ++generation->baselinesPending;
+            ++generation->notReady;
         }
         try {
-            worker->thread = services_.startThread([this, entry, generation, state = states_[n],
-                                                    isFresh = fresh[n] != 0, subscription,
+            worker->thread = services_.startThread([this, entry = table_.entries[n], generation,
+                                                    state = states_[n], n, isFresh = fresh[n] != 0,
                                                     finished = worker->finished] {
-                WatcherThread(entry, *generation, *state, isFresh, subscription.get());
+                WatcherThread(entry, *generation, *state, n, isFresh);
                 finished->store(true);
             });
         } catch (const std::system_error&) {
             char text[128];
             std::snprintf(text, sizeof text, kThreadCreationFailed, n);
-            if (fresh[n]) generation->BaselineWritten();  // none will be
-            for (int rest = n; rest < table_.count(); ++rest) {
-                notWatched_.push_back(
-                    {rest, table_.entries[rest].title, table_.entries[rest].folder, text});
+            generation->Ready();  // this one never will be
+            {
+                std::lock_guard lock(statusMutex_);
+                for (int rest = n; rest < table_.count(); ++rest) {
+                    statuses_[rest].mode = WatchMode::None;
+                    statuses_[rest].reason = text;
+                }
             }
             services_.messages.ShowMessage(text, exiting_);
             break;  // the entries after n get neither a snapshot nor a worker
         }
         workers_.push_back(std::move(worker));
     }
-    // Return with every new baseline on disk, as if written here one by one.
+    // Return with every entry watched and every new baseline on disk, as if
+    // done here one by one.
     std::unique_lock lock(generation->mutex);
-    generation->baselinesDone.wait(lock, [&] { return generation->baselinesPending == 0; });
+    generation->allReady.wait(lock, [&] { return generation->notReady == 0; });
+}
+
+std::vector<WatchStatus> CTavrenDoc::statuses() const {
+    std::lock_guard lock(statusMutex_);
+    return statuses_;
+}
+
+void CTavrenDoc::SetStatus(const Generation& generation, int slot, WatchMode mode,
+                           const std::string& reason, bool announce) {
+    WatchStatus changed;
+    {
+        std::lock_guard lock(statusMutex_);
+        // A worker of an earlier start speaks no more.
+        if (generation.stop.IsSet() || slot >= static_cast<int>(statuses_.size())) return;
+        WatchStatus& status = statuses_[slot];
+        status.mode = mode;
+        status.reason = reason;
+        changed = status;
+    }
+    if (announce) services_.messages.StatusChanged(changed);
+}
+
+void CTavrenDoc::TellLimit(const std::string& advice) {
+    {
+        std::lock_guard lock(limitMutex_);
+        if (std::find(limitsTold_.begin(), limitsTold_.end(), advice) != limitsTold_.end()) return;
+        limitsTold_.push_back(advice);
+    }
+    services_.messages.ReportProblem(advice);
 }
 
 void CTavrenDoc::PauseForReload() {
@@ -242,78 +262,28 @@ void CTavrenDoc::JoinFinishedWorkers() {
 }
 
 void CTavrenDoc::WatcherThread(const store::WatchEntry& entry, Generation& generation,
-                               WatchState& state, bool fresh,
-                               platform::ChangeSubscription* subscription) {
-    const platform::WakeEvent& stop = generation.stop;
-
+                               WatchState& state, int slot, bool fresh) {
     RescanContext context{entry, data_, services_, state, exiting_};
     context.guardSnapshotWrite = [this, &state](const std::function<void(int)>& write) {
-        const int slot = state.slot.load();
-        if (slot < 0) return false;
-        std::lock_guard lock(slotLocks_[slot]);
-        if (slotOwner_[slot].load() != &state) return false;
-        write(slot);
+        const int owned = state.slot.load();
+        if (owned < 0) return false;
+        std::lock_guard lock(slotLocks_[owned]);
+        if (slotOwner_[owned].load() != &state) return false;
+        write(owned);
         return true;
     };
-    if (fresh) {
-        // The baseline of this start, taken here rather than by the starting
-        // thread so that the workers' flushes to disk overlap: a start of
-        // 200 entries would otherwise wait for 200 flushes one after the
-        // other.
-        TakeBaseline(context);
-        generation.BaselineWritten();
-    } else {
-        // Carried over: look at once, to catch what came while nobody
-        // watched and to write the snapshot into the entry's slot (it may
-        // have moved). A look of the earlier worker finishes first.
-        if (!stop.IsSet() && RescanEntry(context, Trigger::CatchUp) == RescanResult::Cancelled) {
-            return;
-        }
-    }
-
-    using SteadyClock = std::chrono::steady_clock;
-    for (;;) {
-        // The state's timers; while an earlier worker still holds them, look
-        // again shortly.
-        SteadyTime due = SteadyClock::now() + kBusyStatePoll;
-        if (std::unique_lock look(state.lookMutex, std::try_to_lock); look) {
-            due = state.NextWakeUp();
-        }
-        std::optional<std::chrono::milliseconds> timeout;
-        if (due != kNever) {
-            timeout =
-                std::max(std::chrono::milliseconds(0),
-                         std::chrono::ceil<std::chrono::milliseconds>(due - SteadyClock::now()));
-        }
-        platform::WaitResult result;
-        if (subscription) {
-            result = subscription->Wait(stop, timeout);
-        } else {
-            result = stop.WaitFor(timeout) ? platform::WaitResult::Stopped
-                                           : platform::WaitResult::TimedOut;
-        }
-        if (result == platform::WaitResult::Stopped || stop.IsSet()) return;
-
-        RescanResult outcome = RescanResult::Completed;
-        if (result != platform::WaitResult::TimedOut) {
-            outcome = RescanEntry(context, Trigger::Notification);
-            if (outcome == RescanResult::Debounced) {
-                std::lock_guard look(state.lookMutex);
-                if (state.catchUpAt == kNever) state.catchUpAt = SteadyClock::now() + kCatchUpDelay;
-            }
-        } else {
-            bool lookNeeded = false;
-            bool checkPending = false;
-            if (std::unique_lock look(state.lookMutex, std::try_to_lock); look) {
-                const auto now = SteadyClock::now();
-                lookNeeded = state.catchUpAt <= now || state.listingRetryAt <= now;
-                checkPending = !lookNeeded && state.recheckAt <= now;
-            }
-            if (checkPending) lookNeeded = CheckPending(context);
-            if (lookNeeded) outcome = RescanEntry(context, Trigger::CatchUp);
-        }
-        if (outcome == RescanResult::Cancelled) return;
-    }
+    // A new entry's baseline is taken here rather than by the starting
+    // thread so that the workers' flushes to disk overlap: a start of 200
+    // entries would otherwise wait for 200 flushes one after the other.
+    WatchReports reports{
+        [&](WatchMode mode, const std::string& reason, bool announce) {
+            SetStatus(generation, slot, mode, reason, announce);
+        },
+        [this](const std::string& advice) { TellLimit(advice); },
+        [&generation] { generation.Ready(); },
+        polledEntries_,
+    };
+    RunFolderWatch(context, generation.stop, fresh, reports);
 }
 
 }  // namespace tavren::engine

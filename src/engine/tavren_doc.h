@@ -17,10 +17,6 @@
 #include "store/status.h"
 #include "store/watch_entry.h"
 
-namespace tavren::platform {
-class ChangeSubscription;
-}
-
 namespace tavren::engine {
 
 // Text shown when a worker thread cannot be created; %d is the slot.
@@ -72,14 +68,11 @@ public:
     // PauseForReload() and StartWatching(): what SIGHUP does.
     void Reload();
 
-    // The entries of the last start that are not watched, and why.
-    struct NotWatched {
-        int slot = 0;
-        std::string title;
-        std::string folder;
-        std::string reason;
-    };
-    const std::vector<NotWatched>& notWatched() const { return notWatched_; }
+    // How each entry of the last start is watched: by notification, by
+    // polling, waiting for its folder, or not at all, and why. Safe to call
+    // from any thread; workers change it as folders go and come back, and
+    // tell the message sink each time.
+    std::vector<WatchStatus> statuses() const;
 
     // The exit path: stops watching, cancels the actions' blocking waits
     // and waits until every worker has ended, at most `limit` long.
@@ -98,7 +91,10 @@ private:
     struct Worker;
 
     void WatcherThread(const store::WatchEntry& entry, Generation& generation, WatchState& state,
-                       bool fresh, platform::ChangeSubscription* subscription);
+                       int slot, bool fresh);
+    void SetStatus(const Generation& generation, int slot, WatchMode mode,
+                   const std::string& reason, bool announce);
+    void TellLimit(const std::string& advice);
     void JoinFinishedWorkers();
     void EndSession();
 
@@ -111,7 +107,11 @@ private:
     std::shared_ptr<Generation> current_;
     std::uint64_t generations_ = 0;
     std::vector<std::unique_ptr<Worker>> workers_;
-    std::vector<NotWatched> notWatched_;
+    mutable std::mutex statusMutex_;
+    std::vector<WatchStatus> statuses_;  // by slot; guarded by statusMutex_
+    std::mutex limitMutex_;
+    std::vector<std::string> limitsTold_;  // each told once a run
+    std::atomic<int> polledEntries_{0};
     bool firstStart_ = true;
 
     // The states of the running start's entries, and those kept through a

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <system_error>
 
 namespace tavren::platform {
@@ -17,10 +18,13 @@ enum class ChangeKind {
 };
 
 enum class WaitResult {
-    Changed,     // something of the chosen kind happened since the last wait
-    TimedOut,    // the timeout passed first
-    Stopped,     // the stop event is set
-    FolderGone,  // the folder itself was deleted, moved or unmounted
+    Changed,      // something of the chosen kind happened since the last wait
+    TimedOut,     // the timeout passed first
+    Stopped,      // the stop event is set
+    FolderGone,   // the folder itself was deleted, moved or unmounted
+    PathChanged,  // something was made, removed or renamed under the folder's
+                  // name in its parent: the path may name another folder now
+    Overflowed,   // the system dropped notifications: anything may have changed
 };
 
 // One folder being watched. Changes that happen while nobody waits are
@@ -29,8 +33,8 @@ class ChangeSubscription {
 public:
     virtual ~ChangeSubscription() = default;
 
-    // Blocks until a change, the timeout, or `stop`. After FolderGone, a
-    // subscription only ever reports stops and timeouts.
+    // Blocks until a change, the timeout, or `stop`. After FolderGone the
+    // folder's own changes are no longer reported; PathChanged still is.
     virtual WaitResult Wait(const WakeEvent& stop,
                             std::optional<std::chrono::milliseconds> timeout) = 0;
 };
@@ -42,9 +46,37 @@ public:
     virtual ~ChangeWatcher() = default;
 
     // Starts watching `folder`; nullptr and `ec` set when it cannot be.
+    // Where the folder's parent can be watched too, the subscription also
+    // reports PathChanged.
     virtual std::unique_ptr<ChangeSubscription> Watch(const std::filesystem::path& folder,
                                                       ChangeKind kind, std::error_code& ec) = 0;
+
+    // Waits for `folder` to come (back): a subscription that reports only
+    // PathChanged, through the folder's parent. nullptr and `ec` set when
+    // the parent cannot be watched.
+    virtual std::unique_ptr<ChangeSubscription> WatchForFolder(const std::filesystem::path& folder,
+                                                               std::error_code& ec) = 0;
 };
+
+// A folder's parent and its name there: what a watch of the parent looks
+// for. Both empty for a root, which has no parent.
+struct PlaceInParent {
+    std::filesystem::path parent;
+    std::filesystem::path name;
+};
+inline PlaceInParent PlaceOf(const std::filesystem::path& folder) {
+    std::filesystem::path p = folder.lexically_normal();
+    if (!p.has_filename()) p = p.parent_path();  // a trailing separator
+    if (p.empty() || p == p.root_path() || !p.has_parent_path()) return {};
+    return {p.parent_path(), p.filename()};
+}
+
+// What to tell the user when watching a folder failed with `ec` because
+// the system's notifications ran out, naming the limit to raise; empty for
+// any other failure.
+std::string ChangeLimitAdvice(const std::error_code& ec);
+// The same when the system dropped notifications (WaitResult::Overflowed).
+std::string ChangeOverflowAdvice();
 
 // The system's change notifications. On Linux a single inotify instance
 // serves all folders: a user has only 128 instances by default.

@@ -80,6 +80,13 @@ std::error_code StatFile(const std::filesystem::path& file, DirEntry& out);
 // The identity of what `path` names (following links); unknown on failure.
 FileId FileIdentity(const std::filesystem::path& path);
 
+// The kind of file system `folder` is on when changes made to it from
+// elsewhere (another machine writing to a share, the store behind a FUSE
+// file system) escape the change notifications: "nfs", "cifs", "fuse" and
+// the like. Empty where notifications see every change, or where it cannot
+// be told.
+std::string UnnotifiedFileSystem(const std::filesystem::path& folder);
+
 bool IsFolder(const std::filesystem::path& path);
 bool Exists(const std::filesystem::path& path);
 

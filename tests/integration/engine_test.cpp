@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <thread>
 
@@ -196,16 +198,125 @@ TEST_F(EngineTest, EntryWithAMissingFolderCostsNothingAndOthersWork) {
     EXPECT_EQ(fakes.log.Matching("message:").size(), 1u);
 }
 
-TEST_F(EngineTest, DeletedWatchedFolderIsNoticedOnce) {
-    auto e = Entry("doomed");
+// The watched folder itself goes and comes back in the ways folders do.
+// Each time: nothing is reported deleted, the file that came with the
+// folder is acted on once, the file that was there before is not acted on
+// again, and the folder is watched again afterwards.
+struct FolderTrip {
+    const char* name;
+    bool viaLink;  // the entry's folder is a symbolic link to the real one
+    bool mount;    // a tmpfs is mounted on the folder
+    // Takes the folder away; returns false to skip (with the reason logged).
+    std::function<bool(const fs::path& place, const fs::path& real)> away;
+    // Brings it back with new.txt in it (old.txt as it was, where it can be).
+    std::function<void(const fs::path& place, const fs::path& real)> back;
+};
+
+void PrintTo(const FolderTrip& trip, std::ostream* os) { *os << trip.name; }
+
+bool Mount(const fs::path& at) {
+    return std::system(("mount -t tmpfs tmpfs '" + at.string() + "' 2>/dev/null").c_str()) == 0;
+}
+void Unmount(const fs::path& at) { std::system(("umount '" + at.string() + "'").c_str()); }
+
+class FolderTripTest : public EngineTest, public ::testing::WithParamInterface<FolderTrip> {};
+
+TEST_P(FolderTripTest, FolderThatGoesAndComesBackIsWatchedAgain) {
+    const FolderTrip& trip = GetParam();
+    auto e = Entry("place");
+    e.openFile = 1;  // every file acted on is opened; deletions are always shown
+    const fs::path place = e.folder;
+    fs::path real = place;
+    if (trip.viaLink) {
+        fs::remove(place);
+        real = dir / "first";
+        fs::create_directories(real);
+        fs::create_directory_symlink(real, place);
+    }
+    if (trip.mount && !Mount(place)) GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+    const fs::file_time_type oldTime = fs::file_time_type::clock::now() - 1h;
+    test::WriteBytes(real / "old.txt", "old");
+    fs::last_write_time(real / "old.txt", oldTime);
+    SaveSettings({{true, e}});
+    fakes.clock.sleepForReal = true;
+    auto doc = Start();
+
+    ASSERT_TRUE(trip.away(place, real));
+    if (!trip.viaLink) {
+        ASSERT_TRUE(fakes.log.WaitFor("status:0:waiting", 1)) << trip.name;
+        EXPECT_EQ(doc->statuses()[0].mode, WatchMode::Waiting);
+    }
+    trip.back(place, real);
+    if (fs::exists(place / "old.txt")) fs::last_write_time(place / "old.txt", oldTime);
+    ASSERT_TRUE(fakes.log.WaitFor("open:", 1)) << trip.name;
+    // Watched again: a later file is acted on too.
+    test::WriteBytes(place / "later.txt", "later");
+    ASSERT_TRUE(fakes.log.WaitFor("open:", 2)) << trip.name;
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(fakes.log.Matching("open:"),
+              (std::vector<std::string>{"open:" + e.folder + "/new.txt",
+                                        "open:" + e.folder + "/later.txt"}))
+        << trip.name;
+    EXPECT_TRUE(fakes.log.Matching("message:/").empty()) << "no deletion: " << trip.name;
+    EXPECT_EQ(doc->statuses()[0].mode, WatchMode::Notified);
+    EXPECT_TRUE(doc->Shutdown(2s));
+    if (trip.mount) Unmount(place);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trips, FolderTripTest,
+    ::testing::Values(
+        FolderTrip{"deleted_and_made_again", false, false,
+                   [](const fs::path& place, const fs::path&) { return fs::remove_all(place) > 0; },
+                   [](const fs::path& place, const fs::path&) {
+                       fs::create_directory(place);
+                       test::WriteBytes(place / "new.txt", "new");
+                   }},
+        FolderTrip{"renamed_away_and_back", false, false,
+                   [](const fs::path& place, const fs::path&) {
+                       fs::rename(place, place.string() + ".away");
+                       return true;
+                   },
+                   [](const fs::path& place, const fs::path&) {
+                       test::WriteBytes(place.string() + ".away/new.txt", "new");
+                       fs::rename(place.string() + ".away", place);
+                   }},
+        FolderTrip{"link_pointed_elsewhere", true, false,
+                   [](const fs::path& place, const fs::path& real) {
+                       const fs::path second = real.parent_path() / "second";
+                       fs::create_directory(second);
+                       fs::copy_file(real / "old.txt", second / "old.txt");
+                       test::WriteBytes(second / "new.txt", "new");
+                       fs::create_directory_symlink(second, place.string() + ".tmp");
+                       return true;
+                   },
+                   [](const fs::path& place, const fs::path&) {
+                       fs::rename(place.string() + ".tmp", place);  // as ln -sfn does
+                   }},
+        FolderTrip{"unmounted_and_mounted_again", false, true,
+                   [](const fs::path& place, const fs::path&) {
+                       fs::copy_file(place / "old.txt", place.parent_path() / "old.copy");
+                       Unmount(place);
+                       return true;
+                   },
+                   [](const fs::path& place, const fs::path&) {
+                       Mount(place);
+                       fs::copy_file(place.parent_path() / "old.copy", place / "old.txt");
+                       test::WriteBytes(place / "new.txt", "new");
+                   }}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(EngineTest, PresentButEmptiedFolderStillReportsItsDeletions) {
+    auto e = Entry("emptied");
     e.openFile = 1;
-    test::WriteBytes(dir / "doomed" / "last.txt", "x");
+    test::WriteBytes(dir / "emptied" / "last.txt", "x");
     SaveSettings({{true, e}});
     auto doc = Start();
-    fs::remove_all(dir / "doomed");
+    fs::remove(dir / "emptied" / "last.txt");
     ASSERT_TRUE(fakes.log.WaitFor("message:", 1));
     EXPECT_EQ(fakes.log.Matching("message:"),
               std::vector<std::string>{"message:" + e.folder + "/last.txt が削除されました。"});
+    EXPECT_TRUE(fakes.log.Matching("status:").empty());
     EXPECT_TRUE(doc->Shutdown(2s));
 }
 

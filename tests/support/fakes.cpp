@@ -49,8 +49,9 @@ platform::LocalTime FakeClock::ToLocal(std::int64_t seconds) {
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-void FakeClock::Sleep(std::chrono::milliseconds duration, const platform::WakeEvent&) {
+void FakeClock::Sleep(std::chrono::milliseconds duration, const platform::WakeEvent& cancel) {
     if (log_) log_->Add("sleep:" + std::to_string(duration.count()));
+    if (sleepForReal) cancel.WaitFor(duration);
 }
 
 void RecordingSink::ShowMessage(std::string_view text, const platform::WakeEvent&) {
@@ -60,6 +61,12 @@ void RecordingSink::ShowMessage(std::string_view text, const platform::WakeEvent
 
 void RecordingSink::ReportProblem(std::string_view text) {
     log_.Add("problem:" + std::string(text));
+}
+
+void RecordingSink::StatusChanged(const engine::WatchStatus& status) {
+    static constexpr const char* kModes[] = {"notified", "polled", "waiting", "none"};
+    log_.Add("status:" + std::to_string(status.slot) + ":" +
+             kModes[static_cast<int>(status.mode)]);
 }
 
 bool FakeLauncher::RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop) {

@@ -53,6 +53,8 @@ public:
     void Advance(std::int64_t seconds) { now_ += seconds; }
     // Every reading is 10 seconds after the previous one: no debounce.
     void AdvanceOnEveryReading() { autoAdvance_ = true; }
+    // Sleeps take their time (after being logged), for races with real folders.
+    std::atomic<bool> sleepForReal{false};
 
 private:
     EventLog* log_;
@@ -78,6 +80,8 @@ public:
     explicit RecordingSink(EventLog& log) : log_(log) {}
     void ShowMessage(std::string_view text, const platform::WakeEvent&) override;
     void ReportProblem(std::string_view text) override;  // logged as "problem:<text>"
+    // Logged as "status:<slot>:notified|polled|waiting|none".
+    void StatusChanged(const engine::WatchStatus& status) override;
     std::function<void(std::string_view)> onMessage;
 
 private:
@@ -118,6 +122,11 @@ public:
     std::unique_ptr<platform::ChangeSubscription> Watch(const std::filesystem::path&,
                                                         platform::ChangeKind,
                                                         std::error_code& ec) override {
+        ec = std::make_error_code(std::errc::function_not_supported);
+        return nullptr;
+    }
+    std::unique_ptr<platform::ChangeSubscription> WatchForFolder(const std::filesystem::path&,
+                                                                 std::error_code& ec) override {
         ec = std::make_error_code(std::errc::function_not_supported);
         return nullptr;
     }

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -26,6 +28,10 @@ using posix::UniqueFd;
 constexpr std::uint32_t kNamesMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
 constexpr std::uint32_t kUpdatesMask = IN_ATTRIB | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO;
 constexpr std::uint32_t kSelfMask = IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED;
+// On the parent: the folder's name made, removed or renamed (a symbolic
+// link re-pointed is renamed over), or the parent itself going.
+constexpr std::uint32_t kParentMask =
+    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
 
 void Signal(int fd) {
     const std::uint64_t one = 1;
@@ -37,53 +43,95 @@ void Drain(int fd) {
     [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
 }
 
+// What a subscription has to report, as bits, most urgent first.
+enum Pending : unsigned {
+    kGone = 1,
+    kPathChanged = 2,
+    kOverflowed = 4,
+    kChanged = 8,
+};
+
 class InotifyWatcher;
 
 class InotifySubscription final : public ChangeSubscription {
 public:
-    InotifySubscription(InotifyWatcher& owner, int wd, std::uint32_t mask)
-        : owner_(owner), wd_(wd), mask_(mask) {}
+    InotifySubscription(InotifyWatcher& owner, std::uint32_t mask, std::string name)
+        : owner_(owner), mask_(mask), name_(std::move(name)) {}
     ~InotifySubscription() override;
 
     WaitResult Wait(const WakeEvent& stop,
                     std::optional<std::chrono::milliseconds> timeout) override {
-        if (goneReported_) return stop.WaitFor(timeout) ? WaitResult::Stopped : WaitResult::TimedOut;
-        pollfd fds[2] = {{stop.NativeHandle(), POLLIN, 0}, {pending_.get(), POLLIN, 0}};
-        if (stop.IsSet()) return WaitResult::Stopped;
-        if (!PollReadable(fds, 2, timeout)) return WaitResult::TimedOut;
-        if (stop.IsSet()) return WaitResult::Stopped;
-        Drain(pending_.get());
-        if (gone_.load()) {
-            goneReported_ = true;
-            return WaitResult::FolderGone;
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = timeout ? Clock::now() + *timeout : Clock::time_point::max();
+        for (;;) {
+            if (stop.IsSet()) return WaitResult::Stopped;
+            if (auto result = Take()) return *result;
+            std::optional<std::chrono::milliseconds> left;
+            if (timeout) {
+                left = std::chrono::ceil<std::chrono::milliseconds>(
+                    std::max(Clock::duration::zero(), deadline - Clock::now()));
+            }
+            pollfd fds[2] = {{stop.NativeHandle(), POLLIN, 0}, {pending_.get(), POLLIN, 0}};
+            if (!PollReadable(fds, 2, left)) return WaitResult::TimedOut;
+            Drain(pending_.get());
         }
-        return WaitResult::Changed;
     }
 
-    // Called by the dispatcher with the watcher's lock held.
-    void Deliver(std::uint32_t eventMask) {
-        if (eventMask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED)) {
-            gone_.store(true);
-        } else if ((eventMask & IN_ISDIR) || !(eventMask & (mask_ | IN_Q_OVERFLOW))) {
+    // Called by the dispatcher with the watcher's lock held: an event on the
+    // folder itself (`asParent` false) or on its parent.
+    void Deliver(std::uint32_t eventMask, std::string_view name, bool asParent) {
+        unsigned bits = 0;
+        if (eventMask & IN_Q_OVERFLOW) {
+            bits = asParent ? kPathChanged : kOverflowed;
+        } else if (asParent) {
+            const bool self = eventMask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED);
+            if (!self && !((eventMask & kParentMask) && name == name_)) return;
+            bits = kPathChanged;
+        } else if (eventMask & kSelfMask) {
+            bits = kGone;
+        } else if ((eventMask & IN_ISDIR) || !(eventMask & mask_)) {
             return;  // sub-folders never count; other kinds belong to other subscribers
+        } else {
+            bits = kChanged;
         }
+        pendingBits_.fetch_or(bits);
         Signal(pending_.get());
     }
 
-    int wd() const { return wd_; }
+    int wd = -1;        // the folder's watch; -1 when only its parent is watched
+    int parentWd = -1;  // -1 when the parent is not watched
 
 private:
+    std::optional<WaitResult> Take() {
+        const unsigned bits = pendingBits_.load();
+        if (bits == 0) return std::nullopt;
+        const unsigned take = bits & (~bits + 1);  // the lowest bit: the most urgent
+        pendingBits_.fetch_and(~take);
+        switch (take) {
+            case kGone:
+                gone_ = true;
+                return WaitResult::FolderGone;
+            case kPathChanged:
+                return WaitResult::PathChanged;
+            case kOverflowed:
+                return WaitResult::Overflowed;
+            default:  // the folder's own changes end with it
+                return gone_ ? std::nullopt : std::optional(WaitResult::Changed);
+        }
+    }
+
     InotifyWatcher& owner_;
-    const int wd_;
     const std::uint32_t mask_;
+    const std::string name_;  // the folder's name in its parent
     UniqueFd pending_{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
-    std::atomic<bool> gone_{false};
-    bool goneReported_ = false;  // only the waiting worker touches it
+    std::atomic<unsigned> pendingBits_{0};
+    bool gone_ = false;  // only the waiting worker touches it
 };
 
 class InotifyWatcher final : public ChangeWatcher {
 public:
     InotifyWatcher() {
+        if (!inotify_) initError_ = errno;
         if (inotify_ && shutdown_) dispatcher_ = std::thread([this] { Dispatch(); });
     }
 
@@ -94,37 +142,80 @@ public:
 
     std::unique_ptr<ChangeSubscription> Watch(const std::filesystem::path& folder, ChangeKind kind,
                                               std::error_code& ec) override {
-        ec.clear();
-        if (!inotify_ || !dispatcher_.joinable()) {
-            ec = std::make_error_code(std::errc::function_not_supported);
-            return nullptr;
-        }
+        if (!Usable(ec)) return nullptr;
         const std::uint32_t mask = kind == ChangeKind::Names ? kNamesMask : kUpdatesMask;
+        const PlaceInParent place = PlaceOf(folder);
+        auto sub = std::make_unique<InotifySubscription>(*this, mask, place.name.native());
         std::lock_guard lock(mutex_);
-        // IN_MASK_ADD: two entries may watch the same folder for different kinds.
-        const int wd = ::inotify_add_watch(inotify_.get(), folder.c_str(),
-                                           mask | kSelfMask | IN_ONLYDIR | IN_MASK_ADD);
-        if (wd < 0) {
+        // IN_MASK_ADD: two entries may watch the same folder for different
+        // kinds, or one entry's folder may be another's parent.
+        sub->wd = ::inotify_add_watch(inotify_.get(), folder.c_str(),
+                                      mask | kSelfMask | IN_ONLYDIR | IN_MASK_ADD);
+        if (sub->wd < 0) {
             ec = {errno, std::generic_category()};
             return nullptr;
         }
-        auto sub = std::make_unique<InotifySubscription>(*this, wd, mask);
-        subscribers_[wd].push_back(sub.get());
+        subscribers_[sub->wd].push_back({sub.get(), false});
+        if (!place.parent.empty()) AddParentWatch(*sub, place.parent);
+        return sub;
+    }
+
+    std::unique_ptr<ChangeSubscription> WatchForFolder(const std::filesystem::path& folder,
+                                                       std::error_code& ec) override {
+        if (!Usable(ec)) return nullptr;
+        const PlaceInParent place = PlaceOf(folder);
+        if (place.parent.empty()) {
+            ec = std::make_error_code(std::errc::invalid_argument);
+            return nullptr;
+        }
+        auto sub = std::make_unique<InotifySubscription>(*this, 0, place.name.native());
+        std::lock_guard lock(mutex_);
+        if (!AddParentWatch(*sub, place.parent)) {
+            ec = {errno, std::generic_category()};
+            return nullptr;
+        }
         return sub;
     }
 
     void Unsubscribe(InotifySubscription* sub) {
         std::lock_guard lock(mutex_);
-        auto it = subscribers_.find(sub->wd());
-        if (it == subscribers_.end()) return;
-        std::erase(it->second, sub);
-        if (it->second.empty()) {
-            subscribers_.erase(it);
-            ::inotify_rm_watch(inotify_.get(), sub->wd());
+        for (const int wd : {sub->wd, sub->parentWd}) {
+            if (wd < 0) continue;
+            auto it = subscribers_.find(wd);
+            if (it == subscribers_.end()) continue;
+            std::erase_if(it->second, [sub](const Listener& l) { return l.sub == sub; });
+            if (it->second.empty()) {
+                subscribers_.erase(it);
+                ::inotify_rm_watch(inotify_.get(), wd);
+            }
         }
     }
 
 private:
+    struct Listener {
+        InotifySubscription* sub;
+        bool asParent;
+    };
+
+    bool Usable(std::error_code& ec) const {
+        ec.clear();
+        if (inotify_ && dispatcher_.joinable()) return true;
+        // EMFILE here means the per-user limit of inotify instances.
+        ec = initError_ ? std::error_code(initError_, std::generic_category())
+                        : std::make_error_code(std::errc::function_not_supported);
+        return false;
+    }
+
+    // With the lock held.
+    bool AddParentWatch(InotifySubscription& sub, const std::filesystem::path& parent) {
+        const int wd = ::inotify_add_watch(inotify_.get(), parent.c_str(),
+                                           kParentMask | IN_ONLYDIR | IN_MASK_ADD);
+        if (wd < 0) return false;
+        sub.parentWd = wd;
+        subscribers_[wd].push_back({&sub, true});
+        return true;
+    }
+
     void Dispatch() {
         alignas(inotify_event) char buffer[64 * 1024];
         pollfd fds[2] = {{inotify_.get(), POLLIN, 0}, {shutdown_.get(), POLLIN, 0}};
@@ -141,29 +232,53 @@ private:
                 const auto* ev = reinterpret_cast<const inotify_event*>(buffer + off);
                 off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
                 if (ev->mask & IN_Q_OVERFLOW) {  // events were lost: wake everybody
-                    for (auto& [wd, subs] : subscribers_) {
-                        for (auto* s : subs) s->Deliver(IN_Q_OVERFLOW);
+                    for (auto& [wd, listeners] : subscribers_) {
+                        for (const Listener& l : listeners) l.sub->Deliver(IN_Q_OVERFLOW, {}, l.asParent);
                     }
                     continue;
                 }
                 auto it = subscribers_.find(ev->wd);
                 if (it == subscribers_.end()) continue;
-                for (auto* s : it->second) s->Deliver(ev->mask);
-                if (ev->mask & IN_IGNORED) subscribers_.erase(it);  // the kernel dropped the watch
+                const std::string_view name = ev->len ? std::string_view(ev->name) : std::string_view();
+                for (const Listener& l : it->second) l.sub->Deliver(ev->mask, name, l.asParent);
+                if (ev->mask & IN_IGNORED) {
+                    // The kernel dropped the watch; its number may come back
+                    // for another folder.
+                    for (const Listener& l : it->second) (l.asParent ? l.sub->parentWd : l.sub->wd) = -1;
+                    subscribers_.erase(it);
+                }
             }
         }
     }
 
     UniqueFd inotify_{::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)};
+    int initError_ = 0;
     UniqueFd shutdown_{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::mutex mutex_;
-    std::unordered_map<int, std::vector<InotifySubscription*>> subscribers_;
+    std::unordered_map<int, std::vector<Listener>> subscribers_;
     std::thread dispatcher_;  // last: it starts after everything above exists
 };
 
 InotifySubscription::~InotifySubscription() { owner_.Unsubscribe(this); }
 
 }  // namespace
+
+std::string ChangeLimitAdvice(const std::error_code& ec) {
+    if (ec == std::errc::no_space_on_device) {
+        return "変更通知で見張れるフォルダの数が上限に達したため、一部のフォルダは一定間隔で"
+               "調べます。上限は sysctl の fs.inotify.max_user_watches で引き上げられます。";
+    }
+    if (ec == std::errc::too_many_files_open) {
+        return "変更通知 (inotify) の数が上限に達したため、フォルダを一定間隔で調べます。"
+               "上限は sysctl の fs.inotify.max_user_instances で引き上げられます。";
+    }
+    return {};
+}
+
+std::string ChangeOverflowAdvice() {
+    return "変更通知があふれたため、すべてのフォルダを調べ直しました。たびたび起きるときは "
+           "sysctl の fs.inotify.max_queued_events を引き上げてください。";
+}
 
 std::unique_ptr<ChangeWatcher> MakeChangeWatcher() { return std::make_unique<InotifyWatcher>(); }
 

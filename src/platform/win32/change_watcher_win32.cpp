@@ -14,41 +14,66 @@ constexpr DWORD kNamesFilter = FILE_NOTIFY_CHANGE_FILE_NAME;
 constexpr DWORD kUpdatesFilter = FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_SIZE |
                                  FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_FILE_NAME;
 
-// One change notification object per watched folder: Windows has no
-// per-user limit like inotify's, and each worker waits on its own.
+// On the parent: a folder made, removed or renamed there. Windows cannot
+// tell which name changed; the engine looks whether it was the watched one.
+constexpr DWORD kParentFilter = FILE_NOTIFY_CHANGE_DIR_NAME;
+
+// One change notification object per watched folder, and one on its
+// parent: Windows has no per-user limit like inotify's.
 class Win32Subscription final : public ChangeSubscription {
 public:
-    Win32Subscription(win32::ChangeHandle handle, std::filesystem::path folder)
-        : handle_(std::move(handle)), folder_(std::move(folder)) {}
+    Win32Subscription(win32::ChangeHandle folder, win32::ChangeHandle parent,
+                      std::filesystem::path path)
+        : folder_(std::move(folder)), parent_(std::move(parent)), path_(std::move(path)) {}
 
     WaitResult Wait(const WakeEvent& stop,
                     std::optional<std::chrono::milliseconds> timeout) override {
-        if (goneReported_)
-            return stop.WaitFor(timeout) ? WaitResult::Stopped : WaitResult::TimedOut;
         if (stop.IsSet()) return WaitResult::Stopped;
         // The stop comes through its own event: closing a change handle does
         // not end a wait on it under Wine, and Windows leaves that undefined.
         // The stop event is first, so it wins when both are signalled.
-        const HANDLE handles[2] = {stop.NativeHandle(), handle_.get()};
+        HANDLE handles[3] = {stop.NativeHandle()};
+        DWORD count = 1;
+        int folderAt = -1, parentAt = -1;
+        if (folder_) {
+            folderAt = static_cast<int>(count);
+            handles[count++] = folder_.get();
+        }
+        if (parent_) {
+            parentAt = static_cast<int>(count);
+            handles[count++] = parent_.get();
+        }
         const DWORD r =
-            ::WaitForMultipleObjects(2, handles, FALSE, win32::WaitMilliseconds(timeout));
+            ::WaitForMultipleObjects(count, handles, FALSE, win32::WaitMilliseconds(timeout));
         if (r == WAIT_OBJECT_0 || stop.IsSet()) return WaitResult::Stopped;
         if (r == WAIT_TIMEOUT) return WaitResult::TimedOut;
+        const int which = static_cast<int>(r - WAIT_OBJECT_0);
+        if (which == parentAt) {
+            if (!::FindNextChangeNotification(parent_.get())) parent_.Reset();
+            return WaitResult::PathChanged;
+        }
         // Re-arm at once: a change made during the rescan that follows then
         // signals the handle again and is seen by the next wait.
-        if (r != WAIT_OBJECT_0 + 1 || !::FindNextChangeNotification(handle_.get()) ||
-            !IsFolder(folder_)) {
-            goneReported_ = true;
+        if (which != folderAt || !::FindNextChangeNotification(folder_.get()) ||
+            !IsFolder(path_)) {
+            folder_.Reset();
             return WaitResult::FolderGone;
         }
         return WaitResult::Changed;
     }
 
 private:
-    win32::ChangeHandle handle_;
-    const std::filesystem::path folder_;
-    bool goneReported_ = false;  // only the waiting worker touches it
+    win32::ChangeHandle folder_;  // empty once the folder is gone
+    win32::ChangeHandle parent_;  // empty when the parent is not watched
+    const std::filesystem::path path_;
 };
+
+win32::ChangeHandle WatchParent(const std::filesystem::path& folder) {
+    const PlaceInParent place = PlaceOf(folder);
+    if (place.parent.empty()) return win32::ChangeHandle();
+    return win32::ChangeHandle(
+        ::FindFirstChangeNotificationW(place.parent.c_str(), FALSE, kParentFilter));
+}
 
 class Win32ChangeWatcher final : public ChangeWatcher {
 public:
@@ -66,11 +91,28 @@ public:
             ec = win32::LastError();
             return nullptr;
         }
-        return std::make_unique<Win32Subscription>(std::move(handle), folder);
+        return std::make_unique<Win32Subscription>(std::move(handle), WatchParent(folder), folder);
+    }
+
+    std::unique_ptr<ChangeSubscription> WatchForFolder(const std::filesystem::path& folder,
+                                                       std::error_code& ec) override {
+        ec.clear();
+        win32::ChangeHandle parent = WatchParent(folder);
+        if (!parent) {
+            ec = win32::LastError();
+            if (!ec) ec = std::make_error_code(std::errc::invalid_argument);
+            return nullptr;
+        }
+        return std::make_unique<Win32Subscription>(win32::ChangeHandle(), std::move(parent),
+                                                   folder);
     }
 };
 
 }  // namespace
+
+// Windows has no per-user limit of change notifications to raise.
+std::string ChangeLimitAdvice(const std::error_code&) { return {}; }
+std::string ChangeOverflowAdvice() { return {}; }
 
 std::unique_ptr<ChangeWatcher> MakeChangeWatcher() {
     return std::make_unique<Win32ChangeWatcher>();

@@ -22,4 +22,8 @@ std::error_code StatFile(const std::filesystem::path& file, DirEntry& out) {
     return {};
 }
 
+// Windows' change notifications serve shares as they serve local disks:
+// nothing needs to be polled.
+std::string UnnotifiedFileSystem(const std::filesystem::path&) { return {}; }
+
 }  // namespace tavren::platform

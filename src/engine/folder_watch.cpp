@@ -1,0 +1,279 @@
+#include "engine/folder_watch.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+#include "platform/change_watcher.h"
+#include "platform/fs.h"
+#include "platform/path_text.h"
+#include "platform/wake_event.h"
+
+namespace tavren::engine {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A notification ignored by the debounce gets a look of its own this long
+// after it, unless another look comes first; so looks stay 3 seconds
+// apart, but a burst of changes is never left waiting for a later one.
+constexpr auto kCatchUpDelay = std::chrono::milliseconds(3000);
+
+// While a worker of an earlier start still holds its entry, the new worker
+// checks this often whether its own timers are due.
+constexpr auto kBusyStatePoll = std::chrono::milliseconds(200);
+
+// Polling as a whole may take 1/200 of one core.
+constexpr int kPollBudgetFactor = 200;
+
+constexpr const char* kUnmounted = "マウントが外れました";
+
+class FolderWatch {
+public:
+    FolderWatch(RescanContext& context, const platform::WakeEvent& stop, WatchReports& reports)
+        : ctx_(context),
+          stop_(stop),
+          reports_(reports),
+          path_(platform::PathFromUtf8(context.entry.folder)) {}
+
+    ~FolderWatch() { StopPolling(); }
+
+    void Run(bool fresh) {
+        Subscribe();
+        if (fresh) {
+            const RescanResult baseline = TakeBaseline(ctx_);
+            if (baseline == RescanResult::FolderAway && !away_) GoAway(ctx_.awayReason);
+            reports_.ready();
+            announce_ = true;
+        } else {
+            reports_.ready();
+            announce_ = true;
+            // Carried over: look at once, to catch what came while nobody
+            // watched and to write the snapshot into the entry's slot (it
+            // may have moved). A look of the earlier worker finishes first.
+            if (!away_ && !stop_.IsSet() && !Handle(RescanEntry(ctx_, Trigger::CatchUp))) return;
+        }
+        for (;;) {
+            const std::optional<std::chrono::milliseconds> timeout = Timeout();
+            platform::WaitResult result;
+            if (sub_) {
+                result = sub_->Wait(stop_, timeout);
+            } else {
+                result = stop_.WaitFor(timeout) ? platform::WaitResult::Stopped
+                                                : platform::WaitResult::TimedOut;
+            }
+            if (result == platform::WaitResult::Stopped || stop_.IsSet()) return;
+            bool goOn = true;
+            switch (result) {
+                case platform::WaitResult::Overflowed:
+                    if (std::string advice = platform::ChangeOverflowAdvice(); !advice.empty())
+                        reports_.limit(advice);
+                    [[fallthrough]];
+                case platform::WaitResult::Changed:
+                    if (!away_) goOn = OnNotification();
+                    break;
+                case platform::WaitResult::FolderGone:
+                    subGone_ = true;
+                    goOn = Rearm();
+                    break;
+                case platform::WaitResult::PathChanged:
+                    goOn = Rearm();
+                    break;
+                case platform::WaitResult::TimedOut:
+                case platform::WaitResult::Stopped:
+                    goOn = OnTimers();
+                    break;
+            }
+            if (!goOn) return;
+        }
+    }
+
+private:
+    // Watches the folder at the path as it is now: by notification, and by
+    // polling where notifications cannot serve it; or, when it is not
+    // there, waits for it.
+    void Subscribe() {
+        sub_.reset();
+        subGone_ = false;
+        armed_ = ProbeFolder(ctx_.entry.folder);
+        if (armed_.ec) {
+            if (std::string reason = AwayReason(armed_.ec); !reason.empty()) {
+                GoAway(reason);
+                return;
+            }
+        }
+        std::error_code ec;
+        const platform::ChangeKind kind = ctx_.entry.timing != 0 ? platform::ChangeKind::Names
+                                                                 : platform::ChangeKind::Updates;
+        sub_ = ctx_.services.changes.Watch(path_, kind, ec);
+        away_ = false;
+        if (!sub_) {
+            if (std::string advice = platform::ChangeLimitAdvice(ec); !advice.empty())
+                reports_.limit(advice);
+            StartPolling("変更通知を使えません (" + ec.message() + ")");
+            return;
+        }
+        if (const std::string system = platform::UnnotifiedFileSystem(path_); !system.empty()) {
+            // Local changes are still notified at once; the rest is polled.
+            StartPolling(system + " では他から加えた変更が通知されません");
+            return;
+        }
+        StopPolling();
+        SetMode(WatchMode::Notified, {});
+    }
+
+    void GoAway(const std::string& reason) {
+        StopPolling();
+        away_ = true;
+        std::error_code ec;
+        sub_ = ctx_.services.changes.WatchForFolder(path_, ec);  // none: the check alone
+        subGone_ = false;
+        nextPresenceCheck_ = Clock::now() + kAwayCheck;
+        SetMode(WatchMode::Waiting, reason);
+    }
+
+    // The folder's place changed, or it may have: watch what is there now.
+    bool Rearm() {
+        const FolderProbe now = ProbeFolder(ctx_.entry.folder);
+        std::string awayReason;
+        if (now.ec) {
+            awayReason = AwayReason(now.ec);
+        } else if (armed_.mountRoot && !now.mountRoot && (away_ || now.id != armed_.id)) {
+            // Only the folder that a drive or share was mounted on is left.
+            awayReason = kUnmounted;
+        }
+        if (!awayReason.empty()) {
+            if (away_ && awayReason == reason_) {
+                nextPresenceCheck_ = Clock::now() + kAwayCheck;
+            } else {
+                GoAway(awayReason);
+            }
+            return true;
+        }
+        if (!away_ && sub_ && !subGone_ && now.id == armed_.id) return true;  // the same folder
+
+        Subscribe();
+        if (away_) return true;
+        return Handle(RescanEntry(ctx_, Trigger::Rearmed));
+    }
+
+    bool OnNotification() {
+        const RescanResult outcome = RescanEntry(ctx_, Trigger::Notification);
+        if (outcome == RescanResult::Debounced) {
+            std::lock_guard look(ctx_.state.lookMutex);
+            if (ctx_.state.catchUpAt == kNever) ctx_.state.catchUpAt = Clock::now() + kCatchUpDelay;
+        }
+        return Handle(outcome);
+    }
+
+    bool OnTimers() {
+        const auto now = Clock::now();
+        if (away_) return now >= nextPresenceCheck_ ? Rearm() : true;
+        bool lookNeeded = polled_ && nextPoll_ <= now;
+        bool checkPending = false;
+        if (std::unique_lock look(ctx_.state.lookMutex, std::try_to_lock); look) {
+            const WatchState& state = ctx_.state;
+            lookNeeded = lookNeeded || state.catchUpAt <= now || state.listingRetryAt <= now;
+            checkPending = !lookNeeded && state.recheckAt <= now;
+        }
+        if (checkPending) lookNeeded = CheckPending(ctx_);
+        if (!lookNeeded) return true;
+        return Handle(RescanEntry(ctx_, Trigger::CatchUp));
+    }
+
+    // After a look: false when the worker is to end.
+    bool Handle(RescanResult outcome) {
+        switch (outcome) {
+            case RescanResult::Cancelled:
+                return false;
+            case RescanResult::FolderAway:
+                if (!away_ || ctx_.awayReason != reason_) GoAway(ctx_.awayReason);
+                return true;
+            case RescanResult::FolderReplaced:
+                subGone_ = true;  // watching the old folder no longer helps
+                return Rearm();
+            case RescanResult::Debounced:
+                return true;
+            case RescanResult::Completed:
+            case RescanResult::ListingFailed:
+                break;
+        }
+        if (polled_) {
+            nextPoll_ = Clock::now() + PollInterval(ctx_.listingTime, reports_.polledEntries.load());
+        }
+        return true;
+    }
+
+    std::optional<std::chrono::milliseconds> Timeout() {
+        SteadyTime due = kNever;
+        if (away_) {
+            due = nextPresenceCheck_;
+        } else {
+            // The state's timers; while an earlier worker still holds them,
+            // look again shortly.
+            due = Clock::now() + kBusyStatePoll;
+            if (std::unique_lock look(ctx_.state.lookMutex, std::try_to_lock); look) {
+                due = ctx_.state.NextWakeUp();
+            }
+            if (polled_) due = std::min(due, nextPoll_);
+        }
+        if (due == kNever) return std::nullopt;
+        return std::max(std::chrono::milliseconds(0),
+                        std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()));
+    }
+
+    void StartPolling(const std::string& reason) {
+        if (!polled_) {
+            polled_ = true;
+            reports_.polledEntries.fetch_add(1);
+            nextPoll_ = Clock::now() + kMinPollInterval;
+        }
+        SetMode(WatchMode::Polled, reason);
+    }
+
+    void StopPolling() {
+        if (!polled_) return;
+        polled_ = false;
+        reports_.polledEntries.fetch_sub(1);
+        nextPoll_ = kNever;
+    }
+
+    void SetMode(WatchMode mode, const std::string& reason) {
+        if (mode == mode_ && reason == reason_) return;
+        mode_ = mode;
+        reason_ = reason;
+        reports_.status(mode, reason, announce_);
+    }
+
+    RescanContext& ctx_;
+    const platform::WakeEvent& stop_;
+    WatchReports& reports_;
+    const std::filesystem::path path_;
+
+    std::unique_ptr<platform::ChangeSubscription> sub_;
+    bool subGone_ = false;  // sub_ watched a folder that is no longer at the path
+    FolderProbe armed_;     // the folder as it was when watching began
+    bool away_ = false;
+    bool polled_ = false;
+    SteadyTime nextPoll_ = kNever;
+    SteadyTime nextPresenceCheck_ = kNever;
+    WatchMode mode_ = WatchMode::None;
+    std::string reason_;
+    bool announce_ = false;
+};
+
+}  // namespace
+
+std::chrono::milliseconds PollInterval(std::chrono::steady_clock::duration listingTime,
+                                       int polledEntries) {
+    const auto budget = std::chrono::ceil<std::chrono::milliseconds>(
+        listingTime * std::max(1, polledEntries) * kPollBudgetFactor);
+    return std::clamp<std::chrono::milliseconds>(budget, kMinPollInterval, kMaxPollInterval);
+}
+
+void RunFolderWatch(RescanContext& context, const platform::WakeEvent& stop, bool fresh,
+                    WatchReports& reports) {
+    FolderWatch(context, stop, reports).Run(fresh);
+}
+
+}  // namespace tavren::engine
