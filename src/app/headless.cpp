@@ -43,7 +43,7 @@ public:
                 Error("監視を再開しました: " + where);
                 break;
             case engine::WatchMode::Polled:
-                Error("一定間隔で調べて監視します: " + where + ": " + status.reason);
+                Error("監視を再開しました: " + where + "。一定間隔で調べます: " + status.reason);
                 break;
             case engine::WatchMode::None:
                 Error("監視できません: " + where + ": " + status.reason);
