@@ -78,6 +78,10 @@ void GuiMessageSink::ReportProblem(std::string_view text) {
         Qt::QueuedConnection);
 }
 
+void GuiMessageSink::StatusChanged(const engine::WatchStatus&) {
+    QMetaObject::invokeMethod(this, [this] { emit statusChanged(); }, Qt::QueuedConnection);
+}
+
 void GuiMessageSink::CloseAll() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w->objectName() == QLatin1String("engineMessage")) w->close();

@@ -21,8 +21,15 @@ public:
     // The same box, but the worker does not wait for it.
     void ReportProblem(std::string_view text) override;
 
+    // Emits statusChanged on the GUI thread; no box for a folder that goes
+    // and comes back.
+    void StatusChanged(const engine::WatchStatus& status) override;
+
     // Closes every open box as if OK had been pressed.
     void CloseAll();
+
+signals:
+    void statusChanged();
 };
 
 }  // namespace tavren::app

@@ -1,6 +1,8 @@
 #include "app/main_frame.h"
 
 #include <QMenu>
+#include <QStringList>
+#include <algorithm>
 #include <QSystemTrayIcon>
 
 #include "app/app_icon.h"
@@ -25,7 +27,7 @@ CMainFrame::CMainFrame(FrameCommands commands, QObject* parent)
     AddCommand(32774, QStringLiteral("終了(&X)"), commands_.quit);
     connect(menu_.get(), &QMenu::aboutToShow, this, &CMainFrame::UpdateMenu);
 
-    tray_->setToolTip(QStringLiteral("フォルダ監視"));
+    UpdateToolTip();
     // The menu opens on the right button only; QSystemTrayIcon::activated
     // (left click, double click) is deliberately left unconnected.
     tray_->setContextMenu(menu_.get());
@@ -42,8 +44,13 @@ QAction* CMainFrame::AddCommand(int id, const QString& text,
     action->setObjectName(QStringLiteral("action%1").arg(id));
     action->setData(id);
     // Queued, so that the command runs after the menu has closed.
-    connect(action, &QAction::triggered, this, [handler] { if (handler) handler(); },
-            Qt::QueuedConnection);
+    connect(
+        action, &QAction::triggered, this,
+        [this, handler] {
+            if (handler) handler();
+            UpdateToolTip();
+        },
+        Qt::QueuedConnection);
     return action;
 }
 
@@ -51,6 +58,47 @@ bool CMainFrame::ShowIcon() {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
     tray_->show();
     return true;
+}
+
+void CMainFrame::UpdateToolTip() {
+    const bool running = commands_.watchRunning && commands_.watchRunning();
+    tray_->setToolTip(
+        StatusTip(running, commands_.statuses ? commands_.statuses()
+                                              : std::vector<engine::WatchStatus>{}));
+}
+
+QString StatusTip(bool running, const std::vector<engine::WatchStatus>& statuses) {
+    QString tip = QStringLiteral("フォルダ監視");
+    if (statuses.empty()) return tip;
+    if (!running) return tip + QStringLiteral("\n停止中");
+    int watching = 0;
+    QStringList others;
+    for (const engine::WatchStatus& s : statuses) {
+        const QString title = QString::fromStdString(s.title);
+        switch (s.mode) {
+            case engine::WatchMode::Notified:
+                ++watching;
+                break;
+            case engine::WatchMode::Polled:
+                ++watching;
+                others << QStringLiteral("一定間隔で監視: %1").arg(title);
+                break;
+            case engine::WatchMode::Waiting:
+                others << QStringLiteral("フォルダ待ち: %1 (%2)")
+                              .arg(title, QString::fromStdString(s.reason));
+                break;
+            case engine::WatchMode::None:
+                others << QStringLiteral("監視できません: %1").arg(title);
+                break;
+        }
+    }
+    tip += QStringLiteral("\n%1 / %2 件を監視中").arg(watching).arg(statuses.size());
+    // Tips are short on most desktops: the first few, then a count.
+    constexpr qsizetype kShown = 5;
+    for (qsizetype i = 0; i < std::min(kShown, others.size()); ++i) tip += u'\n' + others[i];
+    if (others.size() > kShown)
+        tip += QStringLiteral("\nほか %1 件").arg(others.size() - kShown);
+    return tip;
 }
 
 void CMainFrame::UpdateMenu() {

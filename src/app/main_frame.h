@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <functional>
 #include <memory>
+#include <vector>
+
+#include "engine/services.h"
 
 class QAction;
 class QMenu;
@@ -19,10 +23,18 @@ struct FrameCommands {
     std::function<void()> helpTopics;
     std::function<void()> about;
     std::function<void()> quit;
+    // How each entry is watched now, for the icon's tip.
+    std::function<std::vector<engine::WatchStatus>()> statuses;
 };
 
+// The icon's tip: the program's name, then whether it watches and how many
+// of its entries, naming those not watched by notification (waiting for
+// their folder, polled, or not watched at all).
+QString StatusTip(bool running, const std::vector<engine::WatchStatus>& statuses);
+
 // The program's presence on the desktop: the icon in the notification area
-// with the tip "フォルダ監視" and its pop-up menu. Releasing the right button
+// with the tip "フォルダ監視" (and a line for each entry that is not watched
+// as it should be) and its pop-up menu. Releasing the right button
 // over the icon opens the menu; other clicks do nothing. Start and Stop are
 // enabled by the engine's state each time the menu opens. Each menu item's
 // objectName is "action" followed by its command id.
@@ -39,6 +51,10 @@ public:
 
     // Refreshes the enabled state of Start and Stop.
     void UpdateMenu();
+
+    // Refreshes the tip from the engine's statuses; called after every
+    // command and whenever an entry's folder goes or comes back.
+    void UpdateToolTip();
 
     QMenu* menu() const { return menu_.get(); }
     QSystemTrayIcon* trayIcon() const { return tray_.get(); }

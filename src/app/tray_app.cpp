@@ -78,6 +78,7 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
         CAboutDlg box;
         box.exec();
     };
+    commands.statuses = [&] { return doc.statuses(); };
     commands.quit = [&] {
         quitting = true;
         doc.StopWatching();
@@ -85,6 +86,7 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
         QApplication::quit();
     };
     CMainFrame frame(commands);
+    QObject::connect(&sink, &GuiMessageSink::statusChanged, &frame, &CMainFrame::UpdateToolTip);
     if (!frame.ShowIcon()) {
         std::fputs("tavren3: 通知領域がないため、アイコンを表示できません。監視は続けます。\n", stderr);
     }

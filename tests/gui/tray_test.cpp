@@ -127,6 +127,42 @@ TEST_F(TrayTest, EveryCommandReachesItsHandlerAfterTheMenuCloses) {
     EXPECT_EQ(calls, (std::vector<std::string>{"start", "stop", "settings", "help", "about", "quit"}));
 }
 
+TEST_F(TrayTest, TipNamesEntriesWaitingForTheirFolderAndFollowsTheirChanges) {
+    using engine::WatchMode;
+    std::vector<engine::WatchStatus> statuses = {
+        {0, "scans", "/mnt/nas/scans", WatchMode::Polled, "nfs"},
+        {1, "usb", "/media/u/STICK", WatchMode::Waiting, "マウントが外れました"},
+        {2, "inbox", "/home/u/in", WatchMode::Notified, ""},
+    };
+    bool running = true;
+    FrameCommands c;
+    c.watchRunning = [&] { return running; };
+    c.statuses = [&] { return statuses; };
+    CMainFrame frame(c);
+    EXPECT_EQ(frame.trayIcon()->toolTip(),
+              QStringLiteral("フォルダ監視\n2 / 3 件を監視中\n一定間隔で監視: scans\n"
+                             "フォルダ待ち: usb (マウントが外れました)"));
+
+    // A worker's report reaches the tip through the sink, box-free.
+    GuiMessageSink sink;
+    QObject::connect(&sink, &GuiMessageSink::statusChanged, &frame, &CMainFrame::UpdateToolTip);
+    statuses[1].mode = WatchMode::Notified;
+    std::thread([&] { sink.StatusChanged(statuses[1]); }).join();
+    EXPECT_TRUE(SpinUntil([&] {
+        return frame.trayIcon()->toolTip() ==
+               QStringLiteral("フォルダ監視\n3 / 3 件を監視中\n一定間隔で監視: scans");
+    }));
+    EXPECT_EQ(VisibleEngineBoxes(), 0);
+
+    running = false;
+    frame.UpdateToolTip();
+    EXPECT_EQ(frame.trayIcon()->toolTip(), QStringLiteral("フォルダ監視\n停止中"));
+    statuses.assign(8, {0, "gone", "/x", WatchMode::Waiting, "フォルダがありません"});
+    running = true;
+    frame.UpdateToolTip();
+    EXPECT_TRUE(frame.trayIcon()->toolTip().endsWith(QStringLiteral("\nほか 3 件")));
+}
+
 TEST_F(TrayTest, VersionBoxShowsTheVersionAndClosesWithOkEnterOrEscape) {
     {
         CAboutDlg box;
