@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <filesystem>
 #include <thread>
 
@@ -318,6 +319,75 @@ TEST_F(EngineTest, PresentButEmptiedFolderStillReportsItsDeletions) {
               std::vector<std::string>{"message:" + e.folder + "/last.txt が削除されました。"});
     EXPECT_TRUE(fakes.log.Matching("status:").empty());
     EXPECT_TRUE(doc->Shutdown(2s));
+}
+
+// The system's notifications running short: watches that cannot be had
+// (the per-user limit), or a queue that overflowed once.
+class ShortWatcher final : public platform::ChangeWatcher {
+public:
+    enum class Fault { NoWatches, Overflow };
+    ShortWatcher(platform::ChangeWatcher& real, Fault fault) : real_(real), fault_(fault) {}
+
+    std::unique_ptr<platform::ChangeSubscription> Watch(const fs::path& folder,
+                                                        platform::ChangeKind kind,
+                                                        std::error_code& ec) override {
+        if (fault_ == Fault::NoWatches) {
+            ec = std::make_error_code(std::errc::no_space_on_device);
+            return nullptr;
+        }
+        return std::make_unique<OverflowOnce>(real_.Watch(folder, kind, ec));
+    }
+    std::unique_ptr<platform::ChangeSubscription> WatchForFolder(const fs::path& folder,
+                                                                 std::error_code& ec) override {
+        return real_.WatchForFolder(folder, ec);
+    }
+
+private:
+    class OverflowOnce final : public platform::ChangeSubscription {
+    public:
+        explicit OverflowOnce(std::unique_ptr<platform::ChangeSubscription> real)
+            : real_(std::move(real)) {}
+        platform::WaitResult Wait(const platform::WakeEvent& stop,
+                                  std::optional<std::chrono::milliseconds> timeout) override {
+            const platform::WaitResult r = real_->Wait(stop, timeout);
+            if (r != platform::WaitResult::Changed || overflowed_) return r;
+            overflowed_ = true;
+            return platform::WaitResult::Overflowed;
+        }
+
+    private:
+        std::unique_ptr<platform::ChangeSubscription> real_;
+        bool overflowed_ = false;
+    };
+
+    platform::ChangeWatcher& real_;
+    const Fault fault_;
+};
+
+TEST_F(EngineTest, EntriesWithoutNotificationsArePolledAndTheLimitIsToldOnce) {
+    for (const auto fault : {ShortWatcher::Fault::NoWatches, ShortWatcher::Fault::Overflow}) {
+        fakes.log.Clear();
+        ShortWatcher shortWatcher(*watcher, fault);
+        const std::string tag = fault == ShortWatcher::Fault::NoWatches ? "a" : "b";
+        auto one = Entry(tag + "1"), two = Entry(tag + "2");
+        SaveSettings({{true, one}, {true, two}});
+        auto doc = Start(Services{fakes.clock, shortWatcher, fakes.launcher, fakes.mover,
+                                  fakes.sound, fakes.sink});
+        const WatchMode expected =
+            fault == ShortWatcher::Fault::NoWatches ? WatchMode::Polled : WatchMode::Notified;
+        for (const WatchStatus& s : doc->statuses()) EXPECT_EQ(s.mode, expected) << tag;
+        test::WriteBytes(dir / (tag + "1") / "new1", "x");
+        test::WriteBytes(dir / (tag + "2") / "new2", "x");
+        // Polled: within the 2-second interval and a second of quiet.
+        EXPECT_TRUE(fakes.log.WaitFor("message:new", 2, 6000)) << tag;
+        const auto problems = fakes.log.Matching("problem:");
+        ASSERT_EQ(problems.size(), 1u) << tag;
+        EXPECT_NE(problems[0].find(fault == ShortWatcher::Fault::NoWatches
+                                       ? "fs.inotify.max_user_watches"
+                                       : "fs.inotify.max_queued_events"),
+                  std::string::npos);
+        EXPECT_TRUE(doc->Shutdown(2s));
+    }
 }
 
 TEST_F(EngineTest, TwoHundredEntriesAreWatchedAtOnce) {
