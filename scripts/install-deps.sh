@@ -11,6 +11,7 @@ packages=(
     libasound2-dev
     qt6-base-dev
     inotify-tools
+    bindfs fuse3  # the folder scenarios' stand-in for a network share
 )
 [[ $# -eq 0 ]] || packages=("$@")
 
