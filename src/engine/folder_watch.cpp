@@ -154,6 +154,10 @@ private:
 
         Subscribe();
         if (away_) return true;
+        // A folder back in place is looked at as after a start: the look
+        // that found it gone saw none of its files, so it holds back no
+        // change of the returned folder for 3 seconds.
+        ctx_.state.lastEventTime = 0;
         return Handle(RescanEntry(ctx_, Trigger::Rearmed));
     }
 
