@@ -532,6 +532,7 @@ void MeasurePollingCost(const fs::path& root, int seconds, bool quick) {
     const bool quiet = bench.launcher.count() == 0 && bench.sink.messages.load() == 0;
     const double share = 100.0 * cpuMs / 1e3 / windowS;
     const auto rule = engine::PollInterval(
+        std::chrono::nanoseconds(static_cast<std::int64_t>(look.lookCpuUs * 1e3)),
         std::chrono::nanoseconds(static_cast<std::int64_t>(look.listUs * 1e3)), kPolledEntries);
 
     std::printf("   one look at a %zu-file folder, each part timed alone (median of 21):\n",

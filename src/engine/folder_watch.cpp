@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/change_watcher.h"
+#include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/path_text.h"
 #include "platform/wake_event.h"
@@ -23,8 +24,10 @@ constexpr auto kCatchUpDelay = std::chrono::milliseconds(3000);
 // checks this often whether its own timers are due.
 constexpr auto kBusyStatePoll = std::chrono::milliseconds(200);
 
-// Polling as a whole may take 1/200 of one core.
+// Polling as a whole may take 1/200 of one core, and a folder's listing
+// 1/20 of the time.
 constexpr int kPollBudgetFactor = 200;
+constexpr int kListingShareFactor = 20;
 
 constexpr const char* kUnmounted = "マウントが外れました";
 
@@ -51,7 +54,7 @@ public:
             // Carried over: look at once, to catch what came while nobody
             // watched and to write the snapshot into the entry's slot (it
             // may have moved). A look of the earlier worker finishes first.
-            if (!away_ && !stop_.IsSet() && !Handle(RescanEntry(ctx_, Trigger::CatchUp))) return;
+            if (!away_ && !stop_.IsSet() && !Handle(Look(Trigger::CatchUp))) return;
         }
         for (;;) {
             const std::optional<std::chrono::milliseconds> timeout = Timeout();
@@ -158,11 +161,11 @@ private:
         // that found it gone saw none of its files, so it holds back no
         // change of the returned folder for 3 seconds.
         ctx_.state.lastEventTime = 0;
-        return Handle(RescanEntry(ctx_, Trigger::Rearmed));
+        return Handle(Look(Trigger::Rearmed));
     }
 
     bool OnNotification() {
-        const RescanResult outcome = RescanEntry(ctx_, Trigger::Notification);
+        const RescanResult outcome = Look(Trigger::Notification);
         if (outcome == RescanResult::Debounced) {
             std::lock_guard look(ctx_.state.lookMutex);
             if (ctx_.state.catchUpAt == kNever) ctx_.state.catchUpAt = Clock::now() + kCatchUpDelay;
@@ -182,7 +185,15 @@ private:
         }
         if (checkPending) lookNeeded = CheckPending(ctx_);
         if (!lookNeeded) return true;
-        return Handle(RescanEntry(ctx_, Trigger::CatchUp));
+        return Handle(Look(Trigger::CatchUp));
+    }
+
+    // One look, its processor time kept for the poll interval.
+    RescanResult Look(Trigger trigger) {
+        const auto before = platform::ThreadCpuTime();
+        const RescanResult outcome = RescanEntry(ctx_, trigger);
+        if (outcome != RescanResult::Debounced) lookCpu_ = platform::ThreadCpuTime() - before;
+        return outcome;
     }
 
     // After a look: false when the worker is to end.
@@ -203,7 +214,8 @@ private:
                 break;
         }
         if (polled_) {
-            nextPoll_ = Clock::now() + PollInterval(ctx_.listingTime, reports_.polledEntries.load());
+            nextPoll_ = Clock::now() + PollInterval(lookCpu_, ctx_.listingTime,
+                                                    reports_.polledEntries.load());
         }
         return true;
     }
@@ -230,7 +242,11 @@ private:
         if (!polled_) {
             polled_ = true;
             reports_.polledEntries.fetch_add(1);
-            nextPoll_ = Clock::now() + kMinPollInterval;
+            // Entries that start polling together spread their looks over
+            // the first interval instead of listing all at once.
+            const int slot = std::max(0, ctx_.state.slot.load());
+            nextPoll_ = Clock::now() + kMinPollInterval / 2 +
+                        std::chrono::milliseconds(slot * 97 % kMinPollInterval.count());
         }
         SetMode(WatchMode::Polled, reason);
     }
@@ -260,6 +276,7 @@ private:
     bool away_ = false;
     bool polled_ = false;
     SteadyTime nextPoll_ = kNever;
+    std::chrono::nanoseconds lookCpu_{};
     SteadyTime nextPresenceCheck_ = kNever;
     WatchMode mode_ = WatchMode::None;
     std::string reason_;
@@ -268,11 +285,14 @@ private:
 
 }  // namespace
 
-std::chrono::milliseconds PollInterval(std::chrono::steady_clock::duration listingTime,
+std::chrono::milliseconds PollInterval(std::chrono::nanoseconds lookCpu,
+                                       std::chrono::steady_clock::duration listingTime,
                                        int polledEntries) {
-    const auto budget = std::chrono::ceil<std::chrono::milliseconds>(
-        listingTime * std::max(1, polledEntries) * kPollBudgetFactor);
-    return std::clamp<std::chrono::milliseconds>(budget, kMinPollInterval, kMaxPollInterval);
+    const auto budget = std::max<std::chrono::nanoseconds>(
+        lookCpu * std::max(1, polledEntries) * kPollBudgetFactor,
+        listingTime * kListingShareFactor);
+    return std::clamp<std::chrono::milliseconds>(
+        std::chrono::ceil<std::chrono::milliseconds>(budget), kMinPollInterval, kMaxPollInterval);
 }
 
 void RunFolderWatch(RescanContext& context, const platform::WakeEvent& stop, bool fresh,

@@ -40,9 +40,13 @@ void RunFolderWatch(RescanContext& context, const platform::WakeEvent& stop, boo
                     WatchReports& reports);
 
 // How often a polled folder is listed: every 2 seconds, or less often when
-// listing it takes long, so that polling all `polledEntries` together costs
-// about half a per cent of one core at most.
-std::chrono::milliseconds PollInterval(std::chrono::steady_clock::duration listingTime,
+// a look at it costs much, so that polling all `polledEntries` together
+// takes about half a per cent of one core (`lookCpu`, the processor time of
+// one look) and each folder's listing keeps its file system busy a twentieth
+// of the time at most (`listingTime`, its wall time: a slow share waits on
+// its server, not on us).
+std::chrono::milliseconds PollInterval(std::chrono::nanoseconds lookCpu,
+                                       std::chrono::steady_clock::duration listingTime,
                                        int polledEntries);
 inline constexpr auto kMinPollInterval = std::chrono::milliseconds(2000);
 inline constexpr auto kMaxPollInterval = std::chrono::minutes(10);

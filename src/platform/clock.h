@@ -22,6 +22,9 @@ LocalTime ToLocalTime(std::int64_t secondsSinceEpoch);
 // Current calendar time in whole seconds since the epoch.
 std::int64_t NowSeconds();
 
+// Processor time the calling thread has used so far.
+std::chrono::nanoseconds ThreadCpuTime();
+
 class WakeEvent;
 
 // Time as the watch engine sees it; tests replace it to run the debounce

@@ -17,4 +17,10 @@ std::int64_t NowSeconds() {
     return ts.tv_sec;
 }
 
+std::chrono::nanoseconds ThreadCpuTime() {
+    struct timespec ts {};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+}
+
 }  // namespace tavren::platform

@@ -23,4 +23,13 @@ std::int64_t NowSeconds() {
     return win32::FileTimeToUnixSeconds(now);
 }
 
+std::chrono::nanoseconds ThreadCpuTime() {
+    FILETIME created, exited, kernel, user;
+    if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return {};
+    auto ticks = [](const FILETIME& t) {
+        return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+    };
+    return std::chrono::nanoseconds((ticks(kernel) + ticks(user)) * 100);  // 100 ns ticks
+}
+
 }  // namespace tavren::platform
