@@ -51,8 +51,9 @@ std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirE
     UniqueHandle dir(::CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!dir) return win32::OpenError();
     BY_HANDLE_FILE_INFORMATION self;
-    if (!dir || !::GetFileInformationByHandle(dir.get(), &self)) return LastError();
+    if (!::GetFileInformationByHandle(dir.get(), &self)) return LastError();
     if (!(self.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return std::make_error_code(std::errc::not_a_directory);
     }

@@ -9,8 +9,9 @@ std::error_code StatFile(const std::filesystem::path& file, DirEntry& out) {
     win32::UniqueHandle h(
         ::CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h) return win32::OpenError();
     BY_HANDLE_FILE_INFORMATION info;
-    if (!h || !::GetFileInformationByHandle(h.get(), &info)) return win32::LastError();
+    if (!::GetFileInformationByHandle(h.get(), &info)) return win32::LastError();
     out.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     out.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
     out.mtimeSeconds = win32::FileTimeToUnixSeconds(info.ftLastWriteTime);

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <iterator>
+#include <optional>
 
 namespace tavren::platform::win32 {
 
@@ -26,6 +28,65 @@ std::string Narrow(std::wstring_view utf16) {
     return out;
 }
 
+namespace {
+
+// A share, server or drive that does not answer says nothing about whether
+// a file is there. system_category takes some of these codes for missing
+// files and knows the others not at all; here they are out of reach, so
+// that a share or drive away is never taken for a folder that was emptied.
+std::optional<std::errc> OutOfReach(int code) {
+    switch (code) {
+        case ERROR_BAD_NETPATH:
+        case ERROR_REM_NOT_LIST:
+        case ERROR_HOST_UNREACHABLE:
+            return std::errc::host_unreachable;
+        case ERROR_NETWORK_UNREACHABLE:
+            return std::errc::network_unreachable;
+        case ERROR_BAD_NET_NAME:
+        case ERROR_NETNAME_DELETED:
+        case ERROR_UNEXP_NET_ERR:
+            return std::errc::not_connected;
+        case ERROR_NOT_READY:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_NO_MEDIA_IN_DRIVE:
+            return std::errc::no_such_device;
+        case ERROR_SEM_TIMEOUT:
+            return std::errc::timed_out;
+        default:
+            return std::nullopt;
+    }
+}
+
+// Win32 codes with the system's own text in UTF-8, the program's text
+// (system_category gives it in the ANSI code page).
+class Win32ErrorCategory final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "win32"; }
+
+    std::string message(int code) const override {
+        wchar_t text[512];
+        DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, static_cast<DWORD>(code), 0, text,
+                                   static_cast<DWORD>(std::size(text)), nullptr);
+        while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L' ')) --n;
+        if (n == 0) return "Windows error " + std::to_string(code);
+        return Narrow(std::wstring_view(text, n));
+    }
+
+    std::error_condition default_error_condition(int code) const noexcept override {
+        if (const std::optional<std::errc> condition = OutOfReach(code)) return *condition;
+        return std::system_category().default_error_condition(code);
+    }
+};
+
+const std::error_category& Win32Category() {
+    static const Win32ErrorCategory category;
+    return category;
+}
+
+}  // namespace
+
 std::error_code ErrorFrom(DWORD code) {
     using std::errc;
     switch (code) {
@@ -34,8 +95,6 @@ std::error_code ErrorFrom(DWORD code) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
         case ERROR_INVALID_DRIVE:
-        case ERROR_BAD_NETPATH:
-        case ERROR_BAD_NET_NAME:
             return std::make_error_code(errc::no_such_file_or_directory);
         case ERROR_ACCESS_DENIED:
         case ERROR_WRITE_PROTECT:
@@ -65,8 +124,24 @@ std::error_code ErrorFrom(DWORD code) {
         case ERROR_INVALID_PARAMETER:
             return std::make_error_code(errc::invalid_argument);
         default:
-            return {static_cast<int>(code), std::system_category()};
+            return {static_cast<int>(code), Win32Category()};
     }
+}
+
+std::error_code OpenError() {
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_ACCESS_DENIED) {
+        // A pending deletion is reported as a refused access; the system's
+        // own status, kept beside the error, tells the two apart.
+        constexpr LONG kDeletePending = static_cast<LONG>(0xC0000056);  // STATUS_DELETE_PENDING
+        using LastStatus = LONG(WINAPI*)();
+        static const auto lastStatus = reinterpret_cast<LastStatus>(reinterpret_cast<void (*)()>(
+            ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlGetLastNtStatus")));
+        if (lastStatus && lastStatus() == kDeletePending) {
+            return std::make_error_code(std::errc::no_such_file_or_directory);
+        }
+    }
+    return ErrorFrom(code);
 }
 
 namespace {

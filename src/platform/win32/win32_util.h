@@ -1,7 +1,8 @@
 #pragma once
 
 // Helpers shared by the Windows implementations of the platform layer.
-// Only the platform layer's own .cpp files include this header.
+// Only the platform layer's own .cpp files, and tests of them, include
+// this header.
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -74,11 +75,17 @@ std::string Narrow(std::wstring_view utf16);
 // A Win32 error code as an error_code. The codes the program tests for
 // (missing file, name taken, another drive, ...) map to std::errc, so that
 // code written against errno values works unchanged; the rest keep their
-// Win32 value in the system category.
+// Win32 value and the system's text (in UTF-8), and compare equal to the
+// std::errc they mean (a share or drive out of reach included).
 std::error_code ErrorFrom(DWORD code);
 inline std::error_code LastError() {
     return ErrorFrom(::GetLastError());
 }
+// LastError() after a file or folder could not be opened. One that is being
+// deleted counts as missing already: Windows keeps it, refusing every open,
+// until the last handle on it closes, which may be our own change
+// notification on it.
+std::error_code OpenError();
 
 // Seconds since 1970 (UTC) and FILETIME ticks (100 ns since 1601) apart.
 std::int64_t FileTimeToUnixSeconds(const FILETIME& ft);
