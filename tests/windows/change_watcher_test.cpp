@@ -20,16 +20,28 @@ using test::TempDir;
 constexpr auto kQuiet = 300ms;
 constexpr auto kPrompt = 5s;
 
+// The watched folder lies in a folder of the test's own: a subscription
+// also sees folders made and removed beside it, and other tests make theirs
+// in the system's temporary folder.
 class ChangeWaitTest : public ::testing::Test {
 protected:
+    ChangeWaitTest() { std::filesystem::create_directory(dir_); }
+
     std::unique_ptr<ChangeSubscription> Watch(ChangeKind kind) {
         std::error_code ec;
-        auto sub = watcher_->Watch(tmp_.path(), kind, ec);
+        auto sub = watcher_->Watch(dir_, kind, ec);
         EXPECT_FALSE(ec) << ec.message();
         return sub;
     }
 
-    TempDir tmp_;
+    // Takes what is pending, so that the next wait sees only what follows.
+    void Drain(ChangeSubscription& sub) {
+        for (int i = 0; i < 10 && sub.Wait(stop_, kQuiet) != WaitResult::TimedOut; ++i) {
+        }
+    }
+
+    TempDir parent_;
+    const std::filesystem::path dir_ = parent_.path() / test::U8("受信");
     std::unique_ptr<ChangeWatcher> watcher_ = MakeChangeWatcher();
     WakeEvent stop_;
 };
@@ -39,7 +51,7 @@ TEST_F(ChangeWaitTest, NewFileFromAnotherThreadWakesTheWaiter) {
     ASSERT_TRUE(sub);
     std::thread writer([&] {
         std::this_thread::sleep_for(50ms);
-        test::WriteBytes(tmp_.path() / test::U8("新着.txt"), "x");
+        test::WriteBytes(dir_ / test::U8("新着.txt"), "x");
     });
     EXPECT_EQ(sub->Wait(stop_, kPrompt), WaitResult::Changed);
     writer.join();
@@ -48,30 +60,30 @@ TEST_F(ChangeWaitTest, NewFileFromAnotherThreadWakesTheWaiter) {
 TEST_F(ChangeWaitTest, ChangeBeforeTheWaitIsKeptAndReportedOnce) {
     auto sub = Watch(ChangeKind::Names);
     ASSERT_TRUE(sub);
-    test::WriteBytes(tmp_ / "a.txt", "x");
-    test::WriteBytes(tmp_ / "b.txt", "x");
+    test::WriteBytes(dir_ / "a.txt", "x");
+    test::WriteBytes(dir_ / "b.txt", "x");
     EXPECT_EQ(sub->Wait(stop_, kPrompt), WaitResult::Changed);
     // Both files were one change; nothing is left for the next wait.
     EXPECT_EQ(sub->Wait(stop_, kQuiet), WaitResult::TimedOut);
     // Deleting and renaming are name changes too.
-    std::filesystem::remove(tmp_ / "a.txt");
+    std::filesystem::remove(dir_ / "a.txt");
     EXPECT_EQ(sub->Wait(stop_, kPrompt), WaitResult::Changed);
-    std::filesystem::rename(tmp_ / "b.txt", tmp_ / "c.txt");
+    std::filesystem::rename(dir_ / "b.txt", dir_ / "c.txt");
     EXPECT_EQ(sub->Wait(stop_, kPrompt), WaitResult::Changed);
 }
 
 TEST_F(ChangeWaitTest, NamesIgnoreWritesAndSubFoldersUpdatesSeeWrites) {
-    test::WriteBytes(tmp_ / "log.txt", "1");
+    test::WriteBytes(dir_ / "log.txt", "1");
     auto names = Watch(ChangeKind::Names);
     auto updates = Watch(ChangeKind::Updates);
     ASSERT_TRUE(names && updates);
 
-    test::WriteBytes(tmp_ / "log.txt", "12");
+    test::WriteBytes(dir_ / "log.txt", "12");
     EXPECT_EQ(updates->Wait(stop_, kPrompt), WaitResult::Changed);
     EXPECT_EQ(names->Wait(stop_, kQuiet), WaitResult::TimedOut);
 
-    std::filesystem::create_directory(tmp_ / "sub");
-    test::WriteBytes(tmp_ / "sub" / "inner.txt", "x");
+    std::filesystem::create_directory(dir_ / "sub");
+    test::WriteBytes(dir_ / "sub" / "inner.txt", "x");
     EXPECT_EQ(names->Wait(stop_, kQuiet), WaitResult::TimedOut);
 }
 
@@ -89,32 +101,95 @@ TEST_F(ChangeWaitTest, StopEventEndsAWaitWithoutTimeoutAtOnce) {
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     // Once set, the stop wins over a pending change.
-    test::WriteBytes(tmp_ / "late.txt", "x");
+    test::WriteBytes(dir_ / "late.txt", "x");
     EXPECT_EQ(sub->Wait(stop_, kPrompt), WaitResult::Stopped);
 }
 
 TEST_F(ChangeWaitTest, MissingFolderCannotBeWatched) {
     std::error_code ec;
-    EXPECT_EQ(watcher_->Watch(tmp_ / "missing", ChangeKind::Names, ec), nullptr);
+    EXPECT_EQ(watcher_->Watch(dir_ / "missing", ChangeKind::Names, ec), nullptr);
     EXPECT_EQ(ec, std::errc::no_such_file_or_directory);
-    test::WriteBytes(tmp_ / "file", "x");
-    EXPECT_EQ(watcher_->Watch(tmp_ / "file", ChangeKind::Names, ec), nullptr);
+    test::WriteBytes(dir_ / "file", "x");
+    EXPECT_EQ(watcher_->Watch(dir_ / "file", ChangeKind::Names, ec), nullptr);
     EXPECT_TRUE(ec);
 }
 
 TEST_F(ChangeWaitTest, ManyFoldersAreWatchedAtOnce) {
     // Each entry of a full settings file watches a folder of its own.
+    // All folders are made first: each new one would wake the watches of
+    // those beside it through their parent.
+    for (int i = 0; i < 200; ++i) std::filesystem::create_directory(dir_ / std::to_string(i));
     std::vector<std::unique_ptr<ChangeSubscription>> subs;
     for (int i = 0; i < 200; ++i) {
-        const auto folder = tmp_ / std::to_string(i);
-        std::filesystem::create_directory(folder);
         std::error_code ec;
-        subs.push_back(watcher_->Watch(folder, ChangeKind::Names, ec));
+        subs.push_back(watcher_->Watch(dir_ / std::to_string(i), ChangeKind::Names, ec));
         ASSERT_TRUE(subs.back()) << i << ": " << ec.message();
     }
-    test::WriteBytes(tmp_ / "199" / "x", "x");
+    test::WriteBytes(dir_ / "199" / "x", "x");
     EXPECT_EQ(subs[199]->Wait(stop_, kPrompt), WaitResult::Changed);
     EXPECT_EQ(subs[0]->Wait(stop_, 0ms), WaitResult::TimedOut);
+}
+
+// The watched folder goes and comes back. Its parent is watched for folder
+// names: Windows cannot say which name changed, so a folder made beside it
+// wakes the waiter too, and the engine looks whether it was its own.
+struct FolderTrip {
+    const char* name;
+    bool deletes;  // the folder is deleted, not moved
+    void (*away)(const std::filesystem::path& folder);
+    void (*back)(const std::filesystem::path& folder);
+};
+void PrintTo(const FolderTrip& trip, std::ostream* os) {
+    *os << trip.name;
+}
+
+class FolderTripWaitTest : public ChangeWaitTest,
+                           public ::testing::WithParamInterface<FolderTrip> {};
+
+TEST_P(FolderTripWaitTest, FolderThatGoesAndComesBackIsSeenThroughItsParent) {
+    if (GetParam().deletes && test::DeletedFolderStaysWhileWatched(parent_.path() / "probe"))
+        GTEST_SKIP() << test::kDeletedFolderStays;
+    auto sub = Watch(ChangeKind::Names);
+    ASSERT_TRUE(sub);
+    GetParam().away(dir_);
+    const WaitResult gone = sub->Wait(stop_, kPrompt);
+    EXPECT_TRUE(gone == WaitResult::FolderGone || gone == WaitResult::PathChanged)
+        << static_cast<int>(gone);
+    Drain(*sub);
+    std::filesystem::create_directory(parent_.path() / "beside");
+    Drain(*sub);
+    // The parent's watch is armed again after each change it reported.
+    GetParam().back(dir_);
+    EXPECT_EQ(sub->Wait(stop_, kPrompt), WaitResult::PathChanged);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trips, FolderTripWaitTest,
+    ::testing::Values(FolderTrip{"deleted_and_made_again", true,
+                                 [](const std::filesystem::path& f) { std::filesystem::remove(f); },
+                                 [](const std::filesystem::path& f) {
+                                     std::filesystem::create_directory(f);
+                                 }},
+                      FolderTrip{"renamed_away_and_back", false,
+                                 [](const std::filesystem::path& f) {
+                                     std::filesystem::rename(f, f.parent_path() / "away");
+                                 },
+                                 [](const std::filesystem::path& f) {
+                                     std::filesystem::rename(f.parent_path() / "away", f);
+                                 }}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(ChangeWaitTest, MissingFolderIsAwaitedThroughItsParent) {
+    std::filesystem::remove(dir_);
+    std::error_code ec;
+    auto sub = watcher_->WatchForFolder(dir_, ec);
+    ASSERT_TRUE(sub) << ec.message();
+    test::WriteBytes(parent_.path() / "beside.txt", "x");  // no folder's name
+    EXPECT_EQ(sub->Wait(stop_, kQuiet), WaitResult::TimedOut);
+    std::filesystem::create_directory(dir_);
+    EXPECT_EQ(sub->Wait(stop_, kPrompt), WaitResult::PathChanged);
+    EXPECT_EQ(watcher_->WatchForFolder(dir_ / "no" / "parent", ec), nullptr);
+    EXPECT_TRUE(ec);
 }
 
 }  // namespace

@@ -43,4 +43,21 @@ inline std::filesystem::path ProgramFolder() {
     return std::filesystem::path(std::wstring(self, n)).parent_path();
 }
 
+// Wine keeps a deleted folder, and lets files be made in it, until the last
+// handle on it closes, and a change handle on it is not signalled: a watched
+// folder cannot be seen to go there. Windows signals the handle. Tries it
+// with `scratch`, which must not exist.
+inline bool DeletedFolderStaysWhileWatched(const std::filesystem::path& scratch) {
+    std::filesystem::create_directory(scratch);
+    const HANDLE watch =
+        ::FindFirstChangeNotificationW(scratch.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+    ::RemoveDirectoryW(scratch.c_str());
+    const bool stays = ::GetFileAttributesW(scratch.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (watch != INVALID_HANDLE_VALUE) ::FindCloseChangeNotification(watch);
+    return stays;
+}
+inline constexpr const char* kDeletedFolderStays =
+    "this system keeps a deleted folder until every handle on it is closed and does not "
+    "signal a change handle on it (Wine does so; Windows signals it)";
+
 }  // namespace tavren::test
