@@ -23,8 +23,18 @@ std::error_code StatFile(const std::filesystem::path& file, DirEntry& out) {
     return {};
 }
 
-// Windows' change notifications serve shares as they serve local disks:
-// nothing needs to be polled.
-std::string UnnotifiedFileSystem(const std::filesystem::path&) { return {}; }
+// Windows' change notifications serve local disks, and SMB shares, whose
+// server reports the changes of every client and its own. An NFS client
+// has nothing to ask the server for: changes from elsewhere go unseen.
+std::string UnnotifiedFileSystem(const std::filesystem::path& folder) {
+    wchar_t volume[MAX_PATH + 1];
+    wchar_t system[MAX_PATH + 1];
+    if (!::GetVolumePathNameW(folder.c_str(), volume, MAX_PATH + 1) ||
+        !::GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, nullptr, system,
+                                 MAX_PATH + 1)) {
+        return {};
+    }
+    return ::CompareStringOrdinal(system, -1, L"NFS", -1, TRUE) == CSTR_EQUAL ? "nfs" : "";
+}
 
 }  // namespace tavren::platform
