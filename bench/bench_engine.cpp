@@ -169,20 +169,6 @@ public:
     Arrivals started;
 };
 
-class SilentSound final : public platform::SoundPlayer {
-public:
-    void Beep(int, int) override {}
-    void PlayWave(const fs::path&) override {}
-};
-
-class CountingSink final : public engine::MessageSink {
-public:
-    void ShowMessage(std::string_view, const platform::WakeEvent&) override { ++count; }
-    void ReportProblem(std::string_view) override { ++problems; }
-    std::atomic<int> count{0};
-    std::atomic<int> problems{0};
-};
-
 // The real mover, with a count of the moves asked for per file.
 class CountingMover final : public platform::FileMover {
 public:
@@ -556,7 +542,7 @@ void MeasureRescan(const fs::path& root, bool quick) {
     const bool untouched = before.st_ino == after.st_ino &&
                            before.st_mtim.tv_sec == after.st_mtim.tv_sec &&
                            before.st_mtim.tv_nsec == after.st_mtim.tv_nsec;
-    const bool quiet = sink.count.load() == 0 && launcher.started.size() == 0 && mover.moved() == 0;
+    const bool quiet = sink.messages.load() == 0 && launcher.started.size() == 0 && mover.moved() == 0;
 
     std::printf("   %d interleaved pairs; times are medians\n", repetitions);
     std::printf("   bare listing (readdir + fstatat)   %9.2f ms\n", Median(listing));
@@ -674,7 +660,7 @@ void MeasureIdle(const fs::path& root, int seconds) {
         Between(t0, t1, [&](pid_t tid) { return tid != self && tid != loopTid; });
     const Usage loopUse = Between(t0, t1, [&](pid_t tid) { return tid == loopTid; });
     const long growthKb = t1.rssKb - t0.rssKb;
-    const bool acted = bench.launcher.started.size() > 0 || bench.sink.count.load() > 0;
+    const bool acted = bench.launcher.started.size() > 0 || bench.sink.messages.load() > 0;
 
     std::printf("   %-26s %8s %9s %10s\n", "", "threads", "wake-ups", "CPU ms");
     std::printf("   %-26s %8d %9ld %10.3f\n", "engine", engineUse.threads, engineUse.wakeups,
@@ -784,7 +770,7 @@ Burst RunBurst(const fs::path& base, const std::vector<std::string>& names, bool
         "   %-11s moved %zu, left behind %zu, missing %zu, unexpected %zu, moved twice %zu, "
         "failed moves %zu; looks that acted: %d; found still open: %d\n",
         checked ? "checked:" : "unchecked:", createdS, b.lastS, b.cpuMs, runs.c_str(), "",
-        there.size(), left.size(), missing, extra, twice, failed, bench.sink.count.load(),
+        there.size(), left.size(), missing, extra, twice, failed, bench.sink.messages.load(),
         bench.foundOpen.load());
     // The files stay until the last burst: ext4 makes new files slowly just
     // after many were deleted, and the bursts would differ by that.

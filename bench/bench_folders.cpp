@@ -120,20 +120,6 @@ private:
     std::vector<std::int64_t> times_;
 };
 
-class SilentSound final : public platform::SoundPlayer {
-public:
-    void Beep(int, int) override {}
-    void PlayWave(const fs::path&) override {}
-};
-
-class CountingSink final : public engine::MessageSink {
-public:
-    void ShowMessage(std::string_view, const platform::WakeEvent&) override { ++messages; }
-    void ReportProblem(std::string_view) override { ++problems; }
-    std::atomic<int> messages{0};
-    std::atomic<int> problems{0};
-};
-
 // The system's change notifications, except that no folder can be watched:
 // as when the system's watches have run out, the engine polls each entry.
 // Waiting for a missing folder still goes through the real watcher.

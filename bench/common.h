@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -31,6 +32,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/services.h"
+#include "platform/sound.h"
 #include "store/data_folder.h"
 #include "store/settings_file.h"
 #include "store/watch_entry.h"
@@ -249,6 +252,21 @@ inline std::vector<std::string> CreateDocumentFolder(const std::filesystem::path
     }
     return names;
 }
+
+// Stand-ins for the engine's outside effects that the benchmarks only count.
+class SilentSound final : public tavren::platform::SoundPlayer {
+public:
+    void Beep(int, int) override {}
+    void PlayWave(const std::filesystem::path&) override {}
+};
+
+class CountingSink final : public tavren::engine::MessageSink {
+public:
+    void ShowMessage(std::string_view, const tavren::platform::WakeEvent&) override { ++messages; }
+    void ReportProblem(std::string_view) override { ++problems; }
+    std::atomic<int> messages{0};
+    std::atomic<int> problems{0};
+};
 
 inline volatile std::uint64_t g_sink = 0;  // keeps the compiler from dropping work
 
