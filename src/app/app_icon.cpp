@@ -14,4 +14,13 @@ QIcon AppIcon() {
     return icon;
 }
 
+QIcon StoppedIcon() {
+    const QIcon running = AppIcon();
+    QIcon stopped;
+    for (int size : {16, 22, 24, 32, 48, 64}) {
+        stopped.addPixmap(running.pixmap(QSize(size, size), QIcon::Disabled));
+    }
+    return stopped;
+}
+
 }  // namespace tavren::app

@@ -8,4 +8,7 @@ namespace tavren::app {
 // back to the desktop theme's icon of the same name.
 QIcon AppIcon();
 
+// The same, greyed: the icon while watching is stopped.
+QIcon StoppedIcon();
+
 }  // namespace tavren::app

@@ -19,6 +19,9 @@ QMessageBox* MakeBox(const QString& text) {
                                 QMessageBox::Ok);
     box->setObjectName(QStringLiteral("engineMessage"));
     box->setWindowFlag(Qt::WindowStaysOnTopHint);  // the program has no window to sit above
+    // Each box holds only the worker that asked for it: the icon's menu,
+    // the other boxes and the dialogs stay within reach.
+    box->setWindowModality(Qt::NonModal);
     return box;
 }
 

@@ -27,7 +27,7 @@ CMainFrame::CMainFrame(FrameCommands commands, QObject* parent)
     AddCommand(32774, QStringLiteral("終了(&X)"), commands_.quit);
     connect(menu_.get(), &QMenu::aboutToShow, this, &CMainFrame::UpdateMenu);
 
-    UpdateToolTip();
+    UpdateStatus();
     // The menu opens on the right button only; QSystemTrayIcon::activated
     // (left click, double click) is deliberately left unconnected.
     tray_->setContextMenu(menu_.get());
@@ -48,20 +48,25 @@ QAction* CMainFrame::AddCommand(int id, const QString& text,
         action, &QAction::triggered, this,
         [this, handler] {
             if (handler) handler();
-            UpdateToolTip();
+            UpdateStatus();
         },
         Qt::QueuedConnection);
     return action;
 }
 
 bool CMainFrame::ShowIcon() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
+    // Shown even without a notification area: Qt puts the icon there as
+    // soon as one appears.
     tray_->show();
-    return true;
+    return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void CMainFrame::UpdateToolTip() {
+void CMainFrame::UpdateStatus() {
     const bool running = commands_.watchRunning && commands_.watchRunning();
+    if (shownRunning_ != static_cast<int>(running)) {
+        shownRunning_ = running;
+        tray_->setIcon(running ? AppIcon() : StoppedIcon());
+    }
     tray_->setToolTip(
         StatusTip(running, commands_.statuses ? commands_.statuses()
                                               : std::vector<engine::WatchStatus>{}));

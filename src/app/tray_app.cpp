@@ -13,6 +13,7 @@
 #include "app/gui_message_sink.h"
 #include "app/help.h"
 #include "app/main_frame.h"
+#include "app/modality.h"
 #include "app/single_instance.h"
 #include "engine/tavren_doc.h"
 #include "platform/change_watcher.h"
@@ -30,12 +31,37 @@ bool HasDisplay() {
            platform::GetEnv("QT_QPA_PLATFORM");
 }
 
+namespace {
+
+// Closes the watch settings dialog, and first whatever it has open above it
+// (the editor, a question); false when it stays open because the user
+// would rather keep its unsaved changes.
+bool CloseSettingsDialog() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* list = qobject_cast<QDialog*>(w);
+        if (!list || list->objectName() != QLatin1String("dialog132") || !list->isVisible())
+            continue;
+        // Deepest first: a question of the editor before the editor.
+        QList<QDialog*> above = list->findChildren<QDialog*>();
+        for (auto it = above.rbegin(); it != above.rend(); ++it) {
+            if ((*it)->isVisible()) (*it)->reject();
+        }
+        list->reject();
+        return !list->isVisible();
+    }
+    return true;
+}
+
+}  // namespace
+
 int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("QUORVALE"));
     QApplication::setApplicationName(QStringLiteral("Tavren3"));
     QApplication::setQuitOnLastWindowClosed(false);  // closing a dialog must not end the program
     QApplication::setWindowIcon(AppIcon());
+    ParentModality parentModality;  // the icon's menu stays within reach
+    app.installEventFilter(&parentModality);
 
     // The instance name is the program file's name without its extension.
     SingleInstance instance(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
@@ -80,15 +106,21 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     };
     commands.statuses = [&] { return doc.statuses(); };
     commands.quit = [&] {
+        // The settings dialog goes first: it asks whether unsaved changes may
+        // be lost, and いいえ keeps it, and the program, as they were.
+        if (settingsOpen && !CloseSettingsDialog()) return;
         quitting = true;
         doc.StopWatching();
         sink.CloseAll();
-        QApplication::quit();
+        // Every dialog and box still open ends with its event loop.
+        QCoreApplication::exit(0);
     };
     CMainFrame frame(commands);
-    QObject::connect(&sink, &GuiMessageSink::statusChanged, &frame, &CMainFrame::UpdateToolTip);
+    QObject::connect(&sink, &GuiMessageSink::statusChanged, &frame, &CMainFrame::UpdateStatus);
     if (!frame.ShowIcon()) {
-        std::fputs("tavren3: 通知領域がないため、アイコンを表示できません。監視は続けます。\n", stderr);
+        std::fputs("tavren3: 通知領域がまだありません。できしだいアイコンを表示します。"
+                   "監視は続けます。\n",
+                   stderr);
     }
 
     const int status = QApplication::exec();

@@ -9,12 +9,14 @@
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
 #include <atomic>
 #include <thread>
 
 #include "app/about_dlg.h"
 #include "app/gui_message_sink.h"
 #include "app/main_frame.h"
+#include "app/modality.h"
 #include "app/single_instance.h"
 #include "gui/gui_support.h"
 #include "platform/wake_event.h"
@@ -145,7 +147,7 @@ TEST_F(TrayTest, TipNamesEntriesWaitingForTheirFolderAndFollowsTheirChanges) {
 
     // A worker's report reaches the tip through the sink, box-free.
     GuiMessageSink sink;
-    QObject::connect(&sink, &GuiMessageSink::statusChanged, &frame, &CMainFrame::UpdateToolTip);
+    QObject::connect(&sink, &GuiMessageSink::statusChanged, &frame, &CMainFrame::UpdateStatus);
     statuses[1].mode = WatchMode::Notified;
     std::thread([&] { sink.StatusChanged(statuses[1]); }).join();
     EXPECT_TRUE(SpinUntil([&] {
@@ -154,13 +156,66 @@ TEST_F(TrayTest, TipNamesEntriesWaitingForTheirFolderAndFollowsTheirChanges) {
     }));
     EXPECT_EQ(VisibleEngineBoxes(), 0);
 
+    // The icon itself tells running from stopped.
+    const QImage shownRunning = frame.trayIcon()->icon().pixmap(32).toImage();
     running = false;
-    frame.UpdateToolTip();
+    frame.UpdateStatus();
     EXPECT_EQ(frame.trayIcon()->toolTip(), QStringLiteral("フォルダ監視\n停止中"));
+    EXPECT_NE(frame.trayIcon()->icon().pixmap(32).toImage(), shownRunning);
     statuses.assign(8, {0, "gone", "/x", WatchMode::Waiting, "フォルダがありません"});
     running = true;
-    frame.UpdateToolTip();
+    frame.UpdateStatus();
     EXPECT_TRUE(frame.trayIcon()->toolTip().endsWith(QStringLiteral("\nほか 3 件")));
+}
+
+// Records whether a window is shut out by a modal one.
+class BlockedFlag final : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::WindowBlocked) blocked = true;
+        if (e->type() == QEvent::WindowUnblocked) blocked = false;
+        return false;
+    }
+    bool blocked = false;
+};
+
+TEST_F(TrayTest, BoxesAndDialogsShutOutTheirParentAtMostNeverTheIcon) {
+    ParentModality keeper;
+    qApp->installEventFilter(&keeper);
+    QWidget icon;  // stands in for the icon's own window
+    BlockedFlag iconFlag, listFlag;
+    icon.installEventFilter(&iconFlag);
+    icon.show();
+    QDialog list;
+    list.installEventFilter(&listFlag);
+
+    bool checked = false;
+    // A box of the program's own, then a question over the list dialog,
+    // each waited for with exec() as the program does.
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, [&] {
+            QMessageBox question(QMessageBox::Question, "Tavren3", "?",
+                                 QMessageBox::Yes | QMessageBox::No, &list);
+            QTimer::singleShot(0, [&] {
+                EXPECT_TRUE(listFlag.blocked);  // the question holds its dialog
+                EXPECT_FALSE(iconFlag.blocked);
+                checked = true;
+                question.reject();
+            });
+            question.exec();
+            QMessageBox box(QMessageBox::Warning, "Tavren3", "a.txt", QMessageBox::Ok);
+            QTimer::singleShot(0, [&] {
+                EXPECT_FALSE(iconFlag.blocked);
+                EXPECT_FALSE(listFlag.blocked);
+                box.accept();
+            });
+            box.exec();
+            list.reject();
+        });
+        list.exec();
+    });
+    EXPECT_TRUE(SpinUntil([&] { return checked && !list.isVisible(); }));
+    qApp->removeEventFilter(&keeper);
 }
 
 TEST_F(TrayTest, VersionBoxShowsTheVersionAndClosesWithOkEnterOrEscape) {
