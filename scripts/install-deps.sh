@@ -12,6 +12,9 @@ packages=(
     qt6-base-dev
     inotify-tools
     bindfs fuse3  # the folder scenarios' stand-in for a network share
+    # The tray program's desktop test: a virtual display, a window manager,
+    # a panel with a notification area, and Qt's X11 platform.
+    xvfb openbox trayer xdotool x11-utils qt6-qpa-plugins
 )
 [[ $# -eq 0 ]] || packages=("$@")
 

@@ -1,6 +1,7 @@
 #include "app/tray_app.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <chrono>
@@ -33,23 +34,42 @@ bool HasDisplay() {
 
 namespace {
 
+// The watch settings dialog while it is open, else nothing.
+QDialog* SettingsDialog() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* list = qobject_cast<QDialog*>(w);
+        if (list && list->objectName() == QLatin1String("dialog132") && list->isVisible())
+            return list;
+    }
+    return nullptr;
+}
+
+// What a second start brings forward: the open settings (the editor or a
+// question over them, where one is open), else the window last active.
+void RaiseSettingsOrActiveWindow() {
+    QDialog* list = SettingsDialog();
+    if (!list) return RaiseActiveWindow();
+    QWidget* front = list;
+    for (QDialog* above : list->findChildren<QDialog*>()) {
+        if (above->isVisible()) front = above;  // the deepest one open
+    }
+    front->raise();
+    front->activateWindow();
+}
+
 // Closes the watch settings dialog, and first whatever it has open above it
 // (the editor, a question); false when it stays open because the user
 // would rather keep its unsaved changes.
 bool CloseSettingsDialog() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* list = qobject_cast<QDialog*>(w);
-        if (!list || list->objectName() != QLatin1String("dialog132") || !list->isVisible())
-            continue;
-        // Deepest first: a question of the editor before the editor.
-        QList<QDialog*> above = list->findChildren<QDialog*>();
-        for (auto it = above.rbegin(); it != above.rend(); ++it) {
-            if ((*it)->isVisible()) (*it)->reject();
-        }
-        list->reject();
-        return !list->isVisible();
+    QDialog* list = SettingsDialog();
+    if (!list) return true;
+    // Deepest first: a question of the editor before the editor.
+    QList<QDialog*> above = list->findChildren<QDialog*>();
+    for (auto it = above.rbegin(); it != above.rend(); ++it) {
+        if ((*it)->isVisible()) (*it)->reject();
     }
-    return true;
+    list->reject();
+    return !list->isVisible();
 }
 
 }  // namespace
@@ -66,7 +86,7 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     // The instance name is the program file's name without its extension.
     SingleInstance instance(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
     if (!instance.Claim()) return 0;
-    QObject::connect(&instance, &SingleInstance::raiseRequested, &RaiseActiveWindow);
+    QObject::connect(&instance, &SingleInstance::raiseRequested, &RaiseSettingsOrActiveWindow);
     const DataFolderLock lock = LockDataFolder(data);
     if (!lock.busy.empty()) {
         QMessageBox::warning(nullptr, QStringLiteral("Tavren3"), QString::fromStdString(lock.busy));

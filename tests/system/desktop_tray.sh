@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# The tray program on a desktop with a notification area, as a user meets
+# it: a virtual X display (Xvfb) with a window manager (openbox) and a panel
+# (trayer) that starts 3 s after the program, as panels often do at login.
+# The icon must appear once the panel is there; its menu must open while a
+# worker's message box and while the watch settings are open; a second
+# start must bring the open dialog forward; 終了 from that menu must end the
+# program within 2 s.
+#
+# Usage: desktop_tray.sh PATH_TO_TAVREN3
+set -uo pipefail
+export LC_ALL=C  # the settings helpers count bytes
+# shellcheck source=slots.bash
+source "$(dirname "$0")/slots.bash"
+
+bin=${1:?usage: $0 PATH_TO_TAVREN3}
+for tool in Xvfb openbox trayer xdotool xwininfo xprop; do
+    command -v "$tool" >/dev/null || { echo "desktop tray: skipped: $tool is missing"; exit 0; }
+done
+
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+    local p
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+    for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: desktop tray: $*"
+    sed 's/^/  err | /' "$tmp/app.log" 2>/dev/null | head -20
+    exit 1
+}
+wait_for() {  # SECONDS COMMAND...
+    local deadline=$((SECONDS + $1)); shift
+    until "$@" 2>/dev/null; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.1
+    done
+}
+now_ms() { local t=${EPOCHREALTIME/./}; echo $((t / 1000)); }
+
+# --- the desktop -------------------------------------------------------------
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
+pids+=($!)
+wait_for 10 test -s "$tmp/display" || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$tmp/display")"
+openbox --sm-disable >/dev/null 2>&1 &
+pids+=($!)
+wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
+    fail "openbox did not start"
+
+# The program on its own home, folders and runtime folder, without the
+# session bus, so that a desktop the test may run in is left alone.
+export HOME=$tmp/home XDG_CONFIG_HOME=$tmp/home/.config XDG_DATA_HOME=$tmp/home/.local/share \
+    XDG_CACHE_HOME=$tmp/home/.cache XDG_RUNTIME_DIR=$tmp/run QT_QPA_PLATFORM=xcb
+unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
+mkdir -p "$HOME" "$tmp/in" "$tmp/data/tavdat"
+mkdir -m 700 "$tmp/run"
+# One entry that shows a message box for each new file.
+slot 1 0 1 2 0 0 0 0 0 "in" "$tmp/in" "" "" "" "" >"$tmp/data/tavdat/dirinfo.dat"
+
+"$bin" --data-dir "$tmp/data" >"$tmp/app.log" 2>&1 &
+app=$!
+pids+=($app)
+
+# --- windows -----------------------------------------------------------------
+
+geometry() {  # WINDOW: "x y w h" in root coordinates
+    xwininfo -id "$1" | awk '/Absolute upper-left X:/ {x=$NF} /Absolute upper-left Y:/ {y=$NF}
+        /Width:/ {w=$NF} /Height:/ {h=$NF} END {print x, y, w, h}'
+}
+windows() { xdotool search --onlyvisible --pid "$app" 2>/dev/null | sort -u; }
+# Waits for a window of the program, at least MIN_H high, not in BEFORE.
+new_window() {  # BEFORE MIN_H
+    local deadline=$((SECONDS + 10)) id h
+    while ((SECONDS < deadline)); do
+        for id in $(windows); do
+            grep -qx "$id" <<<"$1" && continue
+            read -r _ _ _ h < <(geometry "$id")
+            ((h >= $2)) && { echo "$id"; return 0; }
+        done
+        sleep 0.1
+    done
+    return 1
+}
+# The program's icon: its window inside the panel's.
+find_icon() {
+    local tx ty tw th id x y w h
+    read -r tx ty tw th < <(geometry "$panel")
+    for id in $(windows); do
+        read -r x y w h < <(geometry "$id")
+        ((x >= tx && y >= ty && x + w <= tx + tw && y + h <= ty + th && w > 0)) &&
+            { echo "$id"; return 0; }
+    done
+    return 1
+}
+open_menu() {  # prints the menu's window
+    local before x y w h
+    before=$(windows)
+    read -r x y w h < <(geometry "$icon")
+    xdotool mousemove --sync $((x + w / 2)) $((y + h / 2)) click 3
+    new_window "$before" 40
+}
+viewable() { xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
+
+# --- the icon comes with the panel --------------------------------------------
+
+wait_for 10 grep -q '通知領域がまだありません' "$tmp/app.log" ||
+    fail "no word that the notification area is missing"
+sleep 3
+trayer --edge bottom --align right --widthtype request --height 28 --SetDockType true \
+    >/dev/null 2>&1 &
+pids+=($!)
+wait_for 10 xdotool search --onlyvisible --class '^trayer$' >/dev/null || fail "trayer did not start"
+panel=$(xdotool search --onlyvisible --class '^trayer$' | head -n1)
+t0=$(now_ms)
+wait_for 10 find_icon >/dev/null || fail "the icon did not appear when the panel came"
+icon=$(find_icon)
+echo "desktop tray: icon in the panel $(($(now_ms) - t0)) ms after it started"
+
+# --- the menu while a message box is open -----------------------------------
+
+before=$(windows)
+echo x >"$tmp/in/a.txt"
+box=$(new_window "$before" 40) || fail "no message box for a new file"
+menu=$(open_menu) || fail "the menu did not open while a message box was open"
+xdotool key Escape
+wait_for 5 sh -c "! xwininfo -id $menu 2>/dev/null | grep -q IsViewable" || fail "menu stayed open"
+viewable "$box" || fail "the message box went away with the menu"
+
+# --- the menu while the settings are open, and a second start -------------------
+
+open_menu >/dev/null || fail "the menu did not open"
+before=$(windows)
+xdotool key u   # 監視設定(&U)...
+list=$(new_window "$before" 100) || fail "the watch settings did not open"
+xdotool windowactivate --sync "$box" 2>/dev/null   # something else in front
+timeout 10 "$bin" --data-dir "$tmp/data" >"$tmp/second.log" 2>&1 ||
+    fail "second start: status $?: $(cat "$tmp/second.log")"
+wait_for 5 sh -c "[ \"\$(xdotool getactivewindow)\" = $list ]" ||
+    fail "a second start did not bring the open settings forward"
+
+open_menu >/dev/null || fail "the menu did not open while the settings were open"
+t0=$(now_ms)
+xdotool key x   # 終了(&X)
+wait_for 2 sh -c "! kill -0 $app" || fail "the program did not end within 2 s of 終了"
+wait "$app"
+rc=$?
+((rc == 0)) || fail "exit status $rc after 終了"
+echo "desktop tray: ended $(($(now_ms) - t0)) ms after 終了, status 0"
+echo "desktop tray: ok"
