@@ -143,7 +143,33 @@ timeout 10 "$bin" --data-dir "$tmp/data" >"$tmp/second.log" 2>&1 ||
 wait_for 5 sh -c "[ \"\$(xdotool getactivewindow)\" = $list ]" ||
     fail "a second start did not bring the open settings forward"
 
+# 終了 while the settings hold unsaved changes: いいえ to losing them keeps
+# the dialog, and the program, as they were.
+read -r x y w h < <(geometry "$list")
+xdotool mousemove --sync $((x + w * 248 / 291)) $((y + h * 120 / 209)) click 1  # 起動/停止
 open_menu >/dev/null || fail "the menu did not open while the settings were open"
+before=$(windows)
+xdotool key x   # 終了(&X)
+question=$(new_window "$before" 40) || fail "no question about the unsaved changes"
+xdotool windowactivate --sync "$question" key Escape   # いいえ
+sleep 1
+kill -0 "$app" || fail "the program ended although いいえ kept the settings"
+viewable "$list" || fail "the settings closed although いいえ kept them"
+
+# Closing them (ｷｬﾝｾﾙ, はい) starts watching again: a new file gets its box
+# once the box of the first, which holds its entry, is answered.
+before=$(windows)
+xdotool windowactivate --sync "$list" key Escape
+question=$(new_window "$before" 40) || fail "no question on ｷｬﾝｾﾙ"
+xdotool windowactivate --sync "$question" key Return   # はい
+wait_for 5 sh -c "! xwininfo -id $list 2>/dev/null | grep -q IsViewable" || fail "settings stayed"
+xdotool windowactivate --sync "$box" key Return   # OK
+before=$(windows)
+echo x >"$tmp/in/b.txt"
+new_window "$before" 40 >/dev/null || fail "watching did not start again after the settings"
+
+# 終了 with a message box open.
+open_menu >/dev/null || fail "the menu did not open"
 t0=$(now_ms)
 xdotool key x   # 終了(&X)
 wait_for 2 sh -c "! kill -0 $app" || fail "the program did not end within 2 s of 終了"
