@@ -3,9 +3,13 @@
 #include <QApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QStandardPaths>
 #include <QWidget>
+#include <cstdio>
 
 #include "platform/env.h"
+#include "platform/path_text.h"
+#include "platform/private_folder.h"
 
 namespace tavren::app {
 namespace {
@@ -13,11 +17,36 @@ namespace {
 constexpr int kConnectTimeoutMs = 1000;
 const QByteArray kRaise = QByteArrayLiteral("raise\n");
 
+bool IsPrivate(const QString& folder) {
+    return !platform::CheckPrivateFolder(platform::PathFromUtf8(folder.toStdString()));
+}
+
+// Where the socket goes: a folder only this user can enter, so that nobody
+// else can take its name first (in the shared temporary folder anyone can,
+// and a second start would then give way to them). The session's runtime
+// folder when it is the user's own, else a private folder in the user's
+// cache; empty when neither will do.
+QString SocketFolder() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.startsWith(u'/') && IsPrivate(runtime)) return runtime;
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty()) return {};
+    const QString folder = cache + QStringLiteral("/QUORVALE/Tavren3/instance");
+    if (platform::MakePrivateFolder(platform::PathFromUtf8(folder.toStdString()))) return {};
+    return folder;
+}
+
 }  // namespace
 
-SingleInstance::SingleInstance(const QString& instanceName)
-    : serverName_(instanceName + QStringLiteral("-") +
-                  QString::fromStdString(platform::CurrentUserId())) {}
+SingleInstance::SingleInstance(const QString& instanceName) {
+    // A full path, which Qt takes as it is rather than putting it in the
+    // temporary folder.
+    const QString folder = SocketFolder();
+    if (!folder.isEmpty()) {
+        serverName_ = folder + u'/' + instanceName + u'-' +
+                      QString::fromStdString(platform::CurrentUserId());
+    }
+}
 
 SingleInstance::~SingleInstance() = default;
 
@@ -32,6 +61,12 @@ bool SingleInstance::AskRunningInstance() {
 }
 
 bool SingleInstance::Claim() {
+    if (serverName_.isEmpty()) {
+        std::fputs("tavren3: 自分専用のフォルダ (XDG_RUNTIME_DIR またはキャッシュ) がないため、"
+                   "二重起動を確かめずに起動します。\n",
+                   stderr);
+        return true;
+    }
     if (AskRunningInstance()) return false;
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);

@@ -9,8 +9,9 @@ class QLocalServer;
 namespace tavren::app {
 
 // One tray program per user. The first instance listens on a local socket
-// named after the instance name and the user; a later one connects, asks
-// the first to bring its open window forward, and ends.
+// named after the instance name and the user, in a folder only the user can
+// enter ($XDG_RUNTIME_DIR, else one in the user's cache); a later one
+// connects, asks the first to bring its open window forward, and ends.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
@@ -22,7 +23,8 @@ public:
     // runs (it has been asked to raise its window).
     bool Claim();
 
-    // The socket name, unique per user.
+    // The socket's full path; empty when the user has no private folder for
+    // it, and Claim() then lets every instance run.
     const QString& serverName() const { return serverName_; }
 
 signals:

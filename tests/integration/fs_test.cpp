@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/private_folder.h"
 #include "store/settings_file.h"
 #include "support/temp_dir.h"
 #include "support/writer_process.h"
@@ -215,6 +216,51 @@ TEST(FileIdentity, NamesWhatAPathLeadsTo) {
     EXPECT_EQ(FileIdentity(dir / "soft"), a);
     EXPECT_NE(FileIdentity(dir / "b"), a);
     EXPECT_FALSE(FileIdentity(dir / "missing").known());
+}
+
+// Where the tray program keeps its instance socket: anything another user can
+// enter or owns would let them take the name first.
+TEST(PrivateFolder, OnlyTheUsersOwnFolderClosedToOthersWillDo) {
+    TempDir dir;
+    const std::error_code kDenied = std::make_error_code(std::errc::permission_denied);
+    const struct {
+        const char* name;
+        fs::perms mode;
+        std::error_code expected;  // none when accepted
+    } kCases[] = {
+        {"private", fs::perms::owner_all, {}},
+        {"readable", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read |
+                         fs::perms::group_exec | fs::perms::others_exec,
+         kDenied},
+        {"enterable", fs::perms::owner_all | fs::perms::others_exec, kDenied},
+        {"sticky", fs::perms::owner_all | fs::perms::sticky_bit, kDenied},
+    };
+    for (const auto& c : kCases) {
+        fs::create_directory(dir / c.name);
+        fs::permissions(dir / c.name, c.mode);
+        EXPECT_EQ(CheckPrivateFolder(dir / c.name), c.expected) << c.name;
+    }
+    fs::create_directory_symlink(dir / "private", dir / "link");
+    EXPECT_FALSE(CheckPrivateFolder(dir / "link")) << "a link to the user's own folder";
+    WriteBytes(dir / "file", "");
+    EXPECT_EQ(CheckPrivateFolder(dir / "file"), std::errc::not_a_directory);
+    EXPECT_EQ(CheckPrivateFolder(dir / "missing"), std::errc::no_such_file_or_directory);
+
+    // Made when missing, parents too, closed to others whatever the umask.
+    const mode_t umask = ::umask(0);
+    EXPECT_FALSE(MakePrivateFolder(dir / "new" / "instance"));
+    ::umask(umask);
+    EXPECT_EQ(fs::status(dir / "new" / "instance").permissions(), fs::perms::owner_all);
+    // An existing one that others can enter is refused, and left as it is.
+    EXPECT_EQ(MakePrivateFolder(dir / "readable"), std::errc::permission_denied);
+    EXPECT_EQ(fs::status(dir / "readable").permissions(), kCases[1].mode);
+    EXPECT_EQ(MakePrivateFolder(dir / "file"), std::errc::not_a_directory);
+
+    // Another user's folder, closed as it may be.
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can give a folder to another user";
+    ASSERT_EQ(::chown((dir / "private").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(CheckPrivateFolder(dir / "private"), std::errc::permission_denied);
+    EXPECT_EQ(MakePrivateFolder(dir / "private"), std::errc::permission_denied);
 }
 
 }  // namespace

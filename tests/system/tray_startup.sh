@@ -12,7 +12,7 @@ rc=$?
 [ $rc -eq 2 ] || fail "no display: status $rc, want 2"
 grep -q -- --headless <<<"$out" || fail "no display: message does not suggest --headless: $out"
 
-# The instance socket lives in the temporary folder: a private one keeps
+# The instance socket lives in the runtime folder: a private one keeps
 # this test apart from a tray program the user may be running.
 export QT_QPA_PLATFORM=offscreen TMPDIR="$tmp/run" XDG_RUNTIME_DIR="$tmp/run"
 mkdir -m 700 "$tmp/run"
