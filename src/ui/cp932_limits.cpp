@@ -65,6 +65,10 @@ void SetCp932Limit(QLineEdit* edit, std::size_t maxBytes, bool namesAFile) {
 
 TextCheck ReadLimitedText(QLineEdit* edit, std::size_t maxBytes, QString& out, bool namesAFile) {
     out = edit->text();
+    // A disabled edit's text is not in use and the user cannot mend it:
+    // refusing it (a settings file's field holds a byte more than the edit
+    // takes) would keep the page or the editor from ever being left.
+    if (!edit->isEnabledTo(edit->window())) return TextCheck::Fits;
     const TextCheck check = CheckText(out, maxBytes, namesAFile);
     if (check == TextCheck::Fits) return check;
     ShowNotice(edit->window(),

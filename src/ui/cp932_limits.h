@@ -31,7 +31,8 @@ void SetCp932Limit(QLineEdit* edit, std::size_t maxBytes, bool namesAFile = true
 
 // Reads `edit` into `out` (always, whatever the check says). A text over
 // `maxBytes` or without a CP932 form shows its message and takes the focus
-// to the edit; the result says which.
+// to the edit; the result says which. The text of a disabled edit is read
+// as it is and not checked.
 TextCheck ReadLimitedText(QLineEdit* edit, std::size_t maxBytes, QString& out,
                           bool namesAFile = true);
 

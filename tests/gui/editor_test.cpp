@@ -528,6 +528,47 @@ TEST_F(EditorTest, ChosenPathsOverTheLimitOrWithoutCp932FormAreRefusedOnRead) {
     EXPECT_EQ(dlg.waveFile, QStringLiteral("/snd/a.wav"));
 }
 
+// A settings file's fields hold a byte more than the edits take: 127 in a
+// path, 41 in the pattern. While such a text's control is disabled it is
+// not in use, so it neither keeps its page nor stops OK, and comes back
+// whole.
+TEST_F(EditorTest, DisabledTextsOverTheirLimitsAreNotChecked) {
+    const QString path = QStringLiteral("/") + QString(126, QChar('x'));
+    struct Case {
+        const char* name;
+        QString EditorValues::*text;
+        QString value;
+        int EditorValues::*option;  // set to `off`, it disables the text's control
+        int off;
+        int tab;  // the page that shows the text
+    };
+    for (const Case& c :
+         {Case{"destination, nothing", &EditorValues::moveTo, path, &EditorValues::afterMode, 0, 2},
+          Case{"WAV, beep", &EditorValues::waveFile, path, &EditorValues::soundMode, 1, 1},
+          Case{"WAV, no sound", &EditorValues::waveFile, path, &EditorValues::soundMode, 0, 1},
+          Case{"pattern, all files", &EditorValues::pattern, QString(41, QChar('p')),
+               &EditorValues::fileMode, 0, 0},
+          Case{"program, open", &EditorValues::program, path, &EditorValues::openFile, 1, 0}}) {
+        SCOPED_TRACE(c.name);
+        CSetEnvDlg editor;
+        editor.editMode = 1;
+        editor.title = QStringLiteral("t");
+        editor.folder = Q(tmp.path());
+        editor.*c.text = c.value;
+        editor.*c.option = c.off;
+        editor.show();
+        auto* tab = editor.findChild<QTabWidget*>();
+        tab->setCurrentIndex(c.tab);
+        tab->setCurrentIndex((c.tab + 1) % 3);
+        EXPECT_EQ(editor.currentPage, (c.tab + 1) % 3);
+        editor.findChild<QPushButton*>("button1")->click();
+        EXPECT_EQ(editor.result(), QDialog::Accepted);
+        EXPECT_EQ(editor.*c.text, c.value);
+        EXPECT_TRUE(prompts.notices.isEmpty()) << prompts.notices.join('|').toStdString();
+        prompts.notices.clear();
+    }
+}
+
 TEST_F(EditorTest, EnterAndEscapeDoNothingInsideAPage) {
     Open();
     for (const char* name : {"edit1026", "radio1024"}) {
