@@ -16,6 +16,7 @@
 #include "app/main_frame.h"
 #include "app/modality.h"
 #include "app/single_instance.h"
+#include "app/translations.h"
 #include "engine/tavren_doc.h"
 #include "platform/change_watcher.h"
 #include "platform/clock.h"
@@ -76,6 +77,7 @@ bool CloseSettingsDialog() {
 
 int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     QApplication app(argc, argv);
+    LoadQtTranslations();
     QApplication::setOrganizationName(QStringLiteral("QUORVALE"));
     QApplication::setApplicationName(QStringLiteral("Tavren3"));
     QApplication::setQuitOnLastWindowClosed(false);  // closing a dialog must not end the program

@@ -5,6 +5,8 @@
 #include <QFileSystemModel>
 #include <QSortFilterProxyModel>
 
+#include "ui/file_chooser.h"
+
 namespace tavren::ui {
 namespace {
 
@@ -37,7 +39,7 @@ private:
 }  // namespace
 
 void SetUpProgramFileDialog(QFileDialog& dialog, const QStringList& filters) {
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    PrepareChooser(dialog);
     // Every pattern is "*": the filter's name says what it shows.
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "ui/file_chooser.h"
 #include "ui/program_file_dialog.h"
 
 namespace tavren::ui {
@@ -26,22 +27,33 @@ public:
 
     std::optional<QString> Folder(QWidget* parent, const QString& title,
                                   const QString& start) override {
-        const QString chosen = QFileDialog::getExistingDirectory(parent, title, start);
-        if (chosen.isEmpty()) return std::nullopt;
-        return chosen;
+        QFileDialog dialog(parent, title, start);
+        PrepareChooser(dialog);
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        return Run(dialog);
     }
 
     std::optional<QString> File(QWidget* parent, const QString& title,
                                 const QStringList& filters, const QString& start) override {
-        const QString chosen =
-            QFileDialog::getOpenFileName(parent, title, start, filters.join(QStringLiteral(";;")));
-        if (chosen.isEmpty()) return std::nullopt;
-        return chosen;
+        QFileDialog dialog(parent, title, start);
+        PrepareChooser(dialog);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilters(filters);
+        return Run(dialog);
     }
 
     std::optional<QString> ProgramFile(QWidget* parent, const QString& title,
                                        const QStringList& filters, const QString& start) override {
         return RunProgramFileDialog(parent, title, filters, start);
+    }
+
+private:
+    static std::optional<QString> Run(QFileDialog& dialog) {
+        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+        const QString chosen = dialog.selectedFiles().value(0);
+        if (chosen.isEmpty()) return std::nullopt;
+        return chosen;
     }
 };
 
