@@ -215,13 +215,22 @@ void CDirListDlg::ShowEntryTexts(int line) {
     programText_->setText(FromUtf8(slot.entry.program));
 }
 
+// The editor can close right after a box of its own (the question about a
+// missing watched folder); the window manager then gives the keyboard to
+// no window at all, so this dialog takes it back.
+std::optional<EditorValues> CDirListDlg::RunEditor(const EditorInput& input) {
+    std::optional<EditorValues> values = editor_(this, input);
+    activateWindow();
+    return values;
+}
+
 void CDirListDlg::OnNewClicked() {
     if (entries_.size() >= store::kMaxWatchEntries) {
         ShowNotice(this,
                    QStringLiteral("既に登録可能数に達しております。これ以上は登録できません。"));
         return;
     }
-    const std::optional<EditorValues> values = editor_(this, EditorInput{});
+    const std::optional<EditorValues> values = RunEditor(EditorInput{});
     if (!values) return;
     store::SlotImage image = store::BlankSlotImage();
     if (const store::Status s = FillSlot(*values, image); !s) {
@@ -244,7 +253,7 @@ void CDirListDlg::OnChangeClicked() {
     }
     store::SlotImage image = entries_[static_cast<std::size_t>(line)];
     const std::optional<EditorValues> values =
-        editor_(this, EditorInput{1, ToEditor(store::DecodeSlot(image).entry)});
+        RunEditor(EditorInput{1, ToEditor(store::DecodeSlot(image).entry)});
     if (!values) return;
     if (const store::Status s = FillSlot(*values, image); !s) {
         ShowNotice(this, FromUtf8(s.message()));

@@ -52,6 +52,7 @@ private:
     int SelectedLine() const;
     void ShowEntryTexts(int line);
     bool CanOpenSettingsForWriting() const;
+    std::optional<EditorValues> RunEditor(const EditorInput& input);
 
     void OnNewClicked();
     void OnChangeClicked();

@@ -2,13 +2,16 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +24,7 @@
 #include "ui/autostart.h"
 #include "ui/dir_list_dlg.h"
 #include "ui/prompts.h"
+#include "ui/set_env_dlg.h"
 
 namespace tavren::ui {
 namespace {
@@ -236,6 +240,31 @@ TEST_F(DirListDlgTest, ChangeHandsTheEntryOverAndMakesItRunning) {
     EXPECT_TRUE(changed.running);
     EXPECT_EQ(changed.entry.title, "B2");
     EXPECT_EQ(changed.entry.messageMode, -1);
+}
+
+// The editor closes right after its question about a missing watched
+// folder; the window system then activates no window, and the keys the user
+// types next went nowhere.
+TEST_F(DirListDlgTest, ListHasTheKeyboardAgainAfterTheEditorCreatedTheFolder) {
+    dlg_ = std::make_unique<CDirListDlg>(data_);  // the real editor
+    dlg_->show();
+    dlg_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg_.get()));
+    const fs::path folder = temp_ / "new";
+    QTimer::singleShot(0, dlg_.get(), [&] {
+        auto* editor = dlg_->findChild<CSetEnvDlg*>();
+        if (!editor) return ADD_FAILURE() << "no editor";
+        editor->findChild<QLineEdit*>("edit1014")->setText(QStringLiteral("t"));
+        editor->findChild<QLineEdit*>("edit1000")->setText(QString::fromStdString(folder));
+        editor->findChild<QPushButton*>("button1")->click();
+    });
+    prompts_.answers = {true};
+    Click(1016);
+    ASSERT_EQ(Lines(), QStringList{"【実行中】 t"});
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_TRUE(QTest::qWaitForWindowActive(dlg_.get(), 1000));
+    QWidget* focus = QApplication::focusWidget();
+    EXPECT_EQ(focus ? focus->window() : nullptr, dlg_.get());
 }
 
 TEST_F(DirListDlgTest, DeleteRemovesExactlyThatLineAndLeavesNoSelection) {
