@@ -170,6 +170,9 @@ CDirListDlg::CDirListDlg(const store::DataFolder& dataFolder, QWidget* parent, E
     // Only the user's selections arrive here: the dialog's own changes to
     // the list are made with its signals blocked.
     connect(entryListBox_, &QListWidget::itemSelectionChanged, this, &CDirListDlg::OnListSelChange);
+    // Double-clicking a line edits it, as users expect of a list; the press
+    // before it has already selected that line.
+    connect(entryListBox_, &QListWidget::itemDoubleClicked, this, &CDirListDlg::OnChangeClicked);
 
     startValueAtOpen_ = ReadStartSetting();
     startWithDesktop_->setChecked(startValueAtOpen_ != 0);

@@ -242,6 +242,24 @@ TEST_F(DirListDlgTest, ChangeHandsTheEntryOverAndMakesItRunning) {
     EXPECT_EQ(changed.entry.messageMode, -1);
 }
 
+TEST_F(DirListDlgTest, DoubleClickOnALineDoesWhatChangeDoes) {
+    WriteSettings({MakeSlot("A", true), MakeSlot("B", false)});
+    EditorValues v;
+    v.title = "B2";
+    editorAnswer_ = v;
+    Open();
+    // As a double-click arrives: press and release, then the double-click.
+    const QPoint at = List()->visualItemRect(List()->item(1)).center();
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(List()->viewport(), Qt::LeftButton, {}, at);
+    ASSERT_EQ(editorCalls_.size(), 1u);
+    EXPECT_EQ(editorCalls_[0].editMode, 1);
+    EXPECT_EQ(editorCalls_[0].values.title, "B");
+    EXPECT_EQ(Lines(), QStringList({"【実行中】 A", "【実行中】 B2"}));
+    EXPECT_EQ(Selected(), 1);
+}
+
 // The editor closes right after its question about a missing watched
 // folder; the window system then activates no window, and the keys the user
 // types next went nowhere.
