@@ -54,18 +54,17 @@ std::optional<int> AnswerWithoutRunning(const CommandArgs& args, const char* usa
     return std::nullopt;
 }
 
-std::optional<store::DataFolder> OpenDataFolder(const CommandArgs& args) {
+std::optional<store::DataFolder> OpenDataFolder(const CommandArgs& args, std::string* failure) {
     std::string error;
     auto data = store::DataFolder::Resolve(args.dataDir, error);
-    if (!data) {
-        std::fprintf(stderr, "tavren3: %s\n", error.c_str());
-        return std::nullopt;
+    if (data) {
+        const store::Status prepared = data->Prepare();
+        if (prepared) return data;
+        error = prepared.message();
     }
-    if (auto s = data->Prepare(); !s) {
-        std::fprintf(stderr, "tavren3: %s\n", s.message().c_str());
-        return std::nullopt;
-    }
-    return data;
+    std::fprintf(stderr, "tavren3: %s\n", error.c_str());
+    if (failure) *failure = error;
+    return std::nullopt;
 }
 
 DataFolderLock LockDataFolder(const store::DataFolder& data) {

@@ -30,8 +30,10 @@ CommandArgs ParseCommandArgs(std::span<const std::string> args);
 std::optional<int> AnswerWithoutRunning(const CommandArgs& args, const char* usage);
 
 // The data folder the arguments name, created when missing. Failures are
-// reported on standard error.
-std::optional<store::DataFolder> OpenDataFolder(const CommandArgs& args);
+// reported on standard error, and their text also put in `failure` when
+// given.
+std::optional<store::DataFolder> OpenDataFolder(const CommandArgs& args,
+                                                std::string* failure = nullptr);
 
 // The lock of the data folder, held while the engine runs: two watchers of
 // one folder would both act on every file. When another Tavren3 holds it,

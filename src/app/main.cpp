@@ -5,6 +5,7 @@
 
 #include "app/command_args.h"
 #include "app/headless.h"
+#include "app/startup_failure.h"
 #include "app/tray_app.h"
 
 namespace {
@@ -35,8 +36,12 @@ int main(int argc, char** argv) {
             stderr);
         return 2;
     }
-    auto data = tavren::app::OpenDataFolder(args);
-    if (!data) return 1;
+    std::string failure;
+    auto data = tavren::app::OpenDataFolder(args, &failure);
+    if (!data) {
+        if (!args.headless) tavren::app::ShowStartupFailure(argc, argv, failure);
+        return 1;
+    }
     if (args.headless) return tavren::app::RunHeadless(*data);
     // Qt keeps references to argc and argv for the program's lifetime.
     return tavren::app::RunTray(argc, argv, *data);
