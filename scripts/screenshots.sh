@@ -306,11 +306,40 @@ shot_watch_settings() {
     click_in "$EDITOR_WIN" 166 151 275 289
     shot_editor editor-after editor-notice
 
+    # The folder chooser of 参　照 (centre 239, 44), in Japanese throughout.
+    before=$(app_windows | sort -u)
+    click_in "$EDITOR_WIN" 239 44 275 289
+    local chooser
+    chooser=$(new_window "$before" 100) || die "the folder chooser did not open"
+    shot folder-chooser "$(framed_geometry "$chooser")"
+    close_with "$chooser" Escape
+
     # ｷｬﾝｾﾙ (centre 237, 270): Escape would go to the page's focused control.
     click_in "$EDITOR_WIN" 237 270 275 289
     wait_for sh -c "! xwininfo -id $EDITOR_WIN 2>/dev/null | grep -q 'IsViewable'" \
         || die "the editor did not close on ｷｬﾝｾﾙ"
-    close_with "$list" Escape   # nothing changed: the list closes at once
+
+    # A change (起動/停止, centre 248, 120), then ｷｬﾝｾﾙ: the question whether
+    # it may be lost, with its はい and いいえ; はい closes the list.
+    click_in "$list" 248 120 291 209
+    before=$(app_windows | sort -u)
+    xdotool windowactivate --sync "$list" key Escape
+    local question
+    question=$(new_window "$before" 40) || die "no question about the unsaved change"
+    shot question "$(framed_geometry "$question")"
+    xdotool windowactivate --sync "$question" key Return
+    wait_for sh -c "! xwininfo -id $list 2>/dev/null | grep -q 'IsViewable'" \
+        || die "the list did not close after はい"
+}
+
+# A new file in the entry that shows a box for each: the box.
+shot_message_box() {
+    local before box
+    before=$(app_windows | sort -u)
+    echo "見積り" >"$DEMO/受信/見積書.pdf"
+    box=$(new_window "$before" 40) || die "no message box for a new file"
+    shot message-box "$(framed_geometry "$box")"
+    close_with "$box" Return
 }
 
 quit_program() {
@@ -328,11 +357,11 @@ quit_program() {
 
 # --- the sample data --------------------------------------------------------
 
-# Two watch entries, one running and one stopped, with real folders, so that
+# Three watch entries, two running and one stopped, with real folders, so that
 # the list and each page of the editor have something to show.
 write_sample_settings() {
     local demo=$1 data=$2
-    mkdir -p "$demo/スキャン" "$demo/請求書" "$demo/処理済み" "$data/tavdat"
+    mkdir -p "$demo/スキャン" "$demo/請求書" "$demo/処理済み" "$demo/受信" "$data/tavdat"
     python3 - "$demo" "$data/tavdat/dirinfo.dat" <<'EOF'
 import struct, sys
 
@@ -355,6 +384,8 @@ with open(out, "wb") as f:
     # New CSV files are opened, announced with a sound, then moved away.
     f.write(slot(0, 1, 1, 1, 2, 2, 1, 0, 1, "請求書の受け取り", f"{demo}/請求書", "*.csv",
                  "", f"{demo}/処理済み", "/usr/share/sounds/alsa/Front_Center.wav"))
+    # Each new file is told in a message box, nothing more.
+    f.write(slot(1, 0, 1, 2, 0, 0, 0, 0, 0, "受信の通知", f"{demo}/受信", "", "", "", ""))
 EOF
 }
 
@@ -413,4 +444,5 @@ xdotool mousemove --sync 10 10
 shot_tooltip
 shot_menu_and_about
 shot_watch_settings
+shot_message_box
 quit_program
