@@ -7,6 +7,9 @@
 #include "app/headless.h"
 #include "app/startup_failure.h"
 #include "app/tray_app.h"
+#include "platform/env.h"
+#include "platform/path_text.h"
+#include "ui/autostart.h"
 
 namespace {
 
@@ -43,6 +46,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (args.headless) return tavren::app::RunHeadless(*data);
+    // Started with the desktop, the program is to use this data folder too,
+    // but the session passes on neither this run's arguments nor its
+    // environment.
+    if (args.dataDir || tavren::platform::GetEnv("TAVREN3_DATA_DIR")) {
+        tavren::ui::SetStartArguments(
+            {QStringLiteral("--data-dir"),
+             QString::fromStdString(tavren::platform::PathToUtf8(data->root()))});
+    }
     // Qt keeps references to argc and argv for the program's lifetime.
     return tavren::app::RunTray(argc, argv, *data);
 }
