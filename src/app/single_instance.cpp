@@ -43,8 +43,8 @@ SingleInstance::SingleInstance(const QString& instanceName) {
     // temporary folder.
     const QString folder = SocketFolder();
     if (!folder.isEmpty()) {
-        serverName_ = folder + u'/' + instanceName + u'-' +
-                      QString::fromStdString(platform::CurrentUserId());
+        serverName_ =
+            folder + u'/' + instanceName + u'-' + QString::fromStdString(platform::CurrentUserId());
     }
 }
 
@@ -62,9 +62,10 @@ bool SingleInstance::AskRunningInstance() {
 
 bool SingleInstance::Claim() {
     if (serverName_.isEmpty()) {
-        std::fputs("tavren3: 自分専用のフォルダ (XDG_RUNTIME_DIR またはキャッシュ) がないため、"
-                   "二重起動を確かめずに起動します。\n",
-                   stderr);
+        std::fputs(
+            "tavren3: 自分専用のフォルダ (XDG_RUNTIME_DIR またはキャッシュ) がないため、"
+            "二重起動を確かめずに起動します。\n",
+            stderr);
         return true;
     }
     if (AskRunningInstance()) return false;

@@ -23,7 +23,7 @@ public:
     QString translate(const char* context, const char* source, const char*, int) const override {
         if (std::strcmp(context, "QAbstractFileIconProvider") != 0) return {};
         static constexpr std::pair<const char*, const char*> kTexts[] = {
-            {"Folder", "フォルダ"}, {"Drive", "ドライブ"},         {"File", "ファイル"},
+            {"Folder", "フォルダ"},     {"Drive", "ドライブ"},          {"File", "ファイル"},
             {"%1 File", "%1 ファイル"}, {"Shortcut", "ショートカット"},
         };
         for (const auto& [english, japanese] : kTexts) {

@@ -69,7 +69,9 @@ QString EscapeValue(const QString& text) {
 
 }  // namespace
 
-void SetStartArguments(const QStringList& arguments) { StartArguments() = arguments; }
+void SetStartArguments(const QStringList& arguments) {
+    StartArguments() = arguments;
+}
 
 int ReadStartSetting() {
     return Profile().value(QLatin1String(kStartKey), 0).toInt();
@@ -111,7 +113,9 @@ QString DesktopExecValue(const QStringList& command) {
     return EscapeValue(arguments.join(u' '));
 }
 
-QString DesktopExecValue(const QString& program) { return DesktopExecValue(QStringList{program}); }
+QString DesktopExecValue(const QString& program) {
+    return DesktopExecValue(QStringList{program});
+}
 
 QString AutostartIcon(const QString& programFolder) {
     const QString kName = QStringLiteral("tavren3");

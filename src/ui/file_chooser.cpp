@@ -38,13 +38,13 @@ void FitColumns(QFileDialog& dialog) {
     int others = 0;
     for (int i = 1; i < header->count(); ++i) {
         if (header->isSectionHidden(i)) continue;
-        const int width = std::max({header->sectionSize(i), header->sectionSizeHint(i),
-                                    cells->sizeHintForColumn(i)});
+        const int width = std::max(
+            {header->sectionSize(i), header->sectionSizeHint(i), cells->sizeHintForColumn(i)});
         header->resizeSection(i, width);
         others += width;
     }
-    header->resizeSection(
-        0, std::max(header->sectionSizeHint(0), view->viewport()->width() - others));
+    header->resizeSection(0,
+                          std::max(header->sectionSizeHint(0), view->viewport()->width() - others));
 }
 
 void Fit(QFileDialog& dialog) {

@@ -66,7 +66,9 @@ TEST(AutostartTest, FlagIsStoredFirstAndTheEntryFollowsIt) {
     qunsetenv("XDG_CONFIG_HOME");
 }
 
-QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+QString Q(const std::filesystem::path& p) {
+    return QString::fromStdString(p.string());
+}
 
 // What desktop-file-validate says against `entry`; empty when it is valid.
 std::string Validate(const QString& entry) {

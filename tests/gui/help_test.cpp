@@ -53,8 +53,10 @@ TEST(HelpTest, APageThatCannotBeOpenedIsToldInABox) {
         ASSERT_EQ(prompts.notices.size(), 1);
         const std::string text = prompts.notices[0].toStdString();
         EXPECT_EQ(text.rfind(c.told, 0), 0u) << text;
-        if (c.opens == false) EXPECT_NE(text.find(asked.toLocalFile().toStdString()), std::string::npos);
-        EXPECT_NE(err.find("tavren3: " + text.substr(0, text.find('\n'))), std::string::npos) << err;
+        if (c.opens == false)
+            EXPECT_NE(text.find(asked.toLocalFile().toStdString()), std::string::npos);
+        EXPECT_NE(err.find("tavren3: " + text.substr(0, text.find('\n'))), std::string::npos)
+            << err;
     }
     qunsetenv("XDG_CACHE_HOME");
 }

@@ -17,7 +17,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
+QString Q(const fs::path& p) {
+    return QString::fromStdString(p.string());
+}
 
 // Where the socket of `instance` is, as text that failures can show.
 std::string Folder(const SingleInstance& instance) {

@@ -229,8 +229,9 @@ TEST(PrivateFolder, OnlyTheUsersOwnFolderClosedToOthersWillDo) {
         std::error_code expected;  // none when accepted
     } kCases[] = {
         {"private", fs::perms::owner_all, {}},
-        {"readable", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read |
-                         fs::perms::group_exec | fs::perms::others_exec,
+        {"readable",
+         fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read |
+             fs::perms::group_exec | fs::perms::others_exec,
          kDenied},
         {"enterable", fs::perms::owner_all | fs::perms::others_exec, kDenied},
         {"sticky", fs::perms::owner_all | fs::perms::sticky_bit, kDenied},
