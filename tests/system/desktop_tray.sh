@@ -8,57 +8,17 @@
 # program within 2 s.
 #
 # Usage: desktop_tray.sh PATH_TO_TAVREN3
-set -uo pipefail
 export LC_ALL=C  # the settings helpers count bytes
+bin=${1:?usage: $0 PATH_TO_TAVREN3}
+name="desktop tray" tools="openbox trayer xwininfo xprop"
+# shellcheck source=desktop.bash
+source "$(dirname "$0")/desktop.bash"
 # shellcheck source=slots.bash
 source "$(dirname "$0")/slots.bash"
-
-bin=${1:?usage: $0 PATH_TO_TAVREN3}
-for tool in Xvfb openbox trayer xdotool xwininfo xprop; do
-    command -v "$tool" >/dev/null || { echo "desktop tray: skipped: $tool is missing"; exit 0; }
-done
-
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-    local p
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: desktop tray: $*"
-    sed 's/^/  err | /' "$tmp/app.log" 2>/dev/null | head -20
-    exit 1
-}
-wait_for() {  # SECONDS COMMAND...
-    local deadline=$((SECONDS + $1)); shift
-    until "$@" 2>/dev/null; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.1
-    done
-}
 now_ms() { local t=${EPOCHREALTIME/./}; echo $((t / 1000)); }
 
-# --- the desktop -------------------------------------------------------------
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
-pids+=($!)
-wait_for 10 test -s "$tmp/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$tmp/display")"
-openbox --sm-disable >/dev/null 2>&1 &
-pids+=($!)
-wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
-    fail "openbox did not start"
-
-# The program on its own home, folders and runtime folder, without the
-# session bus, so that a desktop the test may run in is left alone.
-export HOME=$tmp/home XDG_CONFIG_HOME=$tmp/home/.config XDG_DATA_HOME=$tmp/home/.local/share \
-    XDG_CACHE_HOME=$tmp/home/.cache XDG_RUNTIME_DIR=$tmp/run QT_QPA_PLATFORM=xcb
-unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
-mkdir -p "$HOME" "$tmp/in" "$tmp/data/tavdat"
-mkdir -m 700 "$tmp/run"
+start_display openbox
+mkdir -p "$tmp/in" "$tmp/data/tavdat"
 # One entry that shows a message box for each new file.
 slot 1 0 1 2 0 0 0 0 0 "in" "$tmp/in" "" "" "" "" >"$tmp/data/tavdat/dirinfo.dat"
 

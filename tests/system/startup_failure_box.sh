@@ -4,42 +4,14 @@
 # from a menu or at login; it ends with status 1 once the box is answered.
 #
 # Usage: startup_failure_box.sh PATH_TO_TAVREN3
-set -uo pipefail
 bin=${1:?usage: $0 PATH_TO_TAVREN3}
-for tool in Xvfb xdotool; do
-    command -v "$tool" >/dev/null || { echo "startup failure box: skipped: $tool is missing"; exit 0; }
-done
-
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-    local p
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: startup failure box: $*"; sed 's/^/  err | /' "$tmp/err" 2>/dev/null; exit 1; }
-wait_for() {  # SECONDS COMMAND...
-    local deadline=$((SECONDS + $1)); shift
-    until "$@" 2>/dev/null; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.1
-    done
-}
-
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
-pids+=($!)
-wait_for 10 test -s "$tmp/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$tmp/display")" QT_QPA_PLATFORM=xcb
-export HOME=$tmp/home XDG_CONFIG_HOME=$tmp/home/.config XDG_CACHE_HOME=$tmp/home/.cache \
-    XDG_RUNTIME_DIR=$tmp/run
-unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
-mkdir -p "$HOME"
-mkdir -m 700 "$tmp/run"
+name="startup failure box"
+# shellcheck source=desktop.bash
+source "$(dirname "$0")/desktop.bash"
+start_display
 echo "a file, not a folder" >"$tmp/file"
 
-"$bin" --data-dir "$tmp/file/data" 2>"$tmp/err" &
+"$bin" --data-dir "$tmp/file/data" 2>"$tmp/app.log" &
 app=$!
 pids+=($app)
 box() {
@@ -50,7 +22,7 @@ box() {
 }
 has_box() { [[ -n $(box) ]]; }
 wait_for 10 has_box || fail "no box named Tavren3 appeared"
-grep -qF "tavren3: データフォルダ $tmp/file/data/tavdat を作成できません" "$tmp/err" ||
+grep -qF "tavren3: データフォルダ $tmp/file/data/tavdat を作成できません" "$tmp/app.log" ||
     fail "standard error does not name the folder"
 
 # The box closes on the key press: the release then finds no window.
