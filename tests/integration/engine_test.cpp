@@ -248,7 +248,6 @@ TEST_P(FolderTripTest, FolderThatGoesAndComesBackIsWatchedAgain) {
         EXPECT_EQ(doc->statuses()[0].mode, WatchMode::Waiting);
     }
     trip.back(place, real);
-    if (fs::exists(place / "old.txt")) fs::last_write_time(place / "old.txt", oldTime);
     ASSERT_TRUE(fakes.log.WaitFor("open:", 1)) << trip.name;
     // Watched again: a later file is acted on too.
     test::WriteBytes(place / "later.txt", "later");
@@ -287,6 +286,7 @@ INSTANTIATE_TEST_SUITE_P(
                        const fs::path second = real.parent_path() / "second";
                        fs::create_directory(second);
                        fs::copy_file(real / "old.txt", second / "old.txt");
+                       fs::last_write_time(second / "old.txt", fs::last_write_time(real / "old.txt"));
                        test::WriteBytes(second / "new.txt", "new");
                        fs::create_directory_symlink(second, place.string() + ".tmp");
                        return true;
@@ -297,13 +297,22 @@ INSTANTIATE_TEST_SUITE_P(
         FolderTrip{"unmounted_and_mounted_again", false, true,
                    [](const fs::path& place, const fs::path&) {
                        fs::copy_file(place / "old.txt", place.parent_path() / "old.copy");
+                       fs::last_write_time(place.parent_path() / "old.copy",
+                                           fs::last_write_time(place / "old.txt"));
                        Unmount(place);
                        return true;
                    },
                    [](const fs::path& place, const fs::path&) {
-                       Mount(place);
-                       fs::copy_file(place.parent_path() / "old.copy", place / "old.txt");
-                       test::WriteBytes(place / "new.txt", "new");
+                       // The drive comes with its files, as a real one does.
+                       const fs::path drive = place.parent_path() / "drive";
+                       fs::create_directory(drive);
+                       Mount(drive);
+                       fs::copy_file(place.parent_path() / "old.copy", drive / "old.txt");
+                       fs::last_write_time(drive / "old.txt",
+                                           fs::last_write_time(place.parent_path() / "old.copy"));
+                       test::WriteBytes(drive / "new.txt", "new");
+                       std::system(("mount --move '" + drive.string() + "' '" + place.string() + "'")
+                                       .c_str());
                    }}),
     [](const auto& param) { return std::string(param.param.name); });
 
