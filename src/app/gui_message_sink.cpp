@@ -1,6 +1,8 @@
 #include "app/gui_message_sink.h"
 
 #include <QApplication>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QMessageBox>
 #include <QPointer>
 #include <QThread>
@@ -22,6 +24,11 @@ QMessageBox* MakeBox(const QString& text) {
     // Each box holds only the worker that asked for it: the icon's menu,
     // the other boxes and the dialogs stay within reach.
     box->setWindowModality(Qt::NonModal);
+    // A short text makes a box too narrow for its caption in the title bar.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+        grid->addItem(new QSpacerItem(240, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());  // the layout owns it
+    }
     return box;
 }
 
