@@ -259,7 +259,6 @@ RescanResult TakeBaseline(RescanContext& ctx) {
         listing.clear();  // missing: empty, so what it brings when it comes is new
     } else {
         state.folderId = here.id;
-        state.folderWasMountRoot = here.mountRoot;
     }
     ListingWorked(state);
     KeepListingAsSnapshot(state, listing);
@@ -267,7 +266,7 @@ RescanResult TakeBaseline(RescanContext& ctx) {
     return ec ? Away(ctx, AwayReason(ec)) : RescanResult::Completed;
 }
 
-FolderProbe ProbeFolder(const std::string& folder) {
+FolderProbe ProbeFolder(const std::string& folder, bool askMountRoot) {
     FolderProbe probe;
     const std::filesystem::path path = platform::PathFromUtf8(folder);
     platform::DirEntry here;
@@ -277,6 +276,7 @@ FolderProbe ProbeFolder(const std::string& folder) {
         return probe;
     }
     probe.id = here.id;
+    if (!askMountRoot) return probe;
     const platform::PlaceInParent place = platform::PlaceOf(path);
     platform::DirEntry parent;
     probe.mountRoot = !place.parent.empty() && !platform::StatFile(place.parent, parent) &&
@@ -332,7 +332,6 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
         state.ids.assign(state.list.size(), platform::FileId{});
     }
     state.folderId = here.id;
-    state.folderWasMountRoot = here.mountRoot;
     if (!state.haveBaseline) {
         KeepListingAsSnapshot(state, found);
         WriteStateSnapshot(ctx);

@@ -69,10 +69,8 @@ public:
     std::mutex lookMutex;
     // --- guarded by lookMutex --------------------------------------------
     bool haveBaseline = false;  // the folder was listed at least once
-    // The folder the snapshot describes (unknown until listed), and whether
-    // a file system was mounted on it then.
+    // The folder the snapshot describes (unknown until listed).
     platform::FileId folderId;
-    bool folderWasMountRoot = false;
     store::SnapshotList list;   // the snapshot, in file order
     // The identity of each record's file, by record index (unknown for
     // records read back from a file).
