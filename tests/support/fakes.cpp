@@ -91,10 +91,14 @@ platform::ProcessLauncher::OpenResult FakeLauncher::OpenDocument(const std::file
 
 std::error_code FakeMover::Move(const std::filesystem::path& from, const std::filesystem::path& to,
                                 bool replace) {
-    log_.Add((replace ? "replace:" : "move:") + from.string() + " -> " + to.string());
+    // Logged once done, so that a test woken by the entry finds the file moved.
     std::error_code ec;
-    if (!replace && std::filesystem::exists(to, ec)) return std::make_error_code(std::errc::file_exists);
-    std::filesystem::rename(from, to, ec);
+    if (!replace && std::filesystem::exists(to, ec)) {
+        ec = std::make_error_code(std::errc::file_exists);
+    } else {
+        std::filesystem::rename(from, to, ec);
+    }
+    log_.Add((replace ? "replace:" : "move:") + from.string() + " -> " + to.string());
     return ec;
 }
 
