@@ -222,8 +222,8 @@ void AfterMove(RescanContext& ctx, const store::FoundFile& file, platform::FileI
     switch (outcome.kind) {
         case Actions::MoveOutcome::Moved: {
             movedAway.insert(file.fileName);
-            const std::filesystem::path folder = platform::PathFromUtf8(ctx.entry.folder);
-            const platform::FileId here = platform::FileIdentity(folder);
+            // The folder's identity is known from the look that acted.
+            const platform::FileId here = state.folderId;
             if (here.known() && platform::FileIdentity(outcome.destination.parent_path()) == here) {
                 state.ownArrivals[platform::PathToUtf8(outcome.destination.filename())] = id;
             }
