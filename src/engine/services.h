@@ -32,8 +32,6 @@ struct WatchStatus {
     std::string folder;
     WatchMode mode = WatchMode::Notified;
     std::string reason;  // why it is polled, waiting or not watched
-
-    bool operator==(const WatchStatus&) const = default;
 };
 
 // Where the engine's message boxes go: a dialog in the tray program, a line
