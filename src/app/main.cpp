@@ -9,7 +9,7 @@
 #include "app/tray_app.h"
 #include "platform/env.h"
 #include "platform/path_text.h"
-#include "ui/autostart.h"
+#include "platform/start_with_desktop.h"
 
 namespace {
 
@@ -50,9 +50,8 @@ int main(int argc, char** argv) {
     // but the session passes on neither this run's arguments nor its
     // environment.
     if (args.dataDir || tavren::platform::GetEnv("TAVREN3_DATA_DIR")) {
-        tavren::ui::SetStartArguments(
-            {QStringLiteral("--data-dir"),
-             QString::fromStdString(tavren::platform::PathToUtf8(data->root()))});
+        tavren::platform::SetStartArguments(
+            {"--data-dir", tavren::platform::PathToUtf8(data->root())});
     }
     // Qt keeps references to argc and argv for the program's lifetime.
     return tavren::app::RunTray(argc, argv, *data);

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "platform/start_with_desktop.h"
 #include "store/watch_entry.h"
-#include "ui/autostart.h"
 #include "ui/dialog_units.h"
 #include "ui/prompts.h"
 
@@ -174,7 +174,7 @@ CDirListDlg::CDirListDlg(const store::DataFolder& dataFolder, QWidget* parent, E
     // before it has already selected that line.
     connect(entryListBox_, &QListWidget::itemDoubleClicked, this, &CDirListDlg::OnChangeClicked);
 
-    startValueAtOpen_ = ReadStartSetting();
+    startValueAtOpen_ = platform::SystemStartSetting().Read();
     startWithDesktop_->setChecked(startValueAtOpen_ != 0);
     LoadEntries();
     SelectLine(0);
@@ -333,7 +333,7 @@ void CDirListDlg::OnSaveClicked() {
         return;
     }
     const int enabled = startWithDesktop_->isChecked() ? 1 : 0;
-    if (enabled != startValueAtOpen_) ApplyStartSetting(enabled);
+    if (enabled != startValueAtOpen_) platform::SystemStartSetting().Apply(enabled);
     QDialog::accept();
 }
 

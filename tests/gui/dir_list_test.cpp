@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
@@ -19,9 +18,10 @@
 #include <utility>
 
 #include "gui/gui_support.h"
+#include "platform/posix/desktop_entry.h"
+#include "platform/start_with_desktop.h"
 #include "store/settings_file.h"
 #include "support/temp_dir.h"
-#include "ui/autostart.h"
 #include "ui/dir_list_dlg.h"
 #include "ui/prompts.h"
 #include "ui/set_env_dlg.h"
@@ -47,6 +47,16 @@ SlotImage MakeSlot(const std::string& title, bool running) {
     return image;
 }
 
+int ReadStartSetting() {
+    return platform::SystemStartSetting().Read();
+}
+void ApplyStartSetting(int enabled) {
+    platform::SystemStartSetting().Apply(enabled);
+}
+QString AutostartFilePath() {
+    return QString::fromStdString(platform::xdg::AutostartFilePath().string());
+}
+
 std::string Bytes(const std::vector<SlotImage>& images) {
     return {reinterpret_cast<const char*>(images.data()), images.size() * store::kSlotSize};
 }
@@ -58,7 +68,6 @@ protected:
         ASSERT_TRUE(data_.Prepare().ok());
         const QString config = QString::fromStdString((temp_ / "config").string());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
         SetPromptBackend(&prompts_);
     }
     void TearDown() override {
@@ -426,7 +435,7 @@ TEST_F(DirListDlgTest, StartSettingIsAppliedOnlyWhenTheBoxDiffersFromTheStoredVa
     EXPECT_EQ(ReadStartSetting(), 0);
     EXPECT_FALSE(QFile::exists(AutostartFilePath()));
 
-    QSettings(QStringLiteral("QUORVALE"), QStringLiteral("Tavren3")).setValue("Tavren/nStart", 5);
+    test::WriteBytes(platform::xdg::SettingsFilePath(), "[Tavren]\nnStart=5\n");
     EXPECT_TRUE(saveAfterClicks(0));
     EXPECT_EQ(ReadStartSetting(), 1);
     EXPECT_TRUE(QFile::exists(AutostartFilePath()));
