@@ -5,15 +5,11 @@
 #include <mutex>
 
 #include "app/command_args.h"
+#include "engine/system_services.h"
 #include "engine/tavren_doc.h"
-#include "platform/change_watcher.h"
-#include "platform/clock.h"
-#include "platform/file_mover.h"
 #include "platform/output_line.h"
 #include "platform/path_text.h"
-#include "platform/process.h"
 #include "platform/signals.h"
-#include "platform/sound.h"
 
 namespace tavren::app {
 namespace {
@@ -95,14 +91,10 @@ int RunHeadless(const store::DataFolder& data) {
     const DataFolderLock lock = LockDataFolder(data);
     if (!lock.busy.empty()) return 1;
     platform::ControlSignals signals;  // before any thread starts
-    auto clock = platform::MakeSystemClock();
-    auto changes = platform::MakeChangeWatcher();
-    auto launcher = platform::MakeProcessLauncher();
-    auto mover = platform::MakeFileMover();
-    auto sound = platform::MakeSoundPlayer();
+    const engine::SystemServices system;
     LineSink sink;
 
-    engine::CTavrenDoc doc(data, {*clock, *changes, *launcher, *mover, *sound, sink});
+    engine::CTavrenDoc doc(data, system.services(sink));
     Report(doc, data, sink);
     for (;;) {
         switch (signals.Wait()) {

@@ -17,13 +17,9 @@
 #include "app/modality.h"
 #include "app/single_instance.h"
 #include "app/translations.h"
+#include "engine/system_services.h"
 #include "engine/tavren_doc.h"
-#include "platform/change_watcher.h"
-#include "platform/clock.h"
 #include "platform/env.h"
-#include "platform/file_mover.h"
-#include "platform/process.h"
-#include "platform/sound.h"
 #include "ui/dir_list_dlg.h"
 
 namespace tavren::app {
@@ -95,13 +91,9 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
         return 1;
     }
 
-    auto clock = platform::MakeSystemClock();
-    auto changes = platform::MakeChangeWatcher();
-    auto launcher = platform::MakeProcessLauncher();
-    auto mover = platform::MakeFileMover();
-    auto sound = platform::MakeSoundPlayer();
+    const engine::SystemServices system;
     GuiMessageSink sink;
-    engine::CTavrenDoc doc(data, {*clock, *changes, *launcher, *mover, *sound, sink});
+    engine::CTavrenDoc doc(data, system.services(sink));
 
     FrameCommands commands;
     commands.watchRunning = [&] { return doc.watchRunning(); };
