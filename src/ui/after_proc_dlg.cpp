@@ -7,88 +7,78 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "ui/controls.h"
+#include "ui/cp932_limits.h"
 #include "ui/dialog_units.h"
-#include "ui/prompts.h"
+#include "ui/rules/dialog_texts.h"
 
 namespace tavren::ui {
 
-CAfterProcDlg::CAfterProcDlg(QWidget* editor) : QWidget(editor) {
+namespace text = rules::text;
+
+CAfterProcDlg::CAfterProcDlg(QWidget* editor, rules::EntryEditor& rules, Settle settle)
+    : EditorPage(editor, rules, std::move(settle)) {
     setObjectName(QStringLiteral("page133"));
     hide();
     const DialogUnits du(font());
 
-    auto* box = new QGroupBox(QStringLiteral(" 後処理 "), this);
+    auto* box = new QGroupBox(Q(text::kAfterBox), this);
     du.Place(box, 0, 0, 245, 84);
 
-    nothingRadio_ = new QRadioButton(QStringLiteral("なにもしない"), this);
-    nothingRadio_->setObjectName(QStringLiteral("radio1005"));
-    du.Place(nothingRadio_, 10, 13, 100, 11);
-    deleteRadio_ = new QRadioButton(QStringLiteral("対象ファイルを削除する"), this);
-    deleteRadio_->setObjectName(QStringLiteral("radio1006"));
-    du.Place(deleteRadio_, 120, 13, 110, 11);
-    deleteRadio_->setFocusPolicy(Qt::NoFocus);
-    moveRadio_ = new QRadioButton(QStringLiteral("対象ファイルを別のフォルダへ移動する"), this);
-    moveRadio_->setObjectName(QStringLiteral("radio1037"));
-    du.Place(moveRadio_, 10, 28, 160, 11);
+    auto* nothingRadio = new QRadioButton(Q(text::kDoNothing), this);
+    nothingRadio->setObjectName(QStringLiteral("radio1005"));
+    du.Place(nothingRadio, 10, 13, 100, 11);
+    auto* deleteRadio = new QRadioButton(Q(text::kDeleteFile), this);
+    deleteRadio->setObjectName(QStringLiteral("radio1006"));
+    du.Place(deleteRadio, 120, 13, 110, 11);
+    deleteRadio->setFocusPolicy(Qt::NoFocus);
+    auto* moveRadio = new QRadioButton(Q(text::kMoveFile), this);
+    moveRadio->setObjectName(QStringLiteral("radio1037"));
+    du.Place(moveRadio, 10, 28, 160, 11);
     moveToEdit_ = new QLineEdit(this);
     moveToEdit_->setObjectName(QStringLiteral("edit1032"));
     du.Place(moveToEdit_, 22, 44, 170, 12);
-    SetCp932Limit(moveToEdit_, kMoveToLimit);
-    browseButton_ = new QPushButton(QStringLiteral("参　照"), this);
+    SetCp932Limit(moveToEdit_, rules::Field::MoveTo);
+    browseButton_ = new QPushButton(Q(text::kBrowse), this);
     browseButton_->setObjectName(QStringLiteral("button1038"));
     browseButton_->setAutoDefault(false);
     du.Place(browseButton_, 198, 43, 40, 14);
-    overwriteCheck_ = new QCheckBox(QStringLiteral("移動したファイルは上書きする"), this);
+    overwriteCheck_ = new QCheckBox(Q(text::kOverwrite), this);
     overwriteCheck_->setObjectName(QStringLiteral("check1003"));
     du.Place(overwriteCheck_, 22, 62, 140, 11);
 
     modeGroup_ = new QButtonGroup(this);
-    modeGroup_->addButton(nothingRadio_, 0);
-    modeGroup_->addButton(deleteRadio_, 1);
-    modeGroup_->addButton(moveRadio_, 2);
+    modeGroup_->addButton(nothingRadio, 0);
+    modeGroup_->addButton(deleteRadio, 1);
+    modeGroup_->addButton(moveRadio, 2);
 
-    connect(nothingRadio_, &QRadioButton::clicked, this, [this] { SetAfterMode(0); });
-    connect(deleteRadio_, &QRadioButton::clicked, this, [this] { SetAfterMode(1); });
-    connect(moveRadio_, &QRadioButton::clicked, this, [this] { SetAfterMode(2); });
-    connect(browseButton_, &QPushButton::clicked, this, &CAfterProcDlg::ChooseDestination);
+    connect(modeGroup_, &QButtonGroup::idClicked, this, [this](int mode) {
+        Page().SetAfterMode(mode);
+        Show();
+    });
+    connect(moveToEdit_, &QLineEdit::textChanged, this,
+            [this](const QString& typed) { Page().moveTo.text = U8(typed); });
+    connect(overwriteCheck_, &QCheckBox::toggled, this,
+            [this](bool on) { Page().overwrite = on ? 1 : 0; });
+    connect(browseButton_, &QPushButton::clicked, this,
+            [this] { settle_(rules_.ChooseDestination()); });
 
     KeepEnterAndEscapeInPage(this);
-    deleteRadio_->hide();  // never shown: deleting is not offered
-}
-
-void CAfterProcDlg::Start() {
+    deleteRadio->hide();  // never shown: deleting is not offered
     DialogUnits(font()).Place(this, 14, 167, 245, 84);
-    WriteControls();
-    SetRadios(modeGroup_, afterMode);
-    SetAfterMode(afterMode);
-    show();
 }
 
-TextCheck CAfterProcDlg::ReadControls() {
-    const TextCheck check = ReadLimitedText(moveToEdit_, kMoveToLimit, moveTo);
-    overwrite = overwriteCheck_->isChecked() ? 1 : 0;
-    return check;
+void CAfterProcDlg::Show() {
+    const rules::AfterPage& page = Page();
+    ShowField(moveToEdit_, page.moveTo);
+    browseButton_->setEnabled(page.moveTo.enabled);
+    ShowCheck(overwriteCheck_, page.overwrite);
+    overwriteCheck_->setEnabled(page.moveTo.enabled);
+    SetRadios(modeGroup_, page.afterMode);
 }
 
-void CAfterProcDlg::WriteControls() {
-    moveToEdit_->setText(moveTo);
-    overwriteCheck_->setChecked(overwrite != 0);
-}
-
-void CAfterProcDlg::SetAfterMode(int mode) {
-    afterMode = mode;
-    moveToEdit_->setEnabled(mode == 2);
-    browseButton_->setEnabled(mode == 2);
-    overwriteCheck_->setEnabled(mode == 2);
-}
-
-void CAfterProcDlg::ChooseDestination() {
-    ReadControls();
-    const auto chosen =
-        ChooseFolder(window(), QStringLiteral("フォルダーを選択してください"), moveTo);
-    if (!chosen) return;
-    moveTo = *chosen;
-    WriteControls();
+QLineEdit* CAfterProcDlg::EditFor(rules::Field field) const {
+    return field == rules::Field::MoveTo ? moveToEdit_ : nullptr;
 }
 
 }  // namespace tavren::ui

@@ -8,10 +8,15 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+#include "ui/controls.h"
+#include "ui/cp932_limits.h"
 #include "ui/dialog_units.h"
+#include "ui/rules/dialog_texts.h"
 
 namespace tavren::ui {
 namespace {
+
+namespace text = rules::text;
 
 // A radio whose text is shown on two lines, broken after its first
 // `firstLine` characters, for the narrow timing group. text() stays the
@@ -37,77 +42,71 @@ private:
 
 }  // namespace
 
-CFileProcDlg::CFileProcDlg(QWidget* editor) : QWidget(editor) {
+CFileProcDlg::CFileProcDlg(QWidget* editor, rules::EntryEditor& rules, Settle settle)
+    : EditorPage(editor, rules, std::move(settle)) {
     setObjectName(QStringLiteral("page134"));
     hide();
     const DialogUnits du(font());
 
     // Group boxes first, so that the controls they frame lie above them.
-    auto* targetBox = new QGroupBox(QStringLiteral(" 対象ファイル "), this);
+    auto* targetBox = new QGroupBox(Q(text::kTargetBox), this);
     du.Place(targetBox, 0, 0, 152, 84);
-    auto* timingBox = new QGroupBox(QStringLiteral(" 実行のタイミング"), this);
+    auto* timingBox = new QGroupBox(Q(text::kTimingBox), this);
     du.Place(timingBox, 155, 0, 90, 84);
 
-    allFilesRadio_ = new QRadioButton(QStringLiteral("作成や削除、更新されたファイル"), this);
-    allFilesRadio_->setObjectName(QStringLiteral("radio1024"));
-    du.Place(allFilesRadio_, 8, 12, 142, 11);
-    patternRadio_ = new QRadioButton(QStringLiteral("下のボックスで入力されたファイル"), this);
-    patternRadio_->setObjectName(QStringLiteral("radio1025"));
-    du.Place(patternRadio_, 8, 26, 142, 11);
+    auto* allFilesRadio = new QRadioButton(Q(text::kAllFiles), this);
+    allFilesRadio->setObjectName(QStringLiteral("radio1024"));
+    du.Place(allFilesRadio, 8, 12, 142, 11);
+    auto* patternRadio = new QRadioButton(Q(text::kPatternFiles), this);
+    patternRadio->setObjectName(QStringLiteral("radio1025"));
+    du.Place(patternRadio, 8, 26, 142, 11);
     patternEdit_ = new QLineEdit(this);
     patternEdit_->setObjectName(QStringLiteral("edit1026"));
     du.Place(patternEdit_, 20, 40, 124, 12);
-    SetCp932Limit(patternEdit_, kPatternLimit);
-    wildcardLabel_ = new QLabel(QStringLiteral("「abc*.*」などのワイルドカード可能"), this);
+    SetCp932Limit(patternEdit_, rules::Field::Pattern);
+    wildcardLabel_ = new QLabel(Q(text::kWildcardHint), this);
     wildcardLabel_->setObjectName(QStringLiteral("label1039"));
     du.Place(wildcardLabel_, 8, 60, 142, 10);
 
     // The timing group is narrow: its radios take two lines.
-    namesRadio_ = new TwoLineRadio(QStringLiteral("ファイルの作成、名前の変更"), 8, this);
-    namesRadio_->setObjectName(QStringLiteral("radio1036"));
-    du.Place(namesRadio_, 161, 12, 82, 20);
-    auto* namesMore = new QLabel(QStringLiteral("削除が発生した場合"), this);
+    auto* namesRadio = new TwoLineRadio(Q(text::kOnNames), 8, this);
+    namesRadio->setObjectName(QStringLiteral("radio1036"));
+    du.Place(namesRadio, 161, 12, 82, 20);
+    auto* namesMore = new QLabel(Q(text::kOnNamesMore), this);
     du.Place(namesMore, 171, 32, 73, 10);
-    updatesRadio_ = new TwoLineRadio(QStringLiteral("ファイルが更新された場合"), 5, this);
-    updatesRadio_->setObjectName(QStringLiteral("radio1035"));
-    du.Place(updatesRadio_, 161, 50, 82, 20);
+    auto* updatesRadio = new TwoLineRadio(Q(text::kOnUpdates), 5, this);
+    updatesRadio->setObjectName(QStringLiteral("radio1035"));
+    du.Place(updatesRadio, 161, 50, 82, 20);
 
     fileModeGroup_ = new QButtonGroup(this);
-    fileModeGroup_->addButton(allFilesRadio_, 0);
-    fileModeGroup_->addButton(patternRadio_, 1);
+    fileModeGroup_->addButton(allFilesRadio, 0);
+    fileModeGroup_->addButton(patternRadio, 1);
     timingGroup_ = new QButtonGroup(this);
-    timingGroup_->addButton(updatesRadio_, 0);
-    timingGroup_->addButton(namesRadio_, 1);
+    timingGroup_->addButton(updatesRadio, 0);
+    timingGroup_->addButton(namesRadio, 1);
 
-    connect(allFilesRadio_, &QRadioButton::clicked, this, [this] { SetFileMode(0); });
-    connect(patternRadio_, &QRadioButton::clicked, this, [this] { SetFileMode(1); });
-    connect(updatesRadio_, &QRadioButton::clicked, this, [this] { timing = 0; });
-    connect(namesRadio_, &QRadioButton::clicked, this, [this] { timing = 1; });
+    connect(fileModeGroup_, &QButtonGroup::idClicked, this, [this](int id) {
+        Page().SetFileMode(id);
+        Show();
+    });
+    connect(timingGroup_, &QButtonGroup::idClicked, this, [this](int id) { Page().SetTiming(id); });
+    connect(patternEdit_, &QLineEdit::textChanged, this,
+            [this](const QString& typed) { Page().pattern.text = U8(typed); });
 
     KeepEnterAndEscapeInPage(this);
-}
-
-void CFileProcDlg::Start() {
     DialogUnits(font()).Place(this, 14, 167, 245, 84);
-    WriteControls();
-    SetRadios(fileModeGroup_, fileMode);
-    SetRadios(timingGroup_, timing);
-    SetFileMode(fileMode);
-    show();
 }
 
-TextCheck CFileProcDlg::ReadControls() {
-    return ReadLimitedText(patternEdit_, kPatternLimit, pattern);
+void CFileProcDlg::Show() {
+    const rules::FilePage& page = Page();
+    ShowField(patternEdit_, page.pattern);
+    wildcardLabel_->setEnabled(page.pattern.enabled);
+    SetRadios(fileModeGroup_, page.fileMode);
+    SetRadios(timingGroup_, page.timing);
 }
 
-void CFileProcDlg::WriteControls() {
-    patternEdit_->setText(pattern);
-}
-
-void CFileProcDlg::SetFileMode(int mode) {
-    fileMode = mode;
-    patternEdit_->setEnabled(mode == 1);
-    wildcardLabel_->setEnabled(mode == 1);
+QLineEdit* CFileProcDlg::EditFor(rules::Field field) const {
+    return field == rules::Field::Pattern ? patternEdit_ : nullptr;
 }
 
 }  // namespace tavren::ui

@@ -1,10 +1,6 @@
 #pragma once
 
-#include <QString>
-#include <QWidget>
-
-#include "store/settings_file.h"
-#include "ui/cp932_limits.h"
+#include "ui/editor_page.h"
 
 class QButtonGroup;
 class QLabel;
@@ -14,42 +10,24 @@ class QRadioButton;
 namespace tavren::ui {
 
 // The editor's target-files page (tab 0): which files count and when to
-// react. The editor sets the members, calls Start() and later reads the
-// page back with ReadControls(). Controls are named as in CSetEnvDlg.
-class CFileProcDlg final : public QWidget {
+// react. Controls are named after their ids, as in CSetEnvDlg.
+class CFileProcDlg final : public EditorPage {
     Q_OBJECT
 
 public:
-    explicit CFileProcDlg(QWidget* editor);
+    CFileProcDlg(QWidget* editor, rules::EntryEditor& rules, Settle settle);
 
-    QString pattern;
-    int fileMode = 0;  // 0 every file, 1 the files matching `pattern`
-    int timing = 1;    // 0 files updated, 1 created, renamed or deleted
-
-    // Places the page over the editor's tab control, shows the members and
-    // sets the radios and the enabling from them.
-    void Start();
-
-    // Controls to members; a pattern over its limit or with no CP932 form
-    // shows its message and the result says so, but is read all the same.
-    TextCheck ReadControls();
-    void WriteControls();
-
+    void Show() override;
+    QLineEdit* EditFor(rules::Field field) const override;
     QLineEdit* PatternEdit() const { return patternEdit_; }
 
-    static constexpr std::size_t kPatternLimit = store::kPatternMaxBytes;
-
 private:
-    void SetFileMode(int mode);
+    rules::FilePage& Page() const { return *rules_.filePage(); }
 
     QButtonGroup* fileModeGroup_;
     QButtonGroup* timingGroup_;
-    QRadioButton* allFilesRadio_;
-    QRadioButton* patternRadio_;
     QLineEdit* patternEdit_;
     QLabel* wildcardLabel_;
-    QRadioButton* namesRadio_;
-    QRadioButton* updatesRadio_;
 };
 
 }  // namespace tavren::ui

@@ -1,10 +1,6 @@
 #pragma once
 
-#include <QString>
-#include <QWidget>
-
-#include "store/settings_file.h"
-#include "ui/cp932_limits.h"
+#include "ui/editor_page.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -14,37 +10,19 @@ class QRadioButton;
 
 namespace tavren::ui {
 
-// The editor's notification page (tab 1): message, sound and WAV file. The
-// editor hands its messageMode and soundMode over as the check and radio
-// members below and decodes them on the way back.
-class CNoticeProcDlg final : public QWidget {
+// The editor's notification page (tab 1): message, sound and WAV file.
+class CNoticeProcDlg final : public EditorPage {
     Q_OBJECT
 
 public:
-    explicit CNoticeProcDlg(QWidget* editor);
+    CNoticeProcDlg(QWidget* editor, rules::EntryEditor& rules, Settle settle);
 
-    int showMessage = 0;
-    int playSound = 0;
-    QString waveFile;
-    int soundKind = 0;  // 0 beep, 1 the WAV file
-
-    void Start();
-
-    // Controls to members; a WAV path over its limit (only a chooser puts
-    // one there) shows its message, and the result says so, but is read
-    // all the same.
-    TextCheck ReadControls();
-    void WriteControls();
-
+    void Show() override;
+    QLineEdit* EditFor(rules::Field field) const override;
     QLineEdit* WaveEdit() const { return waveEdit_; }
 
-    static constexpr std::size_t kWaveLimit = store::kPathMaxBytes;
-
 private:
-    void ApplySoundRule();
-    void SetSoundKind(int kind);
-    void OnSoundClicked();
-    void ChooseWave();
+    rules::NoticePage& Page() const { return *rules_.noticePage(); }
 
     QCheckBox* messageCheck_;
     QCheckBox* soundCheck_;

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <optional>
 
+#include "ui/rules/prompts.h"
+
 class QWidget;
 
 namespace tavren::ui {
@@ -22,8 +24,8 @@ std::optional<QString> ChooseFolder(QWidget* parent, const QString& title, const
 
 // An open-file chooser with name filters such as "WAV ファイル (*.wav)";
 // nullopt when cancelled.
-std::optional<QString> ChooseFile(QWidget* parent, const QString& title,
-                                  const QStringList& filters, const QString& start);
+std::optional<QString> ChooseFile(QWidget* parent, const QString& title, const QStringList& filters,
+                                  const QString& start);
 
 // An open-file chooser for a program: as ChooseFile, but while the first
 // filter is selected only executable files (and folders) are listed.
@@ -49,5 +51,21 @@ public:
 
 // Replaces the backend (nullptr restores the real one); for tests.
 void SetPromptBackend(PromptBackend* backend);
+
+// What the dialog rules ask, shown over `parent` through the functions
+// above.
+class DialogPrompts final : public rules::Prompts {
+public:
+    explicit DialogPrompts(QWidget* parent) : parent_(parent) {}
+
+    void Notice(std::string_view text) override;
+    bool Question(std::string_view text) override;
+    std::optional<std::string> ChooseFolder(std::string_view title,
+                                            std::string_view start) override;
+    std::optional<std::string> ChooseFile(const rules::FileChoice& choice) override;
+
+private:
+    QWidget* parent_;
+};
 
 }  // namespace tavren::ui

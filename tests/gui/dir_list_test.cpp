@@ -89,7 +89,7 @@ protected:
     void Open() {
         // The editor answers once with editorAnswer_, then as if cancelled.
         dlg_ =
-            std::make_unique<CDirListDlg>(data_, nullptr, [this](QWidget*, const EditorInput& in) {
+            std::make_unique<CDirListDlg>(data_, nullptr, [this](QWidget*, const rules::EditorInput& in) {
                 editorCalls_.push_back(in);
                 return std::exchange(editorAnswer_, std::nullopt);
             });
@@ -115,8 +115,8 @@ protected:
     test::TempDir temp_;
     store::DataFolder data_{temp_ / "data"};
     test::ScriptedPrompts prompts_;
-    std::optional<EditorValues> editorAnswer_;
-    std::vector<EditorInput> editorCalls_;
+    std::optional<rules::EntryValues> editorAnswer_;
+    std::vector<rules::EditorInput> editorCalls_;
     std::unique_ptr<CDirListDlg> dlg_;
 };
 
@@ -187,10 +187,10 @@ TEST_F(DirListDlgTest, KeepsAtMost200EntriesAndRefusesANewOne) {
 
 TEST_F(DirListDlgTest, NewEntryIsAppendedRunningWithFullLengthPaths) {
     WriteSettings({MakeSlot("A", false)});
-    EditorValues v;
+    rules::EntryValues v;
     v.title = "新しい監視";
-    v.program = "/" + QString(125, 'p');
-    v.moveTo = "/" + QString(125, 'm');
+    v.program = "/" + std::string(125, 'p');
+    v.moveTo = "/" + std::string(125, 'm');
     v.openFile = 5;
     v.overwrite = 0x10001;  // narrowed to 16 bits
     editorAnswer_ = v;
@@ -228,7 +228,7 @@ TEST_F(DirListDlgTest, ChangeHandsTheEntryOverAndMakesItRunning) {
     EXPECT_EQ(Label("static1022"), "/watch/B");
     Click(1017);  // editor cancelled: nothing changes
     ASSERT_EQ(editorCalls_.size(), 1u);
-    EditorValues v = editorCalls_[0].values;
+    rules::EntryValues v = editorCalls_[0].values;
     EXPECT_EQ(editorCalls_[0].editMode, 1);
     EXPECT_EQ(v.title, "B");
     EXPECT_EQ(v.messageMode, -1);
@@ -253,7 +253,7 @@ TEST_F(DirListDlgTest, ChangeHandsTheEntryOverAndMakesItRunning) {
 
 TEST_F(DirListDlgTest, DoubleClickOnALineDoesWhatChangeDoes) {
     WriteSettings({MakeSlot("A", true), MakeSlot("B", false)});
-    EditorValues v;
+    rules::EntryValues v;
     v.title = "B2";
     editorAnswer_ = v;
     Open();
@@ -309,7 +309,7 @@ TEST_F(DirListDlgTest, DeleteRemovesExactlyThatLineAndLeavesNoSelection) {
     EXPECT_EQ(Selected(), -1);
     EXPECT_EQ(Label("static1022"), "/watch/A") << "the texts stay as they were";
 
-    EditorValues d;
+    rules::EntryValues d;
     d.title = "D";
     editorAnswer_ = d;
     Click(1016);

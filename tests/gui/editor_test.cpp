@@ -22,6 +22,7 @@
 #include "ui/notice_proc_dlg.h"
 #include "ui/program_file_dialog.h"
 #include "ui/prompts.h"
+#include "ui/qt_text.h"
 #include "ui/set_env_dlg.h"
 
 // Failures show the texts, not their UTF-16 units.
@@ -92,9 +93,10 @@ protected:
         Edit("edit1000")->setText(Q(tmp.path()));
     }
     // fileMode, timing, messageMode, soundMode, afterMode, overwrite, openFile, waitExit
-    std::array<int, 8> Ints() const {
-        return {dlg.fileMode,  dlg.timing,    dlg.messageMode, dlg.soundMode,
-                dlg.afterMode, dlg.overwrite, dlg.openFile,    dlg.waitExit};
+    std::array<int, 8> Ints() {
+        return {dlg.values().fileMode,  dlg.values().timing,    dlg.values().messageMode,
+                dlg.values().soundMode, dlg.values().afterMode, dlg.values().overwrite,
+                dlg.values().openFile,  dlg.values().waitExit};
     }
     qsizetype Pages() const {
         return dlg.findChildren<CFileProcDlg*>().size() +
@@ -128,24 +130,25 @@ TEST_F(EditorTest, NewEntryStartsFromTheDefaultsAndReturnsThem) {
     Click("button1");
     ASSERT_TRUE(Accepted());
     EXPECT_EQ(Ints(), (std::array{0, 1, 0, 0, 0, 0, 0, 0}));
-    EXPECT_TRUE(dlg.program.isEmpty() && dlg.pattern.isEmpty() && dlg.moveTo.isEmpty());
+    EXPECT_TRUE(Q(dlg.values().program).isEmpty() && Q(dlg.values().pattern).isEmpty() &&
+                Q(dlg.values().moveTo).isEmpty());
 }
 
 TEST_F(EditorTest, ChangedEntryRoundTripsThroughEveryPageOneAtATime) {
-    dlg.editMode = 1;
-    dlg.title = QStringLiteral("  ");  // spaces only: not empty, not trimmed
-    dlg.folder = Q(tmp.path());
-    dlg.program = QStringLiteral("/usr/bin/true");
-    dlg.waitExit = 1;
-    dlg.fileMode = 1;
-    dlg.pattern = QStringLiteral("abc*.*");
-    dlg.timing = 0;
-    dlg.messageMode = 1;
-    dlg.soundMode = 2;
-    dlg.waveFile = QStringLiteral("/snd/ding.wav");
-    dlg.afterMode = 2;
-    dlg.moveTo = Q(tmp.path());
-    dlg.overwrite = 5;
+    dlg.rules().editMode = 1;
+    dlg.values().title = "  ";  // spaces only: not empty, not trimmed
+    dlg.values().folder = tmp.path().string();
+    dlg.values().program = "/usr/bin/true";
+    dlg.values().waitExit = 1;
+    dlg.values().fileMode = 1;
+    dlg.values().pattern = "abc*.*";
+    dlg.values().timing = 0;
+    dlg.values().messageMode = 1;
+    dlg.values().soundMode = 2;
+    dlg.values().waveFile = "/snd/ding.wav";
+    dlg.values().afterMode = 2;
+    dlg.values().moveTo = tmp.path().string();
+    dlg.values().overwrite = 5;
     Open();
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("監視フォルダ設定 変更登録"));
     EXPECT_TRUE(Checked("check1002") && Enabled("check1002"));
@@ -153,16 +156,17 @@ TEST_F(EditorTest, ChangedEntryRoundTripsThroughEveryPageOneAtATime) {
     SelectTab(1);
     EXPECT_EQ(Pages(), 1);
     EXPECT_TRUE(Checked("check1027") && Checked("check1028") && Checked("radio1007"));
-    EXPECT_EQ(WaveEdit()->text(), dlg.waveFile);
+    EXPECT_EQ(WaveEdit()->text(), Q(dlg.values().waveFile));
     SelectTab(2);
     EXPECT_EQ(Pages(), 1);
-    EXPECT_EQ(dlg.currentPage, 2);
+    EXPECT_EQ(dlg.rules().currentPage(), 2);
     EXPECT_TRUE(Checked("radio1037") && Checked("check1003") && Enabled("button1038"));
     SelectTab(0);
     Click("button1");
     ASSERT_TRUE(Accepted());
     EXPECT_EQ(Ints(), (std::array{1, 0, 1, 2, 2, 1, 0, 1}));
-    EXPECT_EQ(dlg.title + dlg.pattern + dlg.waveFile, QStringLiteral("  abc*.*/snd/ding.wav"));
+    EXPECT_EQ(Q(dlg.values().title) + Q(dlg.values().pattern) + Q(dlg.values().waveFile),
+              QStringLiteral("  abc*.*/snd/ding.wav"));
 }
 
 TEST_F(EditorTest, NotificationEncodingsAndTheSoundRule) {
@@ -175,8 +179,8 @@ TEST_F(EditorTest, NotificationEncodingsAndTheSoundRule) {
          {Case{0, 0, false, false, false, 0, 0}, Case{2, 1, true, true, false, 1, 1},
           Case{1, 2, true, true, true, 1, 2}, Case{0, 7, false, true, false, 0, 1}}) {
         CSetEnvDlg editor;
-        editor.messageMode = c.messageMode;
-        editor.soundMode = c.soundMode;
+        editor.values().messageMode = c.messageMode;
+        editor.values().soundMode = c.soundMode;
         editor.show();
         editor.findChild<QTabWidget*>()->setCurrentIndex(1);
         auto is = [&](const char* name) {
@@ -187,12 +191,13 @@ TEST_F(EditorTest, NotificationEncodingsAndTheSoundRule) {
         EXPECT_EQ(is("radio1007"), c.wave);
         EXPECT_EQ(editor.findChild<CNoticeProcDlg*>()->WaveEdit()->isEnabled(), c.sound && c.wave);
         editor.findChild<QTabWidget*>()->setCurrentIndex(0);
-        EXPECT_EQ(editor.messageMode, c.messageBack) << c.messageMode << "/" << c.soundMode;
-        EXPECT_EQ(editor.soundMode, c.soundBack) << c.messageMode << "/" << c.soundMode;
+        EXPECT_EQ(editor.values().messageMode, c.messageBack)
+            << c.messageMode << "/" << c.soundMode;
+        EXPECT_EQ(editor.values().soundMode, c.soundBack) << c.messageMode << "/" << c.soundMode;
     }
 
     // The WAV choice survives turning the sound off and on again.
-    dlg.soundMode = 2;
+    dlg.values().soundMode = 2;
     Open();
     FillTitleAndFolder();
     SelectTab(1);
@@ -207,24 +212,24 @@ TEST_F(EditorTest, NotificationEncodingsAndTheSoundRule) {
     Click("check1028");
     Click("button1");
     ASSERT_TRUE(Accepted());
-    EXPECT_EQ(dlg.soundMode, 0);
+    EXPECT_EQ(dlg.values().soundMode, 0);
 }
 
 TEST_F(EditorTest, PostProcessingKeepsHandedInValuesAndTheHiddenDeleteMode) {
-    dlg.messageMode = 2;
-    dlg.afterMode = 2;
-    dlg.moveTo = Q(tmp / "gone");
-    dlg.overwrite = 3;
+    dlg.values().messageMode = 2;
+    dlg.values().afterMode = 2;
+    dlg.values().moveTo = (tmp / "gone").string();
+    dlg.values().overwrite = 3;
     Open();
     FillTitleAndFolder();
     Click("button1");  // pages never shown: no check, values as handed in
     ASSERT_TRUE(Accepted());
     EXPECT_EQ(Ints(), (std::array{0, 1, 2, 0, 2, 3, 0, 0}));
-    EXPECT_EQ(dlg.moveTo, Q(tmp / "gone"));
+    EXPECT_EQ(Q(dlg.values().moveTo), Q(tmp / "gone"));
 
     CSetEnvDlg editor;  // delete (1) has a radio that is never shown
-    editor.afterMode = 1;
-    editor.overwrite = 1;
+    editor.values().afterMode = 1;
+    editor.values().overwrite = 1;
     editor.show();
     auto* tab = editor.findChild<QTabWidget*>();
     tab->setCurrentIndex(2);
@@ -234,8 +239,8 @@ TEST_F(EditorTest, PostProcessingKeepsHandedInValuesAndTheHiddenDeleteMode) {
     EXPECT_FALSE(get("radio1005")->isChecked() || get("radio1037")->isChecked());
     EXPECT_FALSE(page->MoveToEdit()->isEnabled() || get("check1003")->isEnabled());
     tab->setCurrentIndex(0);
-    EXPECT_EQ(editor.afterMode, 1);
-    EXPECT_EQ(editor.overwrite, 1);  // read while disabled
+    EXPECT_EQ(editor.values().afterMode, 1);
+    EXPECT_EQ(editor.values().overwrite, 1);  // read while disabled
 
     tab->setCurrentIndex(2);
     page = editor.findChild<CAfterProcDlg*>();
@@ -244,8 +249,8 @@ TEST_F(EditorTest, PostProcessingKeepsHandedInValuesAndTheHiddenDeleteMode) {
     get("radio1005")->click();
     EXPECT_FALSE(get("check1003")->isEnabled() || get("radio1006")->isVisible());
     tab->setCurrentIndex(0);
-    EXPECT_EQ(editor.afterMode, 0);
-    EXPECT_EQ(editor.overwrite, 0);
+    EXPECT_EQ(editor.values().afterMode, 0);
+    EXPECT_EQ(editor.values().overwrite, 0);
     EXPECT_TRUE(prompts.notices.isEmpty() && prompts.questions.isEmpty());
 }
 
@@ -265,11 +270,11 @@ TEST_F(EditorTest, ProgramOptionsEnableAsTheirRulesSay) {
     Edit("edit1004")->setText(QString());
     Click("check1001");  // enables both, even with no program
     EXPECT_TRUE(Enabled("edit1004") && Enabled("check1002"));
-    EXPECT_EQ(dlg.waitExit, 1);
+    EXPECT_EQ(dlg.values().waitExit, 1);
 
     CSetEnvDlg editor;
-    editor.openFile = 1;
-    editor.program = QStringLiteral("/bin/ls");
+    editor.values().openFile = 1;
+    editor.values().program = "/bin/ls";
     editor.show();
     EXPECT_FALSE(editor.findChild<QWidget*>("edit1004")->isEnabled() ||
                  editor.findChild<QWidget*>("check1002")->isEnabled());
@@ -298,7 +303,7 @@ TEST_F(EditorTest, RefusedSwitchKeepsThePageAndPutsTheTabBack) {
     SelectTab(2);
     EXPECT_EQ(prompts.notices, QStringList{kNoPattern});
     EXPECT_EQ(Tab(), 0);
-    EXPECT_EQ(dlg.currentPage, 0);
+    EXPECT_EQ(dlg.rules().currentPage(), 0);
     EXPECT_TRUE(dlg.findChild<CFileProcDlg*>() && !dlg.findChild<CAfterProcDlg*>());
     EXPECT_EQ(dlg.focusWidget(), Edit("edit1026"));
 
@@ -306,9 +311,9 @@ TEST_F(EditorTest, RefusedSwitchKeepsThePageAndPutsTheTabBack) {
     Edit("edit1026")->setText(QStringLiteral("*.log"));
     Click("radio1024");
     SelectTab(1);
-    EXPECT_EQ(dlg.currentPage, 1);
-    EXPECT_EQ(dlg.fileMode, 0);
-    EXPECT_EQ(dlg.pattern, QStringLiteral("*.log"));
+    EXPECT_EQ(dlg.rules().currentPage(), 1);
+    EXPECT_EQ(dlg.values().fileMode, 0);
+    EXPECT_EQ(Q(dlg.values().pattern), QStringLiteral("*.log"));
 }
 
 TEST_F(EditorTest, MissingWatchedFolderIsCreatedOneLevelOnlyAfterYes) {
@@ -336,8 +341,8 @@ TEST_F(EditorTest, MissingWatchedFolderIsCreatedOneLevelOnlyAfterYes) {
 
     test::WriteBytes(tmp / "file", "x");  // naming a file passes unasked
     CSetEnvDlg editor;
-    editor.title = QStringLiteral("t");
-    editor.folder = Q(tmp / "file");
+    editor.values().title = "t";
+    editor.values().folder = (tmp / "file").string();
     editor.show();
     editor.findChild<QPushButton*>("button1")->click();
     EXPECT_EQ(editor.result(), QDialog::Accepted);
@@ -378,7 +383,7 @@ TEST_F(EditorTest, EditsCountCp932BytesWhileTyping) {
     Type(title, QStringLiteral("あ"));                              // 57: refused
     EXPECT_EQ(title->text().size(), 28);
     Type(title, QStringLiteral("bc"));
-    EXPECT_EQ(Cp932Bytes(title->text()), 56u);
+    EXPECT_EQ(rules::Cp932Bytes(U8(title->text())), 56u);
     EXPECT_TRUE(prompts.notices.isEmpty());
 
     // No CP932 form: refused with our message. A look-alike is fine in the
@@ -386,7 +391,7 @@ TEST_F(EditorTest, EditsCountCp932BytesWhileTyping) {
     QLineEdit* folder = Edit("edit1000");
     Type(folder, QStringLiteral("한a〜"));
     EXPECT_EQ(folder->text(), QStringLiteral("a"));
-    EXPECT_EQ(prompts.notices, QStringList(2, NoCp932FormText()));
+    EXPECT_EQ(prompts.notices, QStringList(2, Q(rules::NoCp932FormText())));
     title->clear();
     Type(title, QStringLiteral("〜"));
     EXPECT_EQ(title->text(), QStringLiteral("〜"));
@@ -400,7 +405,7 @@ TEST_F(EditorTest, EditsCountCp932BytesWhileTyping) {
     EXPECT_EQ(Edit("edit1032")->text(), stem + QStringLiteral("え"));  // 126 bytes
     fs::create_directory((stem + QStringLiteral("え")).toStdString());
     SelectTab(0);
-    EXPECT_EQ(dlg.moveTo, stem + QStringLiteral("え"));
+    EXPECT_EQ(Q(dlg.values().moveTo), stem + QStringLiteral("え"));
     EXPECT_TRUE(prompts.questions.isEmpty());
 }
 
@@ -488,7 +493,7 @@ TEST_F(EditorTest, ChosenPathsOverTheLimitOrWithoutCp932FormAreRefusedOnRead) {
     Click("button1009");
     EXPECT_EQ(Edit("edit1000")->text(), longPath);  // shown whole
     Click("button1");
-    EXPECT_EQ(prompts.notices, QStringList{TooLongText(126)});
+    EXPECT_EQ(prompts.notices, QStringList{Q(rules::TooLongText(126))});
     EXPECT_EQ(dlg.focusWidget(), Edit("edit1000"));
 
     Edit("edit1000")->setText(Q(tmp.path()));
@@ -497,7 +502,7 @@ TEST_F(EditorTest, ChosenPathsOverTheLimitOrWithoutCp932FormAreRefusedOnRead) {
     prompts.chosen = QStringLiteral("/한국");
     Click("button1038");
     Click("button1");
-    EXPECT_EQ(prompts.notices.last(), NoCp932FormText());
+    EXPECT_EQ(prompts.notices.last(), Q(rules::NoCp932FormText()));
     EXPECT_FALSE(Accepted());
 
     // Paths the pages cannot store whole keep their page, like the editor's
@@ -506,7 +511,7 @@ TEST_F(EditorTest, ChosenPathsOverTheLimitOrWithoutCp932FormAreRefusedOnRead) {
     Click("button1038");
     prompts.notices.clear();
     SelectTab(1);
-    EXPECT_EQ(prompts.notices, QStringList{TooLongText(126)});
+    EXPECT_EQ(prompts.notices, QStringList{Q(rules::TooLongText(126))});
     EXPECT_EQ(Tab(), 2);
     EXPECT_EQ(dlg.focusWidget(), Edit("edit1032"));
     EXPECT_TRUE(prompts.questions.isEmpty()) << "nothing is created under a cut name";
@@ -519,13 +524,13 @@ TEST_F(EditorTest, ChosenPathsOverTheLimitOrWithoutCp932FormAreRefusedOnRead) {
     Click("button1005");
     EXPECT_EQ(WaveEdit()->text(), longPath);  // shown whole
     Click("button1");
-    EXPECT_EQ(prompts.notices.last(), TooLongText(126));
+    EXPECT_EQ(prompts.notices.last(), Q(rules::TooLongText(126)));
     EXPECT_FALSE(Accepted());
     EXPECT_EQ(dlg.focusWidget(), WaveEdit());
     WaveEdit()->setText(QStringLiteral("/snd/a.wav"));
     Click("button1");
     ASSERT_TRUE(Accepted());
-    EXPECT_EQ(dlg.waveFile, QStringLiteral("/snd/a.wav"));
+    EXPECT_EQ(Q(dlg.values().waveFile), QStringLiteral("/snd/a.wav"));
 }
 
 // A settings file's fields hold a byte more than the edits take: 127 in a
@@ -533,37 +538,40 @@ TEST_F(EditorTest, ChosenPathsOverTheLimitOrWithoutCp932FormAreRefusedOnRead) {
 // not in use, so it neither keeps its page nor stops OK, and comes back
 // whole.
 TEST_F(EditorTest, DisabledTextsOverTheirLimitsAreNotChecked) {
-    const QString path = QStringLiteral("/") + QString(126, QChar('x'));
+    const std::string path = "/" + std::string(126, 'x');
     struct Case {
         const char* name;
-        QString EditorValues::*text;
-        QString value;
-        int EditorValues::*option;  // set to `off`, it disables the text's control
+        std::string rules::EntryValues::*text;
+        std::string value;
+        int rules::EntryValues::*option;  // set to `off`, it disables the text's control
         int off;
         int tab;  // the page that shows the text
     };
-    for (const Case& c :
-         {Case{"destination, nothing", &EditorValues::moveTo, path, &EditorValues::afterMode, 0, 2},
-          Case{"WAV, beep", &EditorValues::waveFile, path, &EditorValues::soundMode, 1, 1},
-          Case{"WAV, no sound", &EditorValues::waveFile, path, &EditorValues::soundMode, 0, 1},
-          Case{"pattern, all files", &EditorValues::pattern, QString(41, QChar('p')),
-               &EditorValues::fileMode, 0, 0},
-          Case{"program, open", &EditorValues::program, path, &EditorValues::openFile, 1, 0}}) {
+    for (const Case& c : {Case{"destination, nothing", &rules::EntryValues::moveTo, path,
+                               &rules::EntryValues::afterMode, 0, 2},
+                          Case{"WAV, beep", &rules::EntryValues::waveFile, path,
+                               &rules::EntryValues::soundMode, 1, 1},
+                          Case{"WAV, no sound", &rules::EntryValues::waveFile, path,
+                               &rules::EntryValues::soundMode, 0, 1},
+                          Case{"pattern, all files", &rules::EntryValues::pattern,
+                               std::string(41, 'p'), &rules::EntryValues::fileMode, 0, 0},
+                          Case{"program, open", &rules::EntryValues::program, path,
+                               &rules::EntryValues::openFile, 1, 0}}) {
         SCOPED_TRACE(c.name);
         CSetEnvDlg editor;
-        editor.editMode = 1;
-        editor.title = QStringLiteral("t");
-        editor.folder = Q(tmp.path());
-        editor.*c.text = c.value;
-        editor.*c.option = c.off;
+        editor.rules().editMode = 1;
+        editor.values().title = "t";
+        editor.values().folder = tmp.path().string();
+        editor.values().*c.text = c.value;
+        editor.values().*c.option = c.off;
         editor.show();
         auto* tab = editor.findChild<QTabWidget*>();
         tab->setCurrentIndex(c.tab);
         tab->setCurrentIndex((c.tab + 1) % 3);
-        EXPECT_EQ(editor.currentPage, (c.tab + 1) % 3);
+        EXPECT_EQ(editor.rules().currentPage(), (c.tab + 1) % 3);
         editor.findChild<QPushButton*>("button1")->click();
         EXPECT_EQ(editor.result(), QDialog::Accepted);
-        EXPECT_EQ(editor.*c.text, c.value);
+        EXPECT_EQ(editor.values().*c.text, c.value);
         EXPECT_TRUE(prompts.notices.isEmpty()) << prompts.notices.join('|').toStdString();
         prompts.notices.clear();
     }
