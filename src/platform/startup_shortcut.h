@@ -8,9 +8,8 @@
 namespace tavren::platform {
 
 // Shell shortcuts (.lnk files), for starting the program when the user logs
-// on to Windows: a shortcut to it in the user's Startup folder. Windows
-// only; on a Linux desktop the front end writes an XDG autostart entry
-// instead (ui/autostart.h).
+// on to Windows: a shortcut to it in the user's Startup folder (see
+// start_with_desktop.h). Windows only.
 //
 // Each call sets up COM on the calling thread for its own duration.
 
@@ -26,11 +25,13 @@ struct ShortcutInfo {
 // it is missing. Empty when the system cannot tell where the folder is.
 std::filesystem::path StartupShortcutPath(std::string_view name);
 
-// Writes the shortcut `link` to `target` with `description`, no arguments,
-// no working folder, the target's own icon and shown normally; an existing
-// shortcut of that name is replaced.
+// Writes the shortcut `link` to `target` with `description` and
+// `arguments` (a command line's arguments, UTF-8), no working folder, the
+// target's own icon and shown normally; an existing shortcut of that name
+// is replaced.
 std::error_code CreateShortcut(const std::filesystem::path& link,
-                               const std::filesystem::path& target, std::string_view description);
+                               const std::filesystem::path& target, std::string_view description,
+                               std::string_view arguments = {});
 
 // Reads back what CreateShortcut writes.
 std::error_code ReadShortcut(const std::filesystem::path& link, ShortcutInfo& out);

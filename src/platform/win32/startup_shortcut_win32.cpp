@@ -60,14 +60,15 @@ std::filesystem::path StartupShortcutPath(std::string_view name) {
 }
 
 std::error_code CreateShortcut(const std::filesystem::path& link,
-                               const std::filesystem::path& target, std::string_view description) {
+                               const std::filesystem::path& target, std::string_view description,
+                               std::string_view arguments) {
     win32::ComScope com;
     if (!com.ok()) return std::make_error_code(std::errc::operation_not_supported);
     ShellLink shell;
     if (HRESULT hr = shell.Create(); FAILED(hr)) return FromHResult(hr);
     shell.link->SetPath(target.c_str());
     shell.link->SetDescription(win32::Widen(description).c_str());
-    shell.link->SetArguments(L"");
+    shell.link->SetArguments(win32::Widen(arguments).c_str());
     shell.link->SetWorkingDirectory(L"");
     shell.link->SetIconLocation(L"", 0);
     shell.link->SetShowCmd(SW_SHOWNORMAL);
