@@ -31,19 +31,14 @@ std::size_t Utf8FitLength(std::string_view s, std::size_t maxBytes) {
 
 void Actions::NotifyUser(std::string_view text, std::int16_t messageMode) {
     if (cancel_.IsSet()) return;
-    switch (entry_.soundMode) {
-        case 1:
-            services_.sound.Beep(800, 100);
-            break;
-        case 2:
-            services_.sound.PlayWave(platform::PathFromUtf8(entry_.waveFile));
-            break;
-        default:
-            break;
+    if (entry_.beeps()) {
+        services_.sound.Beep(800, 100);
+    } else if (entry_.playsWave()) {
+        services_.sound.PlayWave(platform::PathFromUtf8(entry_.waveFile));
     }
-    if (messageMode == 0 || cancel_.IsSet()) return;
+    if (messageMode == store::message_mode::kNone || cancel_.IsSet()) return;
     std::string message(text);
-    if (messageMode == 1) message += kRunSuffix;
+    if (messageMode == store::message_mode::kRunNotice) message += kRunSuffix;
     services_.messages.ShowMessage(message, cancel_);
 }
 
@@ -70,7 +65,7 @@ void Actions::LaunchProgram() {
 
 Actions::MoveOutcome Actions::PostProcessFile(std::string_view fileName) {
     // An empty destination would resolve against the working folder.
-    if (entry_.afterMode != 2 || entry_.moveTo.empty() || cancel_.IsSet()) return {};
+    if (!entry_.movesFiles() || entry_.moveTo.empty() || cancel_.IsSet()) return {};
     const fs::path name = platform::PathFromUtf8(fileName);
     const fs::path source = platform::PathFromUtf8(entry_.folder) / name;
     fs::path destination = platform::PathFromUtf8(entry_.moveTo) / name;

@@ -30,8 +30,9 @@ public:
             const platform::WakeEvent& cancel)
         : entry_(entry), services_(services), cancel_(cancel) {}
 
-    // Sound by soundMode, then a message box by `messageMode`: 0 none,
-    // 1 text + kRunSuffix, anything else the text as it is.
+    // Sound by soundMode, then a message box by `messageMode`: none for
+    // kNone, text + kRunSuffix for kRunNotice, any other value the text as
+    // it is.
     void NotifyUser(std::string_view text, std::int16_t messageMode);
     void NotifyUser(std::string_view text) { NotifyUser(text, entry_.messageMode); }
 
@@ -43,7 +44,7 @@ public:
     // otherwise started (or opened, for a document) without waiting.
     void LaunchProgram();
 
-    // Moves the file to moveTo when afterMode is 2; otherwise nothing.
+    // Moves the file to moveTo when the entry moves files; otherwise nothing.
     struct MoveOutcome {
         enum Kind { NotMoved, Moved, Busy, Failed } kind = NotMoved;
         std::filesystem::path destination;  // when moved

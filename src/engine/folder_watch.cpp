@@ -106,8 +106,9 @@ private:
             }
         }
         std::error_code ec;
-        const platform::ChangeKind kind = ctx_.entry.timing != 0 ? platform::ChangeKind::Names
-                                                                 : platform::ChangeKind::Updates;
+        const platform::ChangeKind kind = ctx_.entry.reactsToNames()
+                                              ? platform::ChangeKind::Names
+                                              : platform::ChangeKind::Updates;
         sub_ = ctx_.services.changes.Watch(path_, kind, ec);
         away_ = false;
         if (!sub_) {

@@ -59,7 +59,7 @@ RescanPlan PlanRescan(store::SnapshotList& list, const std::vector<store::FoundF
         plan.unchanged = false;
         plan.targets.push_back(&file);
     }
-    if (entry.timing == 1 && found.size() < list.size()) {
+    if (entry.reportsDeletions() && found.size() < list.size()) {
         for (const store::SnapshotNode& node : list) {
             if (!node.seen) plan.deleted.push_back(&node);
         }
@@ -78,8 +78,8 @@ Notice DeletionNotice(const store::WatchEntry& entry, const std::string& storedN
     if (entry.openFile != 0) {
         // Shown as it stands, whatever the entry's message mode.
         if (store::Cp932Length(path).value_or(path.size()) < 4)
-            return {std::string(kFileDeleted), 2};
-        return {path + std::string(kDeletedSuffix), 2};
+            return {std::string(kFileDeleted), store::message_mode::kAsIs};
+        return {path + std::string(kDeletedSuffix), store::message_mode::kAsIs};
     }
     return {RunsProgram(entry) ? entry.program : path, entry.messageMode};
 }

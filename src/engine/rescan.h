@@ -71,7 +71,7 @@ std::string ChangeNoticeText(const store::WatchEntry& entry, const std::string& 
 // show it with.
 struct Notice {
     std::string text;
-    std::int16_t messageMode = 0;
+    std::int16_t messageMode = store::message_mode::kNone;
 };
 Notice DeletionNotice(const store::WatchEntry& entry, const std::string& storedName);
 

@@ -5,7 +5,7 @@
 namespace tavren::engine {
 
 WatchKey KeyOf(const store::WatchEntry& entry) {
-    return {entry.folder, entry.fileMode, entry.fileMode == 1 ? entry.pattern : std::string()};
+    return {entry.folder, entry.fileMode, entry.usesPattern() ? entry.pattern : std::string()};
 }
 
 SteadyTime WatchState::NextWakeUp() const {

@@ -21,8 +21,8 @@ inline constexpr SteadyTime kNever = SteadyTime::max();
 // mode and pattern stay the same across a reload goes on from where it was.
 struct WatchKey {
     std::string folder;
-    std::int16_t fileMode = 0;
-    std::string pattern;  // only when fileMode is 1
+    std::int16_t fileMode = store::file_mode::kEveryFile;
+    std::string pattern;  // only when the entry uses it
 
     bool operator==(const WatchKey&) const = default;
 };

@@ -98,7 +98,7 @@ SnapshotItem DescribeFile(const platform::DirEntry& entry) {
 
 bool IsTargetFile(const WatchEntry& entry, const platform::DirEntry& listed) {
     if (listed.isDirectory) return false;
-    return entry.fileMode != 1 || platform::MatchWildcard(entry.pattern, listed.name);
+    return !entry.usesPattern() || platform::MatchWildcard(entry.pattern, listed.name);
 }
 
 std::error_code ListTargetFiles(const WatchEntry& entry, std::vector<FoundFile>& out) {

@@ -77,7 +77,7 @@ struct FoundFile {
 SnapshotItem DescribeFile(const platform::DirEntry& entry);
 
 // True when a listed entry is a target file of `entry`: not a folder and,
-// when `fileMode` is 1, matching its pattern.
+// when the entry uses its pattern, matching it.
 bool IsTargetFile(const WatchEntry& entry, const platform::DirEntry& listed);
 
 // The target files of an entry's folder, in listing order. A folder that

@@ -81,12 +81,14 @@ TEST(RescanPlan, DeletionsOnlyForNameEntriesWhenFewerFilesWereFound) {
         EXPECT_EQ(DeletedNames(PlanRescan(list, found, NameEntry())),
                   (std::vector<std::string>{"b", "d"}));
     }
-    {  // entries that react to updates never report deletions
+    // Entries that react to updates never report deletions, nor does an odd
+    // stored value, though it is woken by name changes.
+    for (const std::int16_t timing : std::initializer_list<std::int16_t>{0, 2}) {
         auto list = ListOf(five);
-        WatchEntry updates = NameEntry();
-        updates.timing = 0;
+        WatchEntry entry = NameEntry();
+        entry.timing = timing;
         std::vector<FoundFile> found = {Found("a")};
-        EXPECT_TRUE(PlanRescan(list, found, updates).deleted.empty());
+        EXPECT_TRUE(PlanRescan(list, found, entry).deleted.empty()) << timing;
     }
     {  // a rename: as many files as before, so the old name is not reported
         auto list = ListOf(five);
