@@ -5,8 +5,8 @@
 
 #include "app/command_args.h"
 #include "app/headless.h"
-#include "app/startup_failure.h"
-#include "app/tray_app.h"
+#include "app/qt/startup_failure.h"
+#include "app/qt/tray_app.h"
 #include "platform/env.h"
 #include "platform/path_text.h"
 #include "platform/start_with_desktop.h"

@@ -22,9 +22,9 @@
 #include "platform/start_with_desktop.h"
 #include "store/settings_file.h"
 #include "support/temp_dir.h"
-#include "ui/dir_list_dlg.h"
-#include "ui/prompts.h"
-#include "ui/set_env_dlg.h"
+#include "ui/qt/dir_list_dlg.h"
+#include "ui/qt/prompts.h"
+#include "ui/qt/set_env_dlg.h"
 
 namespace tavren::ui {
 namespace {

@@ -16,14 +16,14 @@
 
 #include "gui/gui_support.h"
 #include "support/temp_dir.h"
-#include "ui/after_proc_dlg.h"
-#include "ui/cp932_limits.h"
-#include "ui/file_proc_dlg.h"
-#include "ui/notice_proc_dlg.h"
-#include "ui/program_file_dialog.h"
-#include "ui/prompts.h"
-#include "ui/qt_text.h"
-#include "ui/set_env_dlg.h"
+#include "ui/qt/after_proc_dlg.h"
+#include "ui/qt/cp932_limits.h"
+#include "ui/qt/file_proc_dlg.h"
+#include "ui/qt/notice_proc_dlg.h"
+#include "ui/qt/program_file_dialog.h"
+#include "ui/qt/prompts.h"
+#include "ui/qt/qt_text.h"
+#include "ui/qt/set_env_dlg.h"
 
 // Failures show the texts, not their UTF-16 units.
 static void PrintTo(const QString& text, std::ostream* os) {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <utility>
 
-#include "ui/prompts.h"
+#include "ui/qt/prompts.h"
 
 namespace tavren::test {
 

@@ -1,4 +1,4 @@
-#include "app/help.h"
+#include "app/qt/help.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/translations.h"
+#include "app/qt/translations.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@
 
 #include "gui/gui_support.h"
 #include "support/temp_dir.h"
-#include "ui/prompts.h"
+#include "ui/qt/prompts.h"
 
 namespace tavren::app {
 namespace {

@@ -13,11 +13,11 @@
 #include <atomic>
 #include <thread>
 
-#include "app/about_dlg.h"
-#include "app/gui_message_sink.h"
-#include "app/main_frame.h"
-#include "app/modality.h"
-#include "app/single_instance.h"
+#include "app/qt/about_dlg.h"
+#include "app/qt/gui_message_sink.h"
+#include "app/qt/main_frame.h"
+#include "app/qt/modality.h"
+#include "app/qt/single_instance.h"
 #include "gui/gui_support.h"
 #include "platform/wake_event.h"
 

@@ -1,4 +1,4 @@
-#include "app/help.h"
+#include "app/qt/help.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -8,7 +8,7 @@
 #include <QStandardPaths>
 #include <cstdio>
 
-#include "ui/prompts.h"
+#include "ui/qt/prompts.h"
 
 namespace tavren::app {
 namespace {

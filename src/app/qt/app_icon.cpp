@@ -1,4 +1,4 @@
-#include "app/app_icon.h"
+#include "app/qt/app_icon.h"
 
 #include <QFile>
 

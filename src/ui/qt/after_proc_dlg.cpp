@@ -1,4 +1,4 @@
-#include "ui/after_proc_dlg.h"
+#include "ui/qt/after_proc_dlg.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -7,9 +7,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "ui/controls.h"
-#include "ui/cp932_limits.h"
-#include "ui/dialog_units.h"
+#include "ui/qt/controls.h"
+#include "ui/qt/cp932_limits.h"
+#include "ui/qt/dialog_units.h"
 #include "ui/rules/dialog_texts.h"
 
 namespace tavren::ui {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/editor_page.h"
+#include "ui/qt/editor_page.h"
 
 class QButtonGroup;
 class QLabel;

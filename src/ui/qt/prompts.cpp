@@ -1,11 +1,11 @@
-#include "ui/prompts.h"
+#include "ui/qt/prompts.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
 
-#include "ui/file_chooser.h"
-#include "ui/program_file_dialog.h"
-#include "ui/qt_text.h"
+#include "ui/qt/file_chooser.h"
+#include "ui/qt/program_file_dialog.h"
+#include "ui/qt/qt_text.h"
 #include "ui/rules/dialog_texts.h"
 
 namespace tavren::ui {

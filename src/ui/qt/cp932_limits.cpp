@@ -1,10 +1,10 @@
-#include "ui/cp932_limits.h"
+#include "ui/qt/cp932_limits.h"
 
 #include <QLineEdit>
 #include <QValidator>
 
-#include "ui/prompts.h"
-#include "ui/qt_text.h"
+#include "ui/qt/prompts.h"
+#include "ui/qt/qt_text.h"
 
 namespace tavren::ui {
 namespace {

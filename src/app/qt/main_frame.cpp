@@ -1,11 +1,11 @@
-#include "app/main_frame.h"
+#include "app/qt/main_frame.h"
 
 #include <QMenu>
 #include <QStringList>
 #include <algorithm>
 #include <QSystemTrayIcon>
 
-#include "app/app_icon.h"
+#include "app/qt/app_icon.h"
 
 namespace tavren::app {
 

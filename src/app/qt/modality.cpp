@@ -1,4 +1,4 @@
-#include "app/modality.h"
+#include "app/qt/modality.h"
 
 #include <QEvent>
 #include <QWidget>

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "store/data_folder.h"
-#include "ui/prompts.h"
+#include "ui/qt/prompts.h"
 #include "ui/rules/entry_list.h"
 
 class QCheckBox;

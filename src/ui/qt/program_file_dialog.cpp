@@ -1,11 +1,11 @@
-#include "ui/program_file_dialog.h"
+#include "ui/qt/program_file_dialog.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QSortFilterProxyModel>
 
-#include "ui/file_chooser.h"
+#include "ui/qt/file_chooser.h"
 
 namespace tavren::ui {
 namespace {

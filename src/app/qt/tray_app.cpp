@@ -1,4 +1,4 @@
-#include "app/tray_app.h"
+#include "app/qt/tray_app.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -8,19 +8,19 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/about_dlg.h"
-#include "app/app_icon.h"
+#include "app/qt/about_dlg.h"
+#include "app/qt/app_icon.h"
 #include "app/command_args.h"
-#include "app/gui_message_sink.h"
-#include "app/help.h"
-#include "app/main_frame.h"
-#include "app/modality.h"
-#include "app/single_instance.h"
-#include "app/translations.h"
+#include "app/qt/gui_message_sink.h"
+#include "app/qt/help.h"
+#include "app/qt/main_frame.h"
+#include "app/qt/modality.h"
+#include "app/qt/single_instance.h"
+#include "app/qt/translations.h"
 #include "engine/system_services.h"
 #include "engine/tavren_doc.h"
 #include "platform/env.h"
-#include "ui/dir_list_dlg.h"
+#include "ui/qt/dir_list_dlg.h"
 
 namespace tavren::app {
 

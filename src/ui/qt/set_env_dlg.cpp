@@ -1,4 +1,4 @@
-#include "ui/set_env_dlg.h"
+#include "ui/qt/set_env_dlg.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -8,13 +8,13 @@
 #include <QSignalBlocker>
 #include <QTabWidget>
 
-#include "ui/after_proc_dlg.h"
-#include "ui/controls.h"
-#include "ui/cp932_limits.h"
-#include "ui/dialog_units.h"
-#include "ui/file_proc_dlg.h"
-#include "ui/notice_proc_dlg.h"
-#include "ui/prompts.h"
+#include "ui/qt/after_proc_dlg.h"
+#include "ui/qt/controls.h"
+#include "ui/qt/cp932_limits.h"
+#include "ui/qt/dialog_units.h"
+#include "ui/qt/file_proc_dlg.h"
+#include "ui/qt/notice_proc_dlg.h"
+#include "ui/qt/prompts.h"
 #include "ui/rules/dialog_texts.h"
 
 namespace tavren::ui {

@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 
-#include "ui/qt_text.h"
+#include "ui/qt/qt_text.h"
 #include "ui/rules/field_limits.h"
 
 namespace tavren::ui {

@@ -1,4 +1,4 @@
-#include "app/gui_message_sink.h"
+#include "app/qt/gui_message_sink.h"
 
 #include <QApplication>
 #include <QGridLayout>

@@ -1,10 +1,10 @@
-#include "app/startup_failure.h"
+#include "app/qt/startup_failure.h"
 
 #include <QApplication>
 #include <memory>
 
-#include "app/translations.h"
-#include "ui/prompts.h"
+#include "app/qt/translations.h"
+#include "ui/qt/prompts.h"
 
 namespace tavren::app {
 

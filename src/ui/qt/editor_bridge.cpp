@@ -1,7 +1,7 @@
 // The list dialog's default editor: CSetEnvDlg, handed an entry through its
 // rules and read back after OK.
-#include "ui/dir_list_dlg.h"
-#include "ui/set_env_dlg.h"
+#include "ui/qt/dir_list_dlg.h"
+#include "ui/qt/set_env_dlg.h"
 
 namespace tavren::ui {
 

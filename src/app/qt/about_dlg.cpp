@@ -1,11 +1,11 @@
-#include "app/about_dlg.h"
+#include "app/qt/about_dlg.h"
 
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/app_icon.h"
+#include "app/qt/app_icon.h"
 #include "app/version.h"
-#include "ui/dialog_units.h"
+#include "ui/qt/dialog_units.h"
 
 namespace tavren::app {
 namespace {

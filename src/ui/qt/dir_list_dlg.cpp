@@ -1,4 +1,4 @@
-#include "ui/dir_list_dlg.h"
+#include "ui/qt/dir_list_dlg.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -9,8 +9,8 @@
 #include <algorithm>
 
 #include "platform/start_with_desktop.h"
-#include "ui/controls.h"
-#include "ui/dialog_units.h"
+#include "ui/qt/controls.h"
+#include "ui/qt/dialog_units.h"
 #include "ui/rules/dialog_texts.h"
 
 namespace tavren::ui {

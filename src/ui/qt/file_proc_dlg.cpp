@@ -1,4 +1,4 @@
-#include "ui/file_proc_dlg.h"
+#include "ui/qt/file_proc_dlg.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
@@ -8,9 +8,9 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
-#include "ui/controls.h"
-#include "ui/cp932_limits.h"
-#include "ui/dialog_units.h"
+#include "ui/qt/controls.h"
+#include "ui/qt/cp932_limits.h"
+#include "ui/qt/dialog_units.h"
 #include "ui/rules/dialog_texts.h"
 
 namespace tavren::ui {
