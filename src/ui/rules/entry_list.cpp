@@ -47,17 +47,13 @@ void EntryList::SelectionChanged(int line) {
     ShowTexts(static_cast<std::size_t>(selected_));
 }
 
-std::optional<EntryValues> EntryList::RunEditor(const EditorInput& input) {
-    return editor_(input);
-}
-
 // Appended at the end, running; the selection and the texts stay.
 void EntryList::New() {
     if (list_.full()) {
         prompts_.Notice(text::kListFull);
         return;
     }
-    const std::optional<EntryValues> values = RunEditor(EditorInput{});
+    const std::optional<EntryValues> values = editor_(EditorInput{});
     if (!values) return;
     if (const store::Status s = list_.Add(EntryOf(*values)); !s) {
         prompts_.Notice(s.message());
@@ -73,8 +69,7 @@ void EntryList::Change() {
         return;
     }
     const auto line = static_cast<std::size_t>(selected_);
-    const std::optional<EntryValues> values =
-        RunEditor(EditorInput{1, ValuesOf(list_.entry(line))});
+    const std::optional<EntryValues> values = editor_(EditorInput{1, ValuesOf(list_.entry(line))});
     if (!values) return;
     if (const store::Status s = list_.Replace(line, EntryOf(*values)); !s) {
         prompts_.Notice(s.message());

@@ -64,7 +64,6 @@ public:
 
 private:
     void ShowTexts(std::size_t line);
-    std::optional<EntryValues> RunEditor(const EditorInput& input);
 
     std::filesystem::path settingsFile_;
     Prompts& prompts_;
