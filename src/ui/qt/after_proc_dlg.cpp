@@ -48,9 +48,9 @@ CAfterProcDlg::CAfterProcDlg(QWidget* editor, rules::EntryEditor& rules, Settle 
     du.Place(overwriteCheck_, 22, 62, 140, 11);
 
     modeGroup_ = new QButtonGroup(this);
-    modeGroup_->addButton(nothingRadio, 0);
-    modeGroup_->addButton(deleteRadio, 1);
-    modeGroup_->addButton(moveRadio, 2);
+    modeGroup_->addButton(nothingRadio, store::after_mode::kNothing);
+    modeGroup_->addButton(deleteRadio, store::after_mode::kDelete);
+    modeGroup_->addButton(moveRadio, store::after_mode::kMove);
 
     connect(modeGroup_, &QButtonGroup::idClicked, this, [this](int mode) {
         Page().SetAfterMode(mode);

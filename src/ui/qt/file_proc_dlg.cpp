@@ -79,11 +79,11 @@ CFileProcDlg::CFileProcDlg(QWidget* editor, rules::EntryEditor& rules, Settle se
     du.Place(updatesRadio, 161, 50, 82, 20);
 
     fileModeGroup_ = new QButtonGroup(this);
-    fileModeGroup_->addButton(allFilesRadio, 0);
-    fileModeGroup_->addButton(patternRadio, 1);
+    fileModeGroup_->addButton(allFilesRadio, store::file_mode::kEveryFile);
+    fileModeGroup_->addButton(patternRadio, store::file_mode::kMatching);
     timingGroup_ = new QButtonGroup(this);
-    timingGroup_->addButton(updatesRadio, 0);
-    timingGroup_->addButton(namesRadio, 1);
+    timingGroup_->addButton(updatesRadio, store::timing::kUpdates);
+    timingGroup_->addButton(namesRadio, store::timing::kNames);
 
     connect(fileModeGroup_, &QButtonGroup::idClicked, this, [this](int id) {
         Page().SetFileMode(id);

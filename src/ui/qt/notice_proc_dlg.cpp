@@ -47,8 +47,8 @@ CNoticeProcDlg::CNoticeProcDlg(QWidget* editor, rules::EntryEditor& rules, Settl
     du.Place(browseButton_, 198, 57, 40, 14);
 
     kindGroup_ = new QButtonGroup(this);
-    kindGroup_->addButton(beepRadio_, 0);
-    kindGroup_->addButton(waveRadio_, 1);
+    kindGroup_->addButton(beepRadio_, rules::NoticePage::kBeepKind);
+    kindGroup_->addButton(waveRadio_, rules::NoticePage::kWaveKind);
 
     connect(messageCheck_, &QCheckBox::toggled, this,
             [this](bool on) { Page().showMessage = on ? 1 : 0; });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/watch_entry.h"
 #include "ui/rules/entry_values.h"
 #include "ui/rules/field_limits.h"
 
@@ -13,8 +14,10 @@ namespace tavren::rules {
 
 // Tab 0: which files count and when to react.
 struct FilePage {
-    int fileMode = 0;   // radios: every file (0), the files matching the pattern (1)
-    int timing = 1;     // radios: files updated (0), created, renamed or deleted (1)
+    // Radios: every file, or the files matching the pattern; files updated,
+    // or created, renamed or deleted. The stored codes stand for the radios.
+    int fileMode = store::file_mode::kEveryFile;
+    int timing = store::timing::kNames;
     TextField pattern;  // with its wildcard hint, enabled exactly when fileMode is 1
 
     static FilePage From(const EntryValues& values);
@@ -27,7 +30,9 @@ struct FilePage {
 struct NoticePage {
     int showMessage = 0;
     int playSound = 0;
-    int soundKind = 0;          // radios: beep (0), the WAV file (1)
+    static constexpr int kBeepKind = 0;
+    static constexpr int kWaveKind = 1;
+    int soundKind = kBeepKind;  // radios: beep, the WAV file
     bool kindsEnabled = false;  // the two radios
     TextField waveFile;         // with its browse button
 
@@ -36,14 +41,15 @@ struct NoticePage {
     // The radios follow the sound check; the WAV path and its button also
     // need the WAV radio. Turning the sound off keeps the radio chosen.
     void ApplySoundRule();
-    int messageMode() const { return showMessage != 0 ? 1 : 0; }
+    // A shown message is always the one that says what is run.
+    int messageMode() const;
     int soundMode() const;
 };
 
 // Tab 2: nothing, or move the file to another folder. Deleting (1) has a
 // radio that is never shown: it comes only from an entry handed in.
 struct AfterPage {
-    int afterMode = 0;  // radios: nothing (0), delete (1), move to moveTo (2)
+    int afterMode = store::after_mode::kNothing;  // radios: nothing, delete, move
     int overwrite = 0;
     TextField moveTo;  // with its browse button and the overwrite check
 

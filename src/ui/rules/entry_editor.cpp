@@ -110,7 +110,7 @@ Outcome EntryEditor::ReadBackPage() {
             values.pattern = filePage_->pattern.text;
             values.fileMode = filePage_->fileMode;
             values.timing = filePage_->timing;
-            if (values.fileMode == 1 && values.pattern.empty()) {
+            if (values.fileMode == store::file_mode::kMatching && values.pattern.empty()) {
                 prompts_.Notice(text::kNoPattern);
                 return {false, Field::Pattern};
             }
@@ -137,7 +137,7 @@ Outcome EntryEditor::ReadBackAfterPage() {
     values.afterMode = afterPage_->afterMode;
     values.moveTo = afterPage_->moveTo.text;
     values.overwrite = afterPage_->overwrite != 0 ? 1 : 0;
-    if (values.afterMode != 2) return {};
+    if (values.afterMode != store::after_mode::kMove) return {};
     if (values.moveTo.empty()) {
         prompts_.Notice(text::kNoMoveTo);
         return {false, Field::MoveTo};

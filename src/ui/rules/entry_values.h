@@ -15,11 +15,11 @@ struct EntryValues {
     std::string program;
     int openFile = 0;
     int waitExit = 0;
-    int fileMode = 0;
-    int timing = 1;
-    int afterMode = 0;
-    int messageMode = 0;
-    int soundMode = 0;
+    int fileMode = store::file_mode::kEveryFile;
+    int timing = store::timing::kNames;
+    int afterMode = store::after_mode::kNothing;
+    int messageMode = store::message_mode::kNone;
+    int soundMode = store::sound_mode::kNone;
     int overwrite = 0;
     std::string pattern;
     std::string moveTo;
