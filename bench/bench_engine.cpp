@@ -434,12 +434,12 @@ void MeasureLatency(const fs::path& root, bool quick) {
         // The look's own work before it acts, timed here on the folder as
         // the engine just saw it; the engine keeps its snapshot in memory.
         store::SnapshotList snapshot = store::ReadSnapshot(data, 0);
-        workUs.push_back(1e3 * TimeMs([&] {
-                             std::vector<store::FoundFile> found;
-                             store::ListTargetFiles(e, found);
-                             g_sink =
-                                 g_sink + engine::PlanRescan(snapshot, found, e).targets.size();
-                         }));
+        workUs.push_back(
+            1e3 * TimeMs([&] {
+                std::vector<store::FoundFile> found;
+                store::ListTargetFiles(e, platform::SystemFolderReader(), *bench.clock, found);
+                g_sink = g_sink + engine::PlanRescan(snapshot, found, e).targets.size();
+            }));
     }
     if (engineMissed > 0 && bench.launcher.started.size() > engineUs.size()) {
         Die("the engine acted late; samples would be mismatched");
@@ -529,7 +529,8 @@ void MeasureRescan(const fs::path& root, bool quick) {
         std::vector<platform::DirEntry> entries;
         listFolder.push_back(TimeMs([&] { platform::ListFolder(folder, entries); }));
         std::vector<store::FoundFile> found;
-        list.push_back(TimeMs([&] { store::ListTargetFiles(entry, found); }));
+        list.push_back(TimeMs(
+            [&] { store::ListTargetFiles(entry, services.folders, services.clock, found); }));
         engine::RescanPlan p;
         plan.push_back(TimeMs([&] { p = engine::PlanRescan(state.list, found, entry); }));
         if (!p.unchanged || !p.targets.empty() || found.size() != files) {

@@ -411,7 +411,8 @@ LookCost MeasureLook(const fs::path& folder, const fs::path& dataFolder) {
             wall.push_back(static_cast<double>(NowNs() - t0) / 1e3);
         };
         timed(v[0], v[1], [&] { platform::ListFolder(folder, entries); });
-        timed(v[2], v[3], [&] { store::ListTargetFiles(entry, found); });
+        timed(v[2], v[3],
+              [&] { store::ListTargetFiles(entry, services.folders, services.clock, found); });
         timed(v[4], v[5], [&] {
             for (store::SnapshotNode& node : state.list) node.seen = 0;
             plan = engine::PlanRescan(state.list, found, entry, state.ids);

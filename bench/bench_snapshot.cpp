@@ -137,8 +137,10 @@ Figures Measure(const ScratchFolder& scratch, const store::DataFolder& data, std
 
     // Stored names in listing order, which is also the order of the
     // snapshot's records and the order a rescan meets them in.
+    auto& folders = tavren::platform::SystemFolderReader();
+    const auto clock = tavren::platform::MakeSystemClock();
     std::vector<store::FoundFile> found;
-    store::ListTargetFiles(entry, found);
+    store::ListTargetFiles(entry, folders, *clock, found);
     if (found.size() != files) Die("ListTargetFiles missed files");
     std::vector<std::string> keys;
     std::vector<store::SnapshotItem> items;
@@ -181,7 +183,7 @@ Figures Measure(const ScratchFolder& scratch, const store::DataFolder& data, std
         std::vector<tavren::platform::DirEntry> entries;
         listFolder.push_back(TimeMs([&] { tavren::platform::ListFolder(folder, entries); }));
         std::vector<store::FoundFile> listed;
-        list.push_back(TimeMs([&] { store::ListTargetFiles(entry, listed); }));
+        list.push_back(TimeMs([&] { store::ListTargetFiles(entry, folders, *clock, listed); }));
         write.push_back(TimeMs([&] {
             if (!store::WriteSnapshotFile(snapshotFile, items).ok()) Die("WriteSnapshotFile failed");
         }));

@@ -98,7 +98,7 @@ private:
     void Subscribe() {
         sub_.reset();
         subGone_ = false;
-        armed_ = ProbeFolder(ctx_.entry.folder, /*askMountRoot=*/true);
+        armed_ = ProbeFolder(ctx_.services.folders, ctx_.entry.folder, /*askMountRoot=*/true);
         if (armed_.ec) {
             if (std::string reason = AwayReason(armed_.ec); !reason.empty()) {
                 GoAway(reason);
@@ -138,7 +138,8 @@ private:
 
     // The folder's place changed, or it may have: watch what is there now.
     bool Rearm() {
-        const FolderProbe now = ProbeFolder(ctx_.entry.folder, /*askMountRoot=*/true);
+        const FolderProbe now =
+            ProbeFolder(ctx_.services.folders, ctx_.entry.folder, /*askMountRoot=*/true);
         std::string awayReason;
         if (now.ec) {
             awayReason = AwayReason(now.ec);

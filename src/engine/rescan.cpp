@@ -133,6 +133,11 @@ platform::WriterState ProbeWriters(const RescanContext& ctx, const std::filesyst
                                      : platform::ProbeWriters(file);
 }
 
+// The entry's target files, as the look's services see them.
+std::error_code ListTargetFiles(const RescanContext& ctx, std::vector<store::FoundFile>& out) {
+    return store::ListTargetFiles(ctx.entry, ctx.services.folders, ctx.services.clock, out);
+}
+
 std::filesystem::path InFolder(const store::WatchEntry& entry, std::string_view name) {
     return platform::PathFromUtf8(entry.folder) / platform::PathFromUtf8(name);
 }
@@ -224,7 +229,8 @@ void AfterMove(RescanContext& ctx, const store::FoundFile& file, platform::FileI
             movedAway.insert(file.fileName);
             // The folder's identity is known from the look that acted.
             const platform::FileId here = state.folderId;
-            if (here.known() && platform::FileIdentity(outcome.destination.parent_path()) == here) {
+            if (here.known() &&
+                ctx.services.folders.Identity(outcome.destination.parent_path()) == here) {
                 state.ownArrivals[platform::PathToUtf8(outcome.destination.filename())] = id;
             }
             break;
@@ -249,9 +255,9 @@ bool IsOwnArrival(const std::map<std::string, platform::FileId>& ownArrivals,
 RescanResult TakeBaseline(RescanContext& ctx) {
     WatchState& state = ctx.state;
     std::lock_guard look(state.lookMutex);
-    const FolderProbe here = ProbeFolder(ctx.entry.folder);
+    const FolderProbe here = ProbeFolder(ctx.services.folders, ctx.entry.folder);
     std::vector<store::FoundFile> listing;
-    const std::error_code ec = here.ec ? here.ec : store::ListTargetFiles(ctx.entry, listing);
+    const std::error_code ec = here.ec ? here.ec : ListTargetFiles(ctx, listing);
     if (ec) {
         const std::string reason = AwayReason(ec);
         if (reason.empty()) return ListingFailed(ctx, ec);
@@ -266,11 +272,12 @@ RescanResult TakeBaseline(RescanContext& ctx) {
     return ec ? Away(ctx, AwayReason(ec)) : RescanResult::Completed;
 }
 
-FolderProbe ProbeFolder(const std::string& folder, bool askMountRoot) {
+FolderProbe ProbeFolder(platform::FolderReader& folders, const std::string& folder,
+                        bool askMountRoot) {
     FolderProbe probe;
     const std::filesystem::path path = platform::PathFromUtf8(folder);
     platform::DirEntry here;
-    if ((probe.ec = platform::StatFile(path, here))) return probe;
+    if ((probe.ec = folders.Stat(path, here))) return probe;
     if (!here.isDirectory) {
         probe.ec = std::make_error_code(std::errc::not_a_directory);
         return probe;
@@ -279,7 +286,7 @@ FolderProbe ProbeFolder(const std::string& folder, bool askMountRoot) {
     if (!askMountRoot) return probe;
     const platform::PlaceInParent place = platform::PlaceOf(path);
     platform::DirEntry parent;
-    probe.mountRoot = !place.parent.empty() && !platform::StatFile(place.parent, parent) &&
+    probe.mountRoot = !place.parent.empty() && !folders.Stat(place.parent, parent) &&
                       parent.id.volume != here.id.volume;
     return probe;
 }
@@ -309,7 +316,7 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     state.catchUpAt = kNever;  // this look covers every held-back notification
 
     // Only the folder the snapshot describes is compared with it.
-    const FolderProbe here = ProbeFolder(entry.folder);
+    const FolderProbe here = ProbeFolder(ctx.services.folders, entry.folder);
     if (here.ec) {
         if (std::string reason = AwayReason(here.ec); !reason.empty()) return Away(ctx, reason);
     } else if (state.folderId.known() && here.id != state.folderId) {
@@ -318,7 +325,7 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
 
     std::vector<store::FoundFile> found;
     const auto listingStart = Clock::now();
-    const std::error_code listingError = store::ListTargetFiles(entry, found);
+    const std::error_code listingError = ListTargetFiles(ctx, found);
     ctx.listingTime = Clock::now() - listingStart;
     if (listingError) {
         if (std::string reason = AwayReason(listingError); !reason.empty())
@@ -347,7 +354,7 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
         // once the folder is seen to stay.
         ctx.services.clock.Sleep(kDeletionSettle, ctx.cancel);
         if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
-        const FolderProbe after = ProbeFolder(entry.folder);
+        const FolderProbe after = ProbeFolder(ctx.services.folders, entry.folder);
         if (after.ec) {
             if (std::string reason = AwayReason(after.ec); !reason.empty())
                 return Away(ctx, reason);
@@ -430,7 +437,7 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     std::map<std::string, platform::FileId> met;
     for (const store::FoundFile& f : found) met.emplace(f.fileName, f.id);
     std::vector<store::FoundFile> after;
-    if (!acted || store::ListTargetFiles(entry, after)) {
+    if (!acted || ListTargetFiles(ctx, after)) {
         // Without a listing of what the actions left (the folder went away
         // meanwhile), this look's own stands in: the files it acted on are
         // recorded, those it moved away are not.
@@ -477,7 +484,7 @@ bool CheckPending(RescanContext& ctx) {
             continue;
         }
         platform::DirEntry current;
-        if (platform::StatFile(InFolder(ctx.entry, it->name), current) ||
+        if (ctx.services.folders.Stat(InFolder(ctx.entry, it->name), current) ||
             !MaybeSameFile(it->id, current.id)) {
             it = state.pendingMoves.erase(it);  // gone or replaced: a look sees to it
             lookNeeded = true;
@@ -515,7 +522,7 @@ bool CheckPending(RescanContext& ctx) {
     const std::int64_t wallNow = WallNowNs();
     for (auto& [name, record] : state.waiting) {
         platform::DirEntry current;
-        if (platform::StatFile(InFolder(ctx.entry, name), current)) {
+        if (ctx.services.folders.Stat(InFolder(ctx.entry, name), current)) {
             lookNeeded = true;  // gone: the look forgets it
             continue;
         }

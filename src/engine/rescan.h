@@ -97,15 +97,16 @@ struct RescanContext {
     std::string awayReason{};
 };
 
-// The watched folder as found at its path: whether it is there and which
-// folder it is; with `askMountRoot`, also whether a file system is mounted
-// on it, which costs a look at its parent as well.
+// The watched folder as `folders` finds it at its path: whether it is there
+// and which folder it is; with `askMountRoot`, also whether a file system
+// is mounted on it, which costs a look at its parent as well.
 struct FolderProbe {
     std::error_code ec;  // set when it is not there or out of reach
     platform::FileId id;
     bool mountRoot = false;
 };
-FolderProbe ProbeFolder(const std::string& folder, bool askMountRoot = false);
+FolderProbe ProbeFolder(platform::FolderReader& folders, const std::string& folder,
+                        bool askMountRoot = false);
 
 // Why a folder that cannot be listed is away rather than unreadable: it is
 // missing, or its share or drive does not answer. Empty when neither.

@@ -6,8 +6,9 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/fs.h"
+
 namespace tavren::platform {
-enum class WriterState;
 class ChangeWatcher;
 class Clock;
 class FileMover;
@@ -65,6 +66,8 @@ struct Services {
     platform::FileMover& mover;
     platform::SoundPlayer& sound;
     MessageSink& messages;
+    // Listings of the watched folders and descriptions of their files.
+    platform::FolderReader& folders = platform::SystemFolderReader();
     // Whether a process holds a file open for writing (tests replace it).
     std::function<platform::WriterState(const std::filesystem::path&)> probeWriters = nullptr;
     // Starts a worker thread; throws std::system_error when it cannot.

@@ -90,4 +90,19 @@ std::string UnnotifiedFileSystem(const std::filesystem::path& folder);
 bool IsFolder(const std::filesystem::path& path);
 bool Exists(const std::filesystem::path& path);
 
+// What the watch engine reads of folders and files, as ListFolder, StatFile
+// and FileIdentity do; handed in, so that tests can put folders held in
+// memory in place of the disk.
+class FolderReader {
+public:
+    virtual ~FolderReader() = default;
+    virtual std::error_code List(const std::filesystem::path& folder,
+                                 std::vector<DirEntry>& out) = 0;
+    virtual std::error_code Stat(const std::filesystem::path& file, DirEntry& out) = 0;
+    virtual FileId Identity(const std::filesystem::path& path) = 0;
+};
+
+// The functions above as a FolderReader; one serves every thread.
+FolderReader& SystemFolderReader();
+
 }  // namespace tavren::platform

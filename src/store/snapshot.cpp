@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "platform/clock.h"
 #include "platform/path_text.h"
 #include "platform/wildcard.h"
 #include "store/cp932.h"
@@ -81,8 +80,8 @@ std::string DisplayNameOfKey(std::string_view storedName) {
     return FromCp932(storedName.substr(0, slash));
 }
 
-SnapshotItem DescribeFile(const platform::DirEntry& entry) {
-    platform::LocalTime t = platform::ToLocalTime(entry.mtimeSeconds);
+SnapshotItem DescribeFile(const platform::DirEntry& entry, platform::Clock& clock) {
+    platform::LocalTime t = clock.ToLocal(entry.mtimeSeconds);
     // A time past the years a record can hold (possible on some Linux file
     // systems) is recorded at the nearer end, so that it reads back as a
     // date and the file is not taken for new on every look.
@@ -101,14 +100,15 @@ bool IsTargetFile(const WatchEntry& entry, const platform::DirEntry& listed) {
     return !entry.usesPattern() || platform::MatchWildcard(entry.pattern, listed.name);
 }
 
-std::error_code ListTargetFiles(const WatchEntry& entry, std::vector<FoundFile>& out) {
+std::error_code ListTargetFiles(const WatchEntry& entry, platform::FolderReader& folders,
+                                platform::Clock& clock, std::vector<FoundFile>& out) {
     out.clear();
     std::vector<platform::DirEntry> listed;
-    const std::error_code ec = platform::ListFolder(platform::PathFromUtf8(entry.folder), listed);
+    const std::error_code ec = folders.List(platform::PathFromUtf8(entry.folder), listed);
     out.reserve(listed.size());
     for (platform::DirEntry& e : listed) {
         if (!IsTargetFile(entry, e)) continue;
-        SnapshotItem item = DescribeFile(e);
+        SnapshotItem item = DescribeFile(e, clock);
         out.push_back({std::move(e.name), std::move(item), e.id, e.size, e.mtimeNs()});
     }
     return ec;
@@ -204,7 +204,8 @@ SnapshotList ReadSnapshot(const DataFolder& data, int slot, SnapshotRead* result
 
 Status WriteSnapshot(const DataFolder& data, int slot, const WatchEntry& entry) {
     std::vector<FoundFile> files;
-    ListTargetFiles(entry, files);  // an unlistable folder is recorded as empty
+    // An unlistable folder is recorded as empty.
+    ListTargetFiles(entry, platform::SystemFolderReader(), *platform::MakeSystemClock(), files);
     std::vector<SnapshotItem> items;
     items.reserve(files.size());
     for (FoundFile& f : files) items.push_back(std::move(f.item));

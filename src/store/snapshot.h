@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/fs.h"
 #include "store/data_folder.h"
 #include "store/status.h"
@@ -73,16 +74,19 @@ struct FoundFile {
     std::int64_t mtimeNs = 0;  // last write, nanoseconds since the epoch
 };
 
-// Describes a listed file as a snapshot records it (local-time date/time).
-SnapshotItem DescribeFile(const platform::DirEntry& entry);
+// Describes a listed file as a snapshot records it, with the date and time
+// in `clock`'s local time.
+SnapshotItem DescribeFile(const platform::DirEntry& entry, platform::Clock& clock);
 
 // True when a listed entry is a target file of `entry`: not a folder and,
 // when the entry uses its pattern, matching it.
 bool IsTargetFile(const WatchEntry& entry, const platform::DirEntry& listed);
 
-// The target files of an entry's folder, in listing order. A folder that
-// cannot be listed gives no files and the error.
-std::error_code ListTargetFiles(const WatchEntry& entry, std::vector<FoundFile>& out);
+// The target files of an entry's folder as `folders` lists it, in listing
+// order, described with `clock`'s local time. A folder that cannot be
+// listed gives no files and the error.
+std::error_code ListTargetFiles(const WatchEntry& entry, platform::FolderReader& folders,
+                                platform::Clock& clock, std::vector<FoundFile>& out);
 
 struct SnapshotNode {
     std::int32_t index = 0;  // position of the record in the file
@@ -146,8 +150,9 @@ Status WriteSnapshotFile(const std::filesystem::path& file, std::span<const Snap
 // The snapshot of slot n.
 SnapshotList ReadSnapshot(const DataFolder& data, int slot, SnapshotRead* result = nullptr);
 
-// Lists the target files of `entry` and stores them as the snapshot of
-// slot n. A folder that cannot be listed gives an empty snapshot.
+// Lists the target files of `entry` on the disk, in the system's local
+// time, and stores them as the snapshot of slot n. A folder that cannot be
+// listed gives an empty snapshot.
 Status WriteSnapshot(const DataFolder& data, int slot, const WatchEntry& entry);
 
 }  // namespace tavren::store

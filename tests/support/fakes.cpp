@@ -2,9 +2,11 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
+#include "platform/path_text.h"
 #include "platform/wake_event.h"
 
 namespace tavren::test {
@@ -43,7 +45,7 @@ bool EventLog::WaitFor(std::string_view prefix, std::size_t count, int timeoutMs
 }
 
 platform::LocalTime FakeClock::ToLocal(std::int64_t seconds) {
-    const time_t t = static_cast<time_t>(seconds);
+    const time_t t = static_cast<time_t>(seconds + utcOffset.load());
     struct tm tm {};
     ::gmtime_r(&t, &tm);
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
@@ -105,6 +107,50 @@ std::error_code FakeMover::Move(const std::filesystem::path& from, const std::fi
 bool FakeMover::Exists(const std::filesystem::path& path) {
     std::error_code ec;
     return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+MemoryFolders::Folder& MemoryFolders::operator[](const std::filesystem::path& path) {
+    const auto [it, made] = folders_.try_emplace(path);
+    if (made) it->second.id = {1, folders_.size()};
+    return it->second;
+}
+
+std::error_code MemoryFolders::List(const std::filesystem::path& folder,
+                                    std::vector<platform::DirEntry>& out) {
+    out.clear();
+    const auto it = folders_.find(folder);
+    if (it == folders_.end()) return std::make_error_code(std::errc::no_such_file_or_directory);
+    if (it->second.listError) return it->second.listError;
+    out = it->second.entries;
+    return {};
+}
+
+std::error_code MemoryFolders::Stat(const std::filesystem::path& file, platform::DirEntry& out) {
+    const auto missing = std::make_error_code(std::errc::no_such_file_or_directory);
+    platform::DirEntry found;
+    if (const auto it = folders_.find(file); it != folders_.end()) {
+        if (it->second.statError) return it->second.statError;
+        found.isDirectory = true;
+        found.id = it->second.id;
+    } else {
+        const auto parent = folders_.find(file.parent_path());
+        if (parent == folders_.end()) return missing;
+        if (parent->second.statError) return parent->second.statError;
+        const std::string name = platform::PathToUtf8(file.filename());
+        const auto& entries = parent->second.entries;
+        const auto e = std::find_if(entries.begin(), entries.end(),
+                                    [&](const platform::DirEntry& d) { return d.name == name; });
+        if (e == entries.end()) return missing;
+        found = *e;
+    }
+    found.name = std::move(out.name);
+    out = std::move(found);
+    return {};
+}
+
+platform::FileId MemoryFolders::Identity(const std::filesystem::path& path) {
+    platform::DirEntry found;
+    return Stat(path, found) ? platform::FileId{} : found.id;
 }
 
 }  // namespace tavren::test

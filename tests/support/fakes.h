@@ -3,6 +3,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include "platform/change_watcher.h"
 #include "platform/clock.h"
 #include "platform/file_mover.h"
+#include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/sound.h"
 
@@ -38,8 +40,9 @@ private:
     std::vector<std::string> events_;
 };
 
-// Seconds that the test sets; local time is UTC so that tests are the same
-// in every time zone. Sleeps return at once.
+// Seconds that the test sets; local time is UTC, or UTC shifted by
+// `utcOffset` seconds, so that tests are the same in every time zone.
+// Sleeps return at once.
 class FakeClock final : public platform::Clock {
 public:
     explicit FakeClock(EventLog* log = nullptr,
@@ -55,6 +58,7 @@ public:
     void AdvanceOnEveryReading() { autoAdvance_ = true; }
     // Sleeps take their time (after being logged), for races with real folders.
     std::atomic<bool> sleepForReal{false};
+    std::atomic<std::int64_t> utcOffset{0};
 
 private:
     EventLog* log_;
@@ -114,6 +118,29 @@ public:
 
 private:
     EventLog& log_;
+};
+
+// Folders held in memory, for looks without a disk: a folder is known by
+// the path it was made under, its files by that path and their name. Not
+// for use from several threads.
+class MemoryFolders final : public platform::FolderReader {
+public:
+    struct Folder {
+        platform::FileId id;
+        std::vector<platform::DirEntry> entries;  // in listing order
+        std::error_code statError;                // the folder itself cannot be looked at
+        std::error_code listError;                // its listing fails
+    };
+    // The folder at `path`, made empty on first use.
+    Folder& operator[](const std::filesystem::path& path);
+
+    std::error_code List(const std::filesystem::path& folder,
+                         std::vector<platform::DirEntry>& out) override;
+    std::error_code Stat(const std::filesystem::path& file, platform::DirEntry& out) override;
+    platform::FileId Identity(const std::filesystem::path& path) override;
+
+private:
+    std::map<std::filesystem::path, Folder> folders_;
 };
 
 // For tests that never wait for changes.

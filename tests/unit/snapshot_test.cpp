@@ -352,12 +352,13 @@ TEST(SnapshotList, DecodingDropsRecordsThatMakeNoSense) {
 
     // What a look records is always read back, also for a file dated
     // outside the years a record can hold.
+    const auto clock = platform::MakeSystemClock();
     for (const std::int64_t mtime :
          {std::int64_t{-70'000'000'000}, std::int64_t{400'000'000'000}}) {
         platform::DirEntry entry;
         entry.name = "odd.txt";
         entry.mtimeSeconds = mtime;
-        const SnapshotItem item = DescribeFile(entry);
+        const SnapshotItem item = DescribeFile(entry, *clock);
         EXPECT_EQ(DecodeSnapshot(EncodeSnapshot({&item, 1})).size(), 1u) << mtime;
     }
 }
@@ -423,10 +424,11 @@ TEST_F(Snapshot, ListingSurvivesFilesVanishing) {
         }
     });
     std::error_code failure;
+    const auto clock = platform::MakeSystemClock();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     while (!failure && std::chrono::steady_clock::now() < deadline) {
         std::vector<FoundFile> found;
-        failure = ListTargetFiles(Entry(), found);
+        failure = ListTargetFiles(Entry(), platform::SystemFolderReader(), *clock, found);
     }
     stop = true;
     churn.join();

@@ -133,7 +133,7 @@ TEST(ListFolder, TimesBecomeTheLocalTimeOfTheSnapshot) {
     std::vector<DirEntry> entries;
     ASSERT_FALSE(ListFolder(tmp.path(), entries));
     ASSERT_EQ(entries.size(), 1u);
-    const store::SnapshotItem item = store::DescribeFile(entries[0]);
+    const store::SnapshotItem item = store::DescribeFile(entries[0], *MakeSystemClock());
     EXPECT_EQ(item.size, 1234u);
     EXPECT_EQ(item.date, 20261206);
     EXPECT_EQ(item.time, 150409);
