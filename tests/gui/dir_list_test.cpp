@@ -21,6 +21,7 @@
 #include "platform/posix/desktop_entry.h"
 #include "platform/start_with_desktop.h"
 #include "store/settings_file.h"
+#include "support/slot_images.h"
 #include "support/temp_dir.h"
 #include "ui/qt/dir_list_dlg.h"
 #include "ui/qt/prompts.h"
@@ -34,19 +35,6 @@ using store::SlotImage;
 
 const QString kOpenError = QStringLiteral("書込みファイルオープンエラー");
 
-// A slot whose bytes after every terminator are 0xEE: the format leaves
-// them undefined, and they must survive a save untouched.
-SlotImage MakeSlot(const std::string& title, bool running) {
-    SlotImage image;
-    std::memset(&image, 0xEE, sizeof image);
-    store::Slot slot{running, {}};
-    slot.entry.title = title;
-    slot.entry.folder = "/watch/" + title;
-    slot.entry.program = "/bin/" + title;
-    EXPECT_TRUE(store::EncodeSlot(slot, image).ok());
-    return image;
-}
-
 int ReadStartSetting() {
     return platform::SystemStartSetting().Read();
 }
@@ -55,10 +43,6 @@ void ApplyStartSetting(int enabled) {
 }
 QString AutostartFilePath() {
     return QString::fromStdString(platform::xdg::AutostartFilePath().string());
-}
-
-std::string Bytes(const std::vector<SlotImage>& images) {
-    return {reinterpret_cast<const char*>(images.data()), images.size() * store::kSlotSize};
 }
 
 class DirListDlgTest : public ::testing::Test {
@@ -76,7 +60,7 @@ protected:
     }
 
     void WriteSettings(const std::vector<SlotImage>& images) {
-        test::WriteBytes(data_.settingsFile(), Bytes(images));
+        test::WriteBytes(data_.settingsFile(), test::SlotBytes(images));
     }
     std::string FileBytes() const { return test::ReadBytes(data_.settingsFile()); }
     SlotImage FileSlot(std::size_t i) const {
@@ -88,11 +72,11 @@ protected:
 
     void Open() {
         // The editor answers once with editorAnswer_, then as if cancelled.
-        dlg_ =
-            std::make_unique<CDirListDlg>(data_, nullptr, [this](QWidget*, const rules::EditorInput& in) {
-                editorCalls_.push_back(in);
-                return std::exchange(editorAnswer_, std::nullopt);
-            });
+        dlg_ = std::make_unique<CDirListDlg>(data_, nullptr,
+                                             [this](QWidget*, const rules::EditorInput& in) {
+                                                 editorCalls_.push_back(in);
+                                                 return std::exchange(editorAnswer_, std::nullopt);
+                                             });
         dlg_->show();
     }
     void Click(int id) {
@@ -121,9 +105,9 @@ protected:
 };
 
 TEST_F(DirListDlgTest, ListsEverySlotAndWritesUntouchedOnesBackByteForByte) {
-    SlotImage odd = MakeSlot("監視A", true);
+    SlotImage odd = test::MakeSlot("監視A", true);
     odd.running[1] = 1;  // any non-zero value means running, and is kept
-    const std::vector<SlotImage> images = {odd, MakeSlot("B", false)};
+    const std::vector<SlotImage> images = {odd, test::MakeSlot("B", false)};
     WriteSettings(images);
     ApplyStartSetting(1);
     QFile::remove(AutostartFilePath());
@@ -139,7 +123,7 @@ TEST_F(DirListDlgTest, ListsEverySlotAndWritesUntouchedOnesBackByteForByte) {
     Click(1);
     EXPECT_EQ(dlg_->result(), QDialog::Accepted);
     EXPECT_FALSE(dlg_->isVisible());
-    EXPECT_EQ(FileBytes(), Bytes(images));
+    EXPECT_EQ(FileBytes(), test::SlotBytes(images));
     EXPECT_FALSE(QFile::exists(AutostartFilePath())) << "an unchanged check box applies nothing";
     EXPECT_TRUE(prompts_.notices.isEmpty());
 }
@@ -172,7 +156,7 @@ TEST_F(DirListDlgTest, UnreadableFileIsReportedAndNotReplacedUnasked) {
 
 TEST_F(DirListDlgTest, KeepsAtMost200EntriesAndRefusesANewOne) {
     std::vector<SlotImage> images;
-    for (int i = 0; i < 205; ++i) images.push_back(MakeSlot("e" + std::to_string(i), i % 2));
+    for (int i = 0; i < 205; ++i) images.push_back(test::MakeSlot("e" + std::to_string(i), i % 2));
     WriteSettings(images);
     Open();
     EXPECT_EQ(List()->count(), 200);
@@ -182,11 +166,11 @@ TEST_F(DirListDlgTest, KeepsAtMost200EntriesAndRefusesANewOne) {
     EXPECT_TRUE(editorCalls_.empty());
     Click(1);
     images.resize(200);
-    EXPECT_EQ(FileBytes(), Bytes(images));
+    EXPECT_EQ(FileBytes(), test::SlotBytes(images));
 }
 
 TEST_F(DirListDlgTest, NewEntryIsAppendedRunningWithFullLengthPaths) {
-    WriteSettings({MakeSlot("A", false)});
+    WriteSettings({test::MakeSlot("A", false)});
     rules::EntryValues v;
     v.title = "新しい監視";
     v.program = "/" + std::string(125, 'p');
@@ -205,7 +189,8 @@ TEST_F(DirListDlgTest, NewEntryIsAppendedRunningWithFullLengthPaths) {
 
     Click(1);
     ASSERT_EQ(FileBytes().size(), 2 * store::kSlotSize);
-    EXPECT_EQ(FileBytes().substr(0, store::kSlotSize), Bytes({MakeSlot("A", false)}));
+    EXPECT_EQ(FileBytes().substr(0, store::kSlotSize),
+              test::SlotBytes({test::MakeSlot("A", false)}));
     const SlotImage added = FileSlot(1);
     const store::Slot slot = store::DecodeSlot(added);
     EXPECT_TRUE(slot.running);
@@ -218,10 +203,10 @@ TEST_F(DirListDlgTest, NewEntryIsAppendedRunningWithFullLengthPaths) {
 }
 
 TEST_F(DirListDlgTest, ChangeHandsTheEntryOverAndMakesItRunning) {
-    SlotImage b = MakeSlot("B", false);
+    SlotImage b = test::MakeSlot("B", false);
     b.messageMode[0] = b.messageMode[1] = static_cast<char>(0xFF);  // -1
     b.openFile[0] = 7;
-    WriteSettings({MakeSlot("A", true), b});
+    WriteSettings({test::MakeSlot("A", true), b});
 
     Open();
     List()->setCurrentRow(1);
@@ -244,7 +229,8 @@ TEST_F(DirListDlgTest, ChangeHandsTheEntryOverAndMakesItRunning) {
     EXPECT_EQ(Label("static1022"), "/new");
 
     Click(1);
-    EXPECT_EQ(FileBytes().substr(0, store::kSlotSize), Bytes({MakeSlot("A", true)}));
+    EXPECT_EQ(FileBytes().substr(0, store::kSlotSize),
+              test::SlotBytes({test::MakeSlot("A", true)}));
     const store::Slot changed = store::DecodeSlot(FileSlot(1));
     EXPECT_TRUE(changed.running);
     EXPECT_EQ(changed.entry.title, "B2");
@@ -252,7 +238,7 @@ TEST_F(DirListDlgTest, ChangeHandsTheEntryOverAndMakesItRunning) {
 }
 
 TEST_F(DirListDlgTest, DoubleClickOnALineDoesWhatChangeDoes) {
-    WriteSettings({MakeSlot("A", true), MakeSlot("B", false)});
+    WriteSettings({test::MakeSlot("A", true), test::MakeSlot("B", false)});
     rules::EntryValues v;
     v.title = "B2";
     editorAnswer_ = v;
@@ -295,7 +281,8 @@ TEST_F(DirListDlgTest, ListHasTheKeyboardAgainAfterTheEditorCreatedTheFolder) {
 }
 
 TEST_F(DirListDlgTest, DeleteRemovesExactlyThatLineAndLeavesNoSelection) {
-    WriteSettings({MakeSlot("A", true), MakeSlot("B", true), MakeSlot("C", false)});
+    WriteSettings(
+        {test::MakeSlot("A", true), test::MakeSlot("B", true), test::MakeSlot("C", false)});
     Open();
     Click(1018);  // answered No
     EXPECT_EQ(
@@ -319,11 +306,12 @@ TEST_F(DirListDlgTest, DeleteRemovesExactlyThatLineAndLeavesNoSelection) {
     EXPECT_EQ(Lines(), QStringList({"【実行中】 B", "【実行中】 D"}));
     Click(1);
     ASSERT_EQ(FileBytes().size(), 2 * store::kSlotSize);
-    EXPECT_EQ(FileBytes().substr(0, store::kSlotSize), Bytes({MakeSlot("B", true)}));
+    EXPECT_EQ(FileBytes().substr(0, store::kSlotSize),
+              test::SlotBytes({test::MakeSlot("B", true)}));
 }
 
 TEST_F(DirListDlgTest, CancelAsksOnlyAfterNewChangeOrRunStop) {
-    const std::vector<SlotImage> images = {MakeSlot("A", true), MakeSlot("B", true)};
+    const std::vector<SlotImage> images = {test::MakeSlot("A", true), test::MakeSlot("B", true)};
     WriteSettings(images);
 
     Open();  // a deletion, a cancelled editor and the check box do not count
@@ -363,12 +351,12 @@ TEST_F(DirListDlgTest, CancelAsksOnlyAfterNewChangeOrRunStop) {
     prompts_.answers = {true};
     QTest::keyClick(List(), Qt::Key_Escape);
     EXPECT_EQ(dlg_->result(), QDialog::Rejected);
-    EXPECT_EQ(FileBytes(), Bytes(images));
+    EXPECT_EQ(FileBytes(), test::SlotBytes(images));
     EXPECT_EQ(ReadStartSetting(), 0);
 }
 
 TEST_F(DirListDlgTest, FailedSaveKeepsTheDialogTheOldFileAndTheStartSetting) {
-    WriteSettings({MakeSlot("A", true)});
+    WriteSettings({test::MakeSlot("A", true)});
     Open();
     Click(1021);
     Check()->click();
@@ -402,7 +390,7 @@ TEST_F(DirListDlgTest, FailedSaveKeepsTheDialogTheOldFileAndTheStartSetting) {
     EXPECT_TRUE(prompts_.notices.back().endsWith("元の設定ファイルは変更されていません。"));
 
     EXPECT_TRUE(dlg_->isVisible());
-    EXPECT_EQ(FileBytes(), Bytes({MakeSlot("A", true)}));
+    EXPECT_EQ(FileBytes(), test::SlotBytes({test::MakeSlot("A", true)}));
     EXPECT_EQ(ReadStartSetting(), 0);
     EXPECT_FALSE(QFile::exists(AutostartFilePath()));
     EXPECT_EQ(std::distance(fs::directory_iterator(data_.tavdat()), fs::directory_iterator()), 1)

@@ -10,6 +10,7 @@
 #include "platform/start_with_desktop.h"
 #include "rules/scripted_prompts.h"
 #include "store/settings_file.h"
+#include "support/slot_images.h"
 #include "support/temp_dir.h"
 #include "ui/rules/dialog_texts.h"
 
@@ -31,33 +32,18 @@ public:
     std::vector<int> applied;
 };
 
-// A slot whose bytes after every terminator are 0xEE: the format leaves
-// them undefined, and they must survive a save untouched.
-SlotImage MakeSlot(const std::string& title, bool running) {
-    SlotImage image;
-    std::memset(&image, 0xEE, sizeof image);
-    store::Slot slot{running, {}};
-    slot.entry.title = title;
-    slot.entry.folder = "/watch/" + title;
-    slot.entry.program = "/bin/" + title;
-    EXPECT_TRUE(store::EncodeSlot(slot, image).ok());
-    return image;
-}
-
 // A list line: the state's mark, then the title.
 std::string Line(std::string_view state, std::string_view title) {
     return std::string(state).append(title);
-}
-
-std::string Bytes(const std::vector<SlotImage>& images) {
-    return {reinterpret_cast<const char*>(images.data()), images.size() * store::kSlotSize};
 }
 
 class EntryListTest : public ::testing::Test {
 protected:
     void SetUp() override { fs::create_directories(file_.parent_path()); }
 
-    void Write(const std::vector<SlotImage>& images) { test::WriteBytes(file_, Bytes(images)); }
+    void Write(const std::vector<SlotImage>& images) {
+        test::WriteBytes(file_, test::SlotBytes(images));
+    }
     std::string FileBytes() const { return test::ReadBytes(file_); }
 
     // The editor answers once with `answer`, then as if cancelled.
@@ -97,10 +83,10 @@ TEST_F(EntryListTest, FirstRunShowsAnEmptyListAndSavesAnEmptyFile) {
 }
 
 TEST_F(EntryListTest, ListsEverySlotAndWritesUntouchedOnesBackByteForByte) {
-    SlotImage odd = MakeSlot("A", true);
+    SlotImage odd = test::MakeSlot("A", true);
     odd.running[1] = 1;  // any non-zero value means running, and is kept
-    std::vector<SlotImage> images = {odd, MakeSlot("B", false)};
-    for (int i = 0; i < 200; ++i) images.push_back(MakeSlot("x" + std::to_string(i), false));
+    std::vector<SlotImage> images = {odd, test::MakeSlot("B", false)};
+    for (int i = 0; i < 200; ++i) images.push_back(test::MakeSlot("x" + std::to_string(i), false));
     Write(images);
     Open();
     ASSERT_EQ(list_->lineCount(), 200u);  // only the first 200
@@ -115,11 +101,11 @@ TEST_F(EntryListTest, ListsEverySlotAndWritesUntouchedOnesBackByteForByte) {
     EXPECT_EQ(prompts_.notices, Strings{std::string(text::kListFull)});
     ASSERT_TRUE(list_->Save());
     images.resize(200);
-    EXPECT_EQ(FileBytes(), Bytes(images));
+    EXPECT_EQ(FileBytes(), test::SlotBytes(images));
 }
 
 TEST_F(EntryListTest, NewAndChangeStoreTheEditorsValuesAsRunningEntries) {
-    Write({MakeSlot("A", false), MakeSlot("B", false)});
+    Write({test::MakeSlot("A", false), test::MakeSlot("B", false)});
     Open();
     EntryValues added;
     added.title = "新しい監視";
@@ -134,7 +120,7 @@ TEST_F(EntryListTest, NewAndChangeStoreTheEditorsValuesAsRunningEntries) {
     EXPECT_EQ(list_->folderText(), "/watch/A");
 
     list_->SelectionChanged(1);
-    EntryValues changed = ValuesOf(store::DecodeSlot(MakeSlot("B", false)).entry);
+    EntryValues changed = ValuesOf(store::DecodeSlot(test::MakeSlot("B", false)).entry);
     changed.title = "B2";
     answer_ = changed;
     list_->Change();
@@ -159,7 +145,7 @@ TEST_F(EntryListTest, NewAndChangeStoreTheEditorsValuesAsRunningEntries) {
 
 // Which commands make Cancel ask, and what Delete leaves selected.
 TEST_F(EntryListTest, OnlyNewChangeAndRunStopMakeCancelAsk) {
-    Write({MakeSlot("A", true), MakeSlot("B", true), MakeSlot("C", true)});
+    Write({test::MakeSlot("A", true), test::MakeSlot("B", true), test::MakeSlot("C", true)});
     Open();
     list_->SelectionChanged(0);
     prompts_.answers = {true};
@@ -196,8 +182,8 @@ TEST_F(EntryListTest, OnlyNewChangeAndRunStopMakeCancelAsk) {
     EXPECT_EQ(prompts_.questions, Strings{std::string(text::kAskDiscard)});
     prompts_.answers = {true};
     EXPECT_TRUE(list_->Cancel());
-    EXPECT_EQ(FileBytes(), Bytes({MakeSlot("A", true), MakeSlot("B", true),
-                                  MakeSlot("C", true)}));  // nothing written
+    EXPECT_EQ(FileBytes(), test::SlotBytes({test::MakeSlot("A", true), test::MakeSlot("B", true),
+                                            test::MakeSlot("C", true)}));  // nothing written
 }
 
 // The start setting is applied on Save only, and only when the box differs
@@ -221,7 +207,7 @@ TEST_F(EntryListTest, StartSettingIsAppliedOnlyWhenTheBoxDiffers) {
     }
 
     // A failed save writes nothing and applies nothing; the list stays.
-    Write({MakeSlot("A", true)});
+    Write({test::MakeSlot("A", true)});
     start_ = FakeStartSetting{};
     Open();
     list_->startWithDesktop = true;
