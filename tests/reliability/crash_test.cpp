@@ -99,8 +99,22 @@ KillFigures KillWriterRepeatedly(const fs::path& file, const std::string& a, con
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < 4; ++i) write(i % 2 == 0);
     write(false);
-    const auto cycle = std::chrono::duration_cast<std::chrono::microseconds>(
+    auto cycle = std::chrono::duration_cast<std::chrono::microseconds>(
         (std::chrono::steady_clock::now() - t0) / 5);
+    // A freshly forked writer is slower (its pages are copied as it touches
+    // them; more so under the sanitizers): measured too, or the kills could
+    // all land before its first write is done.
+    const auto t1 = std::chrono::steady_clock::now();
+    const pid_t calibration = ForkStarted([&] {
+        write(true);
+        write(false);
+    });
+    if (calibration > 0) {
+        int status = 0;
+        ::waitpid(calibration, &status, 0);
+        cycle = std::max(cycle, std::chrono::duration_cast<std::chrono::microseconds>(
+                                    (std::chrono::steady_clock::now() - t1) / 2));
+    }
 
     std::mt19937 random(seed);
     std::uniform_int_distribution<long> early(0, 400);
