@@ -86,7 +86,7 @@ TEST_F(EntryListTest, ListsEverySlotAndWritesUntouchedOnesBackByteForByte) {
     SlotImage odd = test::MakeSlot("A", true);
     odd.running[1] = 1;  // any non-zero value means running, and is kept
     std::vector<SlotImage> images = {odd, test::MakeSlot("B", false)};
-    for (int i = 0; i < 200; ++i) images.push_back(test::MakeSlot("x" + std::to_string(i), false));
+    for (int i = 0; i < 200; ++i) images.push_back(test::MakeSlot(std::to_string(i), false));
     Write(images);
     Open();
     ASSERT_EQ(list_->lineCount(), 200u);  // only the first 200
