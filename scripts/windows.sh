@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program (tavren3.exe --headless) and its tests
-# with mingw-w64. With --test, also runs the tests under Wine.
+# with mingw-w64, and packs the program as a zip and a per-user installer
+# into the build folder. With --test, also runs the tests under Wine.
 #
 #   scripts/windows.sh [--test]
 #
@@ -23,7 +24,8 @@ jobs=${JOBS:-2}
 
 # The cross compiler and Wine come from Debian. `wine64` holds the loader,
 # `wine` the commands (wine, wineboot, wineserver); `locales` has localedef.
-packages=(g++-mingw-w64-x86-64-posix cmake ninja-build googletest)
+# `nsis` builds the installer.
+packages=(g++-mingw-w64-x86-64-posix cmake ninja-build googletest nsis)
 [ "$run_tests" = 1 ] && packages+=(wine64 wine locales)
 scripts/install-deps.sh "${packages[@]}"
 
