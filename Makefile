@@ -63,8 +63,8 @@ fuzz:
 soak: build
 	@scripts/soak.sh $(BUILD_DIR)
 
-# The store, engine and headless runner cross-built for Windows, and their
-# tests run under Wine.
+# The store, engine and headless runner cross-built for Windows, packed as a
+# zip and a per-user installer, and their tests run under Wine.
 windows:
 	@scripts/windows.sh
 
