@@ -1,0 +1,120 @@
+#pragma once
+
+// The settings dialogs as Win32 views of the dialog rules. Each runs modal
+// for the program, or modeless (CreateModeless), which lets tests drive it
+// with its own messages inside their thread.
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "ui/rules/entry_editor.h"
+#include "ui/rules/entry_list.h"
+#include "ui/rules/prompts.h"
+
+namespace tavren::platform {
+class StartSetting;
+}
+
+namespace tavren::ui::win32 {
+
+// One dialog window from a template of this program, owned by the object.
+class DialogWindow {
+public:
+    virtual ~DialogWindow();
+    DialogWindow(const DialogWindow&) = delete;
+    DialogWindow& operator=(const DialogWindow&) = delete;
+
+    INT_PTR RunModal(HWND owner);
+    HWND CreateModeless(HWND parent);
+    HWND hwnd() const { return hwnd_; }
+    // How a modeless dialog was closed (IDOK or IDCANCEL); none while open.
+    std::optional<int> result() const { return result_; }
+
+protected:
+    explicit DialogWindow(int templateId) : templateId_(templateId) {}
+    // TRUE when the message was handled, as a dialog procedure returns.
+    virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+    void Close(int result);
+
+private:
+    static INT_PTR CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    int templateId_;
+    HWND hwnd_ = nullptr;
+    bool modal_ = false;
+    std::optional<int> result_;
+};
+
+// Message boxes and the system's choosers, owned by the active window.
+class WindowsPrompts final : public rules::Prompts {
+public:
+    void Notice(std::string_view text) override;
+    bool Question(std::string_view text) override;
+    std::optional<std::string> ChooseFolder(std::string_view title,
+                                            std::string_view start) override;
+    std::optional<std::string> ChooseFile(const rules::FileChoice& choice) override;
+};
+
+class EditorPage;
+
+// The watch entry editor (template 136) with its three tab pages.
+class EditorDialog final : public DialogWindow {
+public:
+    explicit EditorDialog(rules::Prompts& prompts);
+    ~EditorDialog() override;
+
+    rules::EntryEditor& rules() { return rules_; }
+    // The window of the page that exists, shown over the tab control.
+    HWND page() const;
+
+    // Shows the rules' state again and moves the focus as `outcome` asks.
+    void Settle(const rules::Outcome& outcome);
+    // Whether the dialog is setting its controls itself (not the user).
+    bool showing() const { return showing_ > 0; }
+    rules::Prompts& prompts() { return prompts_; }
+
+private:
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void Start();
+    void Show();
+    void ShowPageOfRules();
+    void OnTabChanged();
+    void OnCommand(int id, int code);
+
+    rules::Prompts& prompts_;
+    rules::EntryEditor rules_;
+    std::unique_ptr<EditorPage> page_;
+    int pageShown_ = -1;
+    int showing_ = 0;
+};
+
+// Runs the editor modally over `owner`: the values it was confirmed with.
+std::optional<rules::EntryValues> RunEntryEditor(HWND owner, rules::Prompts& prompts,
+                                                 const rules::EditorInput& input);
+
+// The watch folder list (template 132).
+class ListDialog final : public DialogWindow {
+public:
+    ListDialog(std::filesystem::path settingsFile, rules::Prompts& prompts,
+               platform::StartSetting& start, rules::EditorRunner editor);
+
+    rules::EntryList& rules() { return rules_; }
+
+private:
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void Show();
+    void OnCommand(int id, int code);
+
+    rules::EntryList rules_;
+};
+
+}  // namespace tavren::ui::win32
