@@ -26,7 +26,7 @@ jobs=${JOBS:-2}
 # `wine` the commands (wine, wineboot, wineserver); `locales` has localedef.
 # `nsis` builds the installer.
 packages=(g++-mingw-w64-x86-64-posix cmake ninja-build googletest nsis)
-[ "$run_tests" = 1 ] && packages+=(wine64 wine locales)
+[ "$run_tests" = 1 ] && packages+=(wine64 wine locales xvfb)
 scripts/install-deps.sh "${packages[@]}"
 
 # Wine is the emulator that ctest puts in front of each test; keep it quiet
@@ -66,8 +66,19 @@ fi
 # hand) would keep running forever; start from a fresh one.
 wineserver -k 2>/dev/null || true
 wineserver -w
+# The tray program's window, the dialogs and the message boxes need an X
+# display: a virtual one of their own, so nothing shows on the user's.
+rm -f "$build/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$build/display" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 50); do [ -s "$build/display" ] && break; sleep 0.2; done
+[ -s "$build/display" ] || { echo "windows.sh: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$build/display")"
 wineserver -p </dev/null >/dev/null 2>&1
-stop_wine() { wineserver -k 2>/dev/null || true; }
+stop_wine() {
+    wineserver -k 2>/dev/null || true
+    kill "$xvfb" 2>/dev/null || true
+}
 trap stop_wine EXIT
 "${wine_locale[@]}" wine "$build/tests/windows/tavren_test_hold.exe" </dev/null >/dev/null 2>&1 &
 

@@ -1,21 +1,26 @@
-// The Windows program. Its tray front end is not built yet, so it runs the
-// watch engine headless, as `tavren3 --headless` does on Linux.
+// The Windows program: the tray program, or with --headless the watch
+// engine alone, as on Linux. It is a program of the GUI subsystem, so a
+// start from the desktop opens no console window; the headless runner and
+// the answers to --help and --version use the console it was started from.
 
 #include <algorithm>
-#include <cstdio>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "app/command_args.h"
 #include "app/headless.h"
+#include "app/win32/console_output.h"
+#include "app/win32/tray_app.h"
+#include "app/win32/wide.h"
 #include "platform/win32/console.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "使い方: tavren3 --headless [--data-dir DIR]\n"
+    "使い方: Tavren3 [--headless] [--data-dir DIR]\n"
     "\n"
+    "  (引数なし)      通知領域にアイコンを置いて監視します。\n"
     "  --headless      画面を使わずに監視だけを行います。メッセージは\n"
     "                  \"Tavren3: <メッセージ>\" の 1 行として標準出力に出ます。\n"
     "                  Ctrl+C またはコンソールを閉じると終了、Ctrl+Break で\n"
@@ -28,20 +33,25 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main() {
-    tavren::platform::win32::UseUtf8Console();
-    const std::vector<std::string> words = tavren::platform::win32::CommandLineArguments();
-    const tavren::app::CommandArgs args = tavren::app::ParseCommandArgs(
+    using namespace tavren;
+    const std::vector<std::string> words = platform::win32::CommandLineArguments();
+    const app::CommandArgs args = app::ParseCommandArgs(
         std::span<const std::string>(words).subspan(std::min<std::size_t>(words.size(), 1)));
-    if (auto status = tavren::app::AnswerWithoutRunning(args, kUsage)) return *status;
 
-    if (!args.headless) {
-        std::fputs(
-            "tavren3: この Windows 版には通知領域のアイコンがまだありません。"
-            "監視するには --headless を付けて起動してください。\n",
-            stderr);
-        return 2;
+    if (args.headless || args.request != app::CommandArgs::Request::Run) {
+        const app::win32::ParentConsoleOutput console;
+        if (auto status = app::AnswerWithoutRunning(args, kUsage)) return *status;
+        auto data = app::OpenDataFolder(args);
+        if (!data) return 1;
+        return app::RunHeadless(*data);
     }
-    auto data = tavren::app::OpenDataFolder(args);
-    if (!data) return 1;
-    return tavren::app::RunHeadless(*data);
+
+    std::string failure;
+    auto data = app::OpenDataFolder(args, &failure);
+    if (!data) {
+        ::MessageBoxW(nullptr, app::win32::Wide(failure).c_str(), L"Tavren3",
+                      MB_OK | MB_ICONWARNING);
+        return 1;
+    }
+    return app::win32::RunTray(*data, app::win32::ProgramInstanceName());
 }

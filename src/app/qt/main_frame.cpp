@@ -1,11 +1,10 @@
 #include "app/qt/main_frame.h"
 
 #include <QMenu>
-#include <QStringList>
-#include <algorithm>
 #include <QSystemTrayIcon>
 
 #include "app/qt/app_icon.h"
+#include "app/status_tip.h"
 
 namespace tavren::app {
 
@@ -67,43 +66,9 @@ void CMainFrame::UpdateStatus() {
         shownRunning_ = running;
         tray_->setIcon(running ? AppIcon() : StoppedIcon());
     }
-    tray_->setToolTip(
+    tray_->setToolTip(QString::fromStdString(
         StatusTip(running, commands_.statuses ? commands_.statuses()
-                                              : std::vector<engine::WatchStatus>{}));
-}
-
-QString StatusTip(bool running, const std::vector<engine::WatchStatus>& statuses) {
-    QString tip = QStringLiteral("フォルダ監視");
-    if (statuses.empty()) return tip;
-    if (!running) return tip + QStringLiteral("\n停止中");
-    int watching = 0;
-    QStringList others;
-    for (const engine::WatchStatus& s : statuses) {
-        const QString title = QString::fromStdString(s.title);
-        switch (s.mode) {
-            case engine::WatchMode::Notified:
-                ++watching;
-                break;
-            case engine::WatchMode::Polled:
-                ++watching;
-                others << QStringLiteral("一定間隔で監視: %1").arg(title);
-                break;
-            case engine::WatchMode::Waiting:
-                others << QStringLiteral("フォルダ待ち: %1 (%2)")
-                              .arg(title, QString::fromStdString(s.reason));
-                break;
-            case engine::WatchMode::None:
-                others << QStringLiteral("監視できません: %1").arg(title);
-                break;
-        }
-    }
-    tip += QStringLiteral("\n%1 / %2 件を監視中").arg(watching).arg(statuses.size());
-    // Tips are short on most desktops: the first few, then a count.
-    constexpr qsizetype kShown = 5;
-    for (qsizetype i = 0; i < std::min(kShown, others.size()); ++i) tip += u'\n' + others[i];
-    if (others.size() > kShown)
-        tip += QStringLiteral("\nほか %1 件").arg(others.size() - kShown);
-    return tip;
+                                              : std::vector<engine::WatchStatus>{})));
 }
 
 void CMainFrame::UpdateMenu() {

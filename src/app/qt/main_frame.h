@@ -27,11 +27,6 @@ struct FrameCommands {
     std::function<std::vector<engine::WatchStatus>()> statuses;
 };
 
-// The icon's tip: the program's name, then whether it watches and how many
-// of its entries, naming those not watched by notification (waiting for
-// their folder, polled, or not watched at all).
-QString StatusTip(bool running, const std::vector<engine::WatchStatus>& statuses);
-
 // The program's presence on the desktop: the icon in the notification area
 // with the tip "フォルダ監視" (and how many entries are watched, naming each
 // that is not watched as it should be) and its pop-up menu. The icon is

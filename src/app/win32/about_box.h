@@ -1,0 +1,16 @@
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace tavren::app::win32 {
+
+// The version box, modal over `owner`; closes with OK, Enter or Escape.
+void ShowAboutBox(HWND owner);
+
+}  // namespace tavren::app::win32

@@ -1,0 +1,177 @@
+#include "app/win32/tray_app.h"
+
+#include "app/win32/wide.h"  // <windows.h> before the headers that build on it
+#include <commctrl.h>
+#include <objbase.h>
+#include <ole2.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/command_args.h"
+#include "app/win32/about_box.h"
+#include "app/win32/box_message_sink.h"
+#include "app/win32/help.h"
+#include "app/win32/tray_window.h"
+#include "app/win32/wide.h"
+#include "app_ids.h"
+#include "engine/system_services.h"
+#include "engine/tavren_doc.h"
+#include "ui/win32/settings_dialog.h"
+
+namespace tavren::app::win32 {
+namespace {
+
+struct HandleCloser {
+    void operator()(HANDLE h) const { ::CloseHandle(h); }
+};
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
+// The first start's main window: the top-level window carrying the
+// instance's property.
+HWND FindRunningInstance(const std::wstring& instanceName) {
+    struct Search {
+        const wchar_t* name;
+        HWND found;
+    } search{instanceName.c_str(), nullptr};
+    ::EnumWindows(
+        [](HWND window, LPARAM l) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(l);
+            if (!::GetPropW(window, s->name)) return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Brings forward what the first start has open (the settings, a box over
+// them), else its own window, which stays hidden.
+void BringForward(HWND window) {
+    if (::IsIconic(window)) ::ShowWindow(window, SW_RESTORE);
+    ::SetForegroundWindow(window);
+    ::SetForegroundWindow(::GetLastActivePopup(window));
+}
+
+class OleSession {
+public:
+    OleSession() : ok_(SUCCEEDED(::OleInitialize(nullptr))) {}
+    ~OleSession() {
+        if (ok_) ::OleUninitialize();
+    }
+    OleSession(const OleSession&) = delete;
+    OleSession& operator=(const OleSession&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_;
+};
+
+std::wstring LoadText(UINT id) {
+    const wchar_t* text = nullptr;
+    const int n = ::LoadStringW(::GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
+    return n > 0 ? std::wstring(text, static_cast<std::size_t>(n)) : std::wstring();
+}
+
+void Warn(const std::wstring& text) {
+    ::MessageBoxW(nullptr, text.c_str(), L"Tavren3", MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+}
+
+}  // namespace
+
+std::wstring ProgramInstanceName() {
+    std::wstring self(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+        if (n < self.size()) {
+            self.resize(n);
+            break;
+        }
+        self.resize(self.size() * 2);
+    }
+    return std::filesystem::path(self).stem().wstring();
+}
+
+int RunTray(const store::DataFolder& data, const std::wstring& instanceName) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, 0xFF};
+    ::InitCommonControlsEx(&controls);
+    const OleSession ole;  // the folder chooser of the settings needs it
+    if (!ole.ok()) {
+        Warn(LoadText(IDS_OLE_INIT_FAILED));
+        return 1;
+    }
+
+    // Held until the program ends: its existence marks a running start.
+    const UniqueHandle instance(::CreateMutexW(nullptr, TRUE, instanceName.c_str()));
+    if (instance && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (const HWND first = FindRunningInstance(instanceName)) BringForward(first);
+        return 0;
+    }
+    const DataFolderLock lock = LockDataFolder(data);
+    if (!lock.busy.empty()) {
+        Warn(Wide(lock.busy));
+        return 1;
+    }
+
+    std::atomic<HWND> window{nullptr};
+    const engine::SystemServices system;
+    // Workers tell of folders that go and come back; the tip follows.
+    BoxMessageSink sink([&window] {
+        if (const HWND w = window.load()) ::PostMessageW(w, TrayWindow::kStatusMessage, 0, 0);
+    });
+    engine::CTavrenDoc doc(data, system.services(sink));
+
+    TrayCommands commands;
+    commands.watchRunning = [&] { return doc.watchRunning(); };
+    commands.start = [&] { doc.StartWatching(); };
+    commands.stop = [&] { doc.StopWatching(); };
+    bool settingsOpen = false;
+    bool quitting = false;
+    commands.watchSettings = [&] {
+        // The menu still works while the settings are open: bring them
+        // forward instead of opening them twice.
+        if (settingsOpen) return BringForward(window.load());
+        // The settings may be rewritten: nothing watches while they are
+        // open, and the start afterwards reloads what is stored.
+        settingsOpen = true;
+        doc.PauseForReload();
+        ui::win32::RunWatchSettingsDialog(data, window.load());
+        settingsOpen = false;
+        if (!quitting) doc.StartWatching();
+    };
+    commands.helpTopics = [&] { OpenHelp(window.load()); };
+    commands.about = [&] { ShowAboutBox(window.load()); };
+    commands.statuses = [&] { return doc.statuses(); };
+    commands.quit = [&] {
+        quitting = true;
+        doc.StopWatching();
+        sink.CloseAll();
+        // Ends every loop, the settings' and the boxes' on this thread too.
+        ::PostQuitMessage(0);
+    };
+
+    TrayWindow frame(instanceName, commands);
+    if (!frame.hwnd()) return 1;
+    window = frame.hwnd();
+    if (!frame.ShowIcon()) {
+        std::fputs("tavren3: 通知領域がまだありません。できしだいアイコンを表示します。"
+                   "監視は続けます。\n",
+                   stderr);
+    }
+
+    const int status = RunMessageLoop();
+    window = nullptr;
+    sink.CloseAll();
+    // Workers waiting on a box or a program are let go; one that is playing
+    // a sound cannot be, and is not worth waiting for.
+    if (!doc.Shutdown(std::chrono::milliseconds(1000))) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
+}
+
+}  // namespace tavren::app::win32
