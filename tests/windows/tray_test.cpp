@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/win32/box_message_sink.h"
+#include "app/win32/help.h"
 #include "app/win32/tray_window.h"
 #include "platform/wake_event.h"
 #include "support/temp_dir.h"
@@ -135,6 +138,17 @@ TEST(BoxMessageSink, BoxesCloseWhenCancelledAndAtTheEnd) {
     ASSERT_TRUE(test::WaitUntil([&] { return BoxOfThread(0, L"Tavren3"); }));
     sink.CloseAll();
     EXPECT_TRUE(test::WaitUntil([&] { return !BoxOfThread(0, L"Tavren3"); }));
+}
+
+// Without an installed page beside the program, the page built into it is
+// written out for the browser.
+TEST(Help, WritesOutTheBuiltInPage) {
+    test::TempDir tmp;
+    const std::filesystem::path page = app::win32::HelpPage(nullptr, tmp.path() / "help");
+    EXPECT_EQ(page, tmp.path() / "help" / "index.html");
+    std::ifstream in(page, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("<html"), std::string::npos) << text.substr(0, 200);
 }
 
 // The program itself: a hidden window found by its property, whose menu
