@@ -100,7 +100,6 @@ protected:
         editor_.rules().values = values;
         const HWND hwnd = editor_.CreateModeless(nullptr);
         EXPECT_NE(hwnd, nullptr) << ::GetLastError();
-        ::ShowWindow(hwnd, SW_SHOW);
         return hwnd;
     }
     std::string Folder(std::string_view name) const { return Narrow((temp_ / name).wstring()); }
@@ -270,6 +269,47 @@ TEST_F(DialogsTest, ChoosersAndTheOpenFileCheckKeepWhatWasTyped) {
     Click(e, IDC_EDIT_OPEN_FILE);
     EXPECT_FALSE(Enabled(e, IDC_EDIT_PROGRAM) || Enabled(e, IDC_EDIT_WAIT));
     EXPECT_EQ(Text(e, IDC_EDIT_PROGRAM), "C:\\tools\\run.exe");
+}
+
+// The modal path, as the list runs the editor: each step arrives on a timer
+// inside the editor's own message loop.
+TEST_F(DialogsTest, ModalEditorHandsTheEntryBackOnlyAfterOk) {
+    static std::function<void(HWND)> step;
+    static HWND found;
+    rules::EntryValues in;
+    in.title = "old";
+    in.folder = Narrow(temp_.path().wstring());
+    in.soundMode = store::sound_mode::kWave;
+    in.waveFile = "ding.wav";
+    const struct {
+        int button;
+        bool handedBack;
+    } cases[] = {{IDOK, true}, {IDCANCEL, false}};
+    for (const auto& c : cases) {
+        step = [&c](HWND editor) {
+            Type(editor, IDC_EDIT_TITLE, "new");
+            Click(editor, c.button);
+        };
+        ::SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR id, DWORD) {
+            found = nullptr;
+            ::EnumThreadWindows(
+                ::GetCurrentThreadId(),
+                [](HWND w, LPARAM) {
+                    if (::IsWindowVisible(w) && ::GetDlgItem(w, IDC_EDIT_TABS)) found = w;
+                    return found ? FALSE : TRUE;
+                },
+                0);
+            if (!found) return;
+            ::KillTimer(nullptr, id);
+            step(found);
+        });
+        const auto out = RunEntryEditor(nullptr, prompts_, {1, in});
+        ASSERT_EQ(out.has_value(), c.handedBack);
+        if (!out) continue;
+        EXPECT_EQ(out->title, "new");
+        EXPECT_EQ(out->waveFile, "ding.wav");
+        EXPECT_EQ(out->soundMode, store::sound_mode::kWave);
+    }
 }
 
 // The list: lines and texts from the file, the commands' messages, the
