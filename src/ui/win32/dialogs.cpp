@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dialog_ids.h"
 #include "platform/win32/win32_util.h"
