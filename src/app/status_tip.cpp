@@ -27,11 +27,14 @@ std::string StatusTip(bool running, const std::vector<engine::WatchStatus>& stat
                 break;
         }
     }
-    tip += "\n" + std::to_string(watching) + " / " + std::to_string(statuses.size()) + " 件を監視中";
+    tip.append("\n").append(std::to_string(watching)).append(" / ");
+    tip.append(std::to_string(statuses.size())).append(" 件を監視中");
     // Tips are short on most desktops: the first few, then a count.
     constexpr std::size_t kShown = 5;
     for (std::size_t i = 0; i < others.size() && i < kShown; ++i) tip += "\n" + others[i];
-    if (others.size() > kShown) tip += "\nほか " + std::to_string(others.size() - kShown) + " 件";
+    if (others.size() > kShown) {
+        tip.append("\nほか ").append(std::to_string(others.size() - kShown)).append(" 件");
+    }
     return tip;
 }
 
