@@ -3,6 +3,14 @@
 // start from the desktop opens no console window; the headless runner and
 // the answers to --help and --version use the console it was started from.
 
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
 #include <algorithm>
 #include <span>
 #include <string>
@@ -12,7 +20,7 @@
 #include "app/headless.h"
 #include "app/win32/console_output.h"
 #include "app/win32/tray_app.h"
-#include "app/win32/wide.h"
+#include "platform/win32/wide_text.h"
 #include "platform/win32/console.h"
 
 namespace {
@@ -49,7 +57,7 @@ int main() {
     std::string failure;
     auto data = app::OpenDataFolder(args, &failure);
     if (!data) {
-        ::MessageBoxW(nullptr, app::win32::Wide(failure).c_str(), L"Tavren3",
+        ::MessageBoxW(nullptr, platform::win32::Widen(failure).c_str(), L"Tavren3",
                       MB_OK | MB_ICONWARNING);
         return 1;
     }

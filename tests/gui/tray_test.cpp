@@ -83,7 +83,7 @@ TEST_F(TrayTest, MenuHasItsItemsInOrderWithShortcutLetters) {
 
 TEST_F(TrayTest, StartAndStopFollowTheEngineEachTimeTheMenuOpens) {
     bool running = true;
-    FrameCommands commands;
+    TrayCommands commands;
     commands.watchRunning = [&] { return running; };
     CMainFrame frame(commands);
     auto* start = frame.menu()->findChild<QAction*>("action32771");
@@ -105,7 +105,7 @@ TEST_F(TrayTest, StartAndStopFollowTheEngineEachTimeTheMenuOpens) {
 
 TEST_F(TrayTest, EveryCommandReachesItsHandlerAfterTheMenuCloses) {
     std::vector<std::string> calls;
-    FrameCommands c;
+    TrayCommands c;
     c.start = [&] { calls.push_back("start"); };
     c.stop = [&] { calls.push_back("stop"); };
     c.watchSettings = [&] { calls.push_back("settings"); };
@@ -137,7 +137,7 @@ TEST_F(TrayTest, TipNamesEntriesWaitingForTheirFolderAndFollowsTheirChanges) {
         {2, "inbox", "/home/u/in", WatchMode::Notified, ""},
     };
     bool running = true;
-    FrameCommands c;
+    TrayCommands c;
     c.watchRunning = [&] { return running; };
     c.statuses = [&] { return statuses; };
     CMainFrame frame(c);

@@ -8,7 +8,7 @@
 
 namespace tavren::app {
 
-CMainFrame::CMainFrame(FrameCommands commands, QObject* parent)
+CMainFrame::CMainFrame(TrayCommands commands, QObject* parent)
     : QObject(parent),
       commands_(std::move(commands)),
       menu_(std::make_unique<QMenu>(QStringLiteral("ポップアップ"))),

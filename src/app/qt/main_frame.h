@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/tray_commands.h"
 #include "engine/services.h"
 
 class QAction;
@@ -14,18 +15,6 @@ class QSystemTrayIcon;
 
 namespace tavren::app {
 
-// What the tray menu's commands do; the tray program fills it in.
-struct FrameCommands {
-    std::function<bool()> watchRunning;
-    std::function<void()> start;
-    std::function<void()> stop;
-    std::function<void()> watchSettings;
-    std::function<void()> helpTopics;
-    std::function<void()> about;
-    std::function<void()> quit;
-    // How each entry is watched now, for the icon's tip.
-    std::function<std::vector<engine::WatchStatus>()> statuses;
-};
 
 // The program's presence on the desktop: the icon in the notification area
 // with the tip "フォルダ監視" (and how many entries are watched, naming each
@@ -38,7 +27,7 @@ class CMainFrame final : public QObject {
     Q_OBJECT
 
 public:
-    explicit CMainFrame(FrameCommands commands, QObject* parent = nullptr);
+    explicit CMainFrame(TrayCommands commands, QObject* parent = nullptr);
     ~CMainFrame() override;
 
     // Puts the icon into the notification area. False when the desktop has
@@ -60,7 +49,7 @@ public:
 private:
     QAction* AddCommand(int id, const QString& text, const std::function<void()>& handler);
 
-    FrameCommands commands_;
+    TrayCommands commands_;
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     QAction* start_ = nullptr;

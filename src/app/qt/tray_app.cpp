@@ -95,7 +95,7 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     GuiMessageSink sink;
     engine::CTavrenDoc doc(data, system.services(sink));
 
-    FrameCommands commands;
+    TrayCommands commands;
     commands.watchRunning = [&] { return doc.watchRunning(); };
     commands.start = [&] { doc.StartWatching(); };
     commands.stop = [&] { doc.StopWatching(); };

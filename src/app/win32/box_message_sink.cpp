@@ -1,6 +1,14 @@
 #include "app/win32/box_message_sink.h"
 
-#include "app/win32/wide.h"
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include "platform/win32/wide_text.h"
 #include "platform/wake_event.h"
 
 namespace tavren::app::win32 {
@@ -81,7 +89,7 @@ void BoxMessageSink::ShowBox(std::string_view text, const platform::WakeEvent* c
     const BoxWatch* outer = t_watch;
     t_watch = &watch;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, CheckCancel);
-    ::MessageBoxW(nullptr, Wide(text).c_str(), L"Tavren3",
+    ::MessageBoxW(nullptr, platform::win32::Widen(text).c_str(), L"Tavren3",
                   MB_OK | MB_ICONWARNING | MB_TOPMOST | MB_SETFOREGROUND);
     ::KillTimer(nullptr, timer);
     t_watch = outer;

@@ -1,12 +1,19 @@
 #include "app/win32/console_output.h"
 
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
 #include <string>
 
-#include "app/win32/wide.h"
+#include "platform/win32/wide_text.h"
 
 namespace tavren::app::win32 {
 namespace {
@@ -76,7 +83,7 @@ void ParentConsoleOutput::Relay() {
     char buffer[4096];
     DWORD got = 0;
     const auto write = [this](std::string_view text) {
-        const std::wstring wide = Wide(text);
+        const std::wstring wide = platform::win32::Widen(text);
         DWORD written = 0;
         if (!wide.empty())
             ::WriteConsoleW(console_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);

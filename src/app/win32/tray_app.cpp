@@ -1,6 +1,12 @@
 #include "app/win32/tray_app.h"
 
-#include "app/win32/wide.h"  // <windows.h> before the headers that build on it
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>  // before the headers that build on it
 #include <commctrl.h>
 #include <objbase.h>
 #include <ole2.h>
@@ -16,7 +22,7 @@
 #include "app/win32/box_message_sink.h"
 #include "app/win32/help.h"
 #include "app/win32/tray_window.h"
-#include "app/win32/wide.h"
+#include "platform/win32/wide_text.h"
 #include "app_ids.h"
 #include "engine/system_services.h"
 #include "engine/tavren_doc.h"
@@ -112,7 +118,7 @@ int RunTray(const store::DataFolder& data, const std::wstring& instanceName) {
     }
     const DataFolderLock lock = LockDataFolder(data);
     if (!lock.busy.empty()) {
-        Warn(Wide(lock.busy));
+        Warn(platform::win32::Widen(lock.busy));
         return 1;
     }
 

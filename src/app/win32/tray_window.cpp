@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/status_tip.h"
-#include "app/win32/wide.h"
+#include "platform/win32/wide_text.h"
 #include "app_ids.h"
 
 namespace tavren::app::win32 {
@@ -68,7 +68,7 @@ bool TrayWindow::ShowIcon() {
 
 void TrayWindow::UpdateStatus() {
     const bool running = commands_.watchRunning && commands_.watchRunning();
-    const std::wstring tip = Wide(StatusTip(
+    const std::wstring tip = platform::win32::Widen(StatusTip(
         running, commands_.statuses ? commands_.statuses() : std::vector<engine::WatchStatus>{}));
     // The notification area holds 127 characters of tip.
     const std::size_t n = std::min(tip.size(), std::size(icon_.szTip) - 1);

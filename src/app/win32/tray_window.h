@@ -15,22 +15,12 @@
 #include <type_traits>
 #include <vector>
 
+#include "app/tray_commands.h"
 #include "engine/services.h"
 
 namespace tavren::app::win32 {
 
-// What the icon menu's commands do; the tray program fills it in.
-struct TrayCommands {
-    std::function<bool()> watchRunning;
-    std::function<void()> start;
-    std::function<void()> stop;
-    std::function<void()> watchSettings;
-    std::function<void()> helpTopics;
-    std::function<void()> about;
-    std::function<void()> quit;
-    // How each entry is watched now, for the icon's tip.
-    std::function<std::vector<engine::WatchStatus>()> statuses;
-};
+using app::TrayCommands;
 
 using UniqueMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, decltype(&::DestroyMenu)>;
 

@@ -21,6 +21,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/win32/wide_text.h"
+
 namespace tavren::platform::win32 {
 
 // Owns a kernel object handle. Both null and INVALID_HANDLE_VALUE mean
@@ -67,10 +69,6 @@ inline DWORD WaitMilliseconds(std::optional<std::chrono::milliseconds> timeout) 
     return static_cast<DWORD>(ms);
 }
 
-// UTF-8 (the program's text in memory) to UTF-16 (the system's) and back.
-// Bytes that are not UTF-8 become U+FFFD; so do unpaired surrogates.
-std::wstring Widen(std::string_view utf8);
-std::string Narrow(std::wstring_view utf16);
 
 // A Win32 error code as an error_code. The codes the program tests for
 // (missing file, name taken, another drive, ...) map to std::errc, so that

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "dialog_ids.h"
-#include "platform/win32/win32_util.h"
+#include "platform/win32/wide_text.h"
 #include "ui/rules/dialog_texts.h"
 
 namespace tavren::ui::win32 {
