@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/services.h"
+#include "engine/tavren_doc.h"
 
 namespace tavren::app {
 
@@ -20,5 +21,35 @@ struct TrayCommands {
     // How each entry is watched now, for the icon's tip.
     std::function<std::vector<engine::WatchStatus>()> statuses;
 };
+
+// Whether the settings are open, and whether the program is ending.
+struct TrayState {
+    bool settingsOpen = false;
+    bool quitting = false;
+};
+
+// The commands that drive the engine alone, the same in every tray, and
+// the settings command around the front end's dialog: `runSettings` shows
+// it modally; called again while it is open, `raiseSettings` brings it
+// forward instead (the menu still works meanwhile). The dialog may rewrite
+// the settings file, so nothing watches while it is open, and the start
+// afterwards reloads what is stored.
+inline void BindEngineCommands(TrayCommands& commands, engine::CTavrenDoc& doc, TrayState& state,
+                               std::function<void()> runSettings,
+                               std::function<void()> raiseSettings) {
+    commands.watchRunning = [&doc] { return doc.watchRunning(); };
+    commands.start = [&doc] { doc.StartWatching(); };
+    commands.stop = [&doc] { doc.StopWatching(); };
+    commands.statuses = [&doc] { return doc.statuses(); };
+    commands.watchSettings = [&doc, &state, run = std::move(runSettings),
+                              raise = std::move(raiseSettings)] {
+        if (state.settingsOpen) return raise();
+        state.settingsOpen = true;
+        doc.PauseForReload();
+        run();
+        state.settingsOpen = false;
+        if (!state.quitting) doc.StartWatching();
+    };
+}
 
 }  // namespace tavren::app

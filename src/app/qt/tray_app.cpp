@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/command_args.h"
 #include "app/qt/about_dlg.h"
 #include "app/qt/app_icon.h"
-#include "app/command_args.h"
 #include "app/qt/gui_message_sink.h"
 #include "app/qt/help.h"
 #include "app/qt/main_frame.h"
@@ -96,34 +96,20 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     engine::CTavrenDoc doc(data, system.services(sink));
 
     TrayCommands commands;
-    commands.watchRunning = [&] { return doc.watchRunning(); };
-    commands.start = [&] { doc.StartWatching(); };
-    commands.stop = [&] { doc.StopWatching(); };
-    bool settingsOpen = false;
-    bool quitting = false;
-    commands.watchSettings = [&] {
-        // The tray menu still works while the dialog is open: bring that
-        // one forward instead of opening a second.
-        if (settingsOpen) return RaiseActiveWindow();
-        // The dialog may rewrite the settings file: nothing watches while
-        // it is open, and the start afterwards reloads what is stored.
-        settingsOpen = true;
-        doc.PauseForReload();
-        ui::RunWatchSettingsDialog(data, nullptr);
-        settingsOpen = false;
-        if (!quitting) doc.StartWatching();
-    };
+    TrayState state;
+    BindEngineCommands(
+        commands, doc, state, [&] { ui::RunWatchSettingsDialog(data, nullptr); },
+        [] { RaiseActiveWindow(); });
     commands.helpTopics = [] { OpenHelp(); };
     commands.about = [] {
         CAboutDlg box;
         box.exec();
     };
-    commands.statuses = [&] { return doc.statuses(); };
     commands.quit = [&] {
         // The settings dialog goes first: it asks whether unsaved changes may
         // be lost, and いいえ keeps it, and the program, as they were.
-        if (settingsOpen && !CloseSettingsDialog()) return;
-        quitting = true;
+        if (state.settingsOpen && !CloseSettingsDialog()) return;
+        state.quitting = true;
         doc.StopWatching();
         sink.CloseAll();
         // Every dialog and box still open ends with its event loop.
@@ -132,9 +118,10 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     CMainFrame frame(commands);
     QObject::connect(&sink, &GuiMessageSink::statusChanged, &frame, &CMainFrame::UpdateStatus);
     if (!frame.ShowIcon()) {
-        std::fputs("tavren3: 通知領域がまだありません。できしだいアイコンを表示します。"
-                   "監視は続けます。\n",
-                   stderr);
+        std::fputs(
+            "tavren3: 通知領域がまだありません。できしだいアイコンを表示します。"
+            "監視は続けます。\n",
+            stderr);
     }
 
     const int status = QApplication::exec();

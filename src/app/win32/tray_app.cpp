@@ -7,6 +7,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>  // before the headers that build on it
+
 #include <commctrl.h>
 #include <objbase.h>
 #include <ole2.h>
@@ -22,10 +23,10 @@
 #include "app/win32/box_message_sink.h"
 #include "app/win32/help.h"
 #include "app/win32/tray_window.h"
-#include "platform/win32/wide_text.h"
 #include "app_ids.h"
 #include "engine/system_services.h"
 #include "engine/tavren_doc.h"
+#include "platform/win32/wide_text.h"
 #include "ui/win32/settings_dialog.h"
 
 namespace tavren::app::win32 {
@@ -78,7 +79,8 @@ private:
 
 std::wstring LoadText(UINT id) {
     const wchar_t* text = nullptr;
-    const int n = ::LoadStringW(::GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
+    const int n =
+        ::LoadStringW(::GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
     return n > 0 ? std::wstring(text, static_cast<std::size_t>(n)) : std::wstring();
 }
 
@@ -131,28 +133,14 @@ int RunTray(const store::DataFolder& data, const std::wstring& instanceName) {
     engine::CTavrenDoc doc(data, system.services(sink));
 
     TrayCommands commands;
-    commands.watchRunning = [&] { return doc.watchRunning(); };
-    commands.start = [&] { doc.StartWatching(); };
-    commands.stop = [&] { doc.StopWatching(); };
-    bool settingsOpen = false;
-    bool quitting = false;
-    commands.watchSettings = [&] {
-        // The menu still works while the settings are open: bring them
-        // forward instead of opening them twice.
-        if (settingsOpen) return BringForward(window.load());
-        // The settings may be rewritten: nothing watches while they are
-        // open, and the start afterwards reloads what is stored.
-        settingsOpen = true;
-        doc.PauseForReload();
-        ui::win32::RunWatchSettingsDialog(data, window.load());
-        settingsOpen = false;
-        if (!quitting) doc.StartWatching();
-    };
+    TrayState state;
+    BindEngineCommands(
+        commands, doc, state, [&] { ui::win32::RunWatchSettingsDialog(data, window.load()); },
+        [&] { BringForward(window.load()); });
     commands.helpTopics = [&] { OpenHelp(window.load()); };
     commands.about = [&] { ShowAboutBox(window.load()); };
-    commands.statuses = [&] { return doc.statuses(); };
     commands.quit = [&] {
-        quitting = true;
+        state.quitting = true;
         doc.StopWatching();
         sink.CloseAll();
         // Ends every loop, the settings' and the boxes' on this thread too.
@@ -163,9 +151,10 @@ int RunTray(const store::DataFolder& data, const std::wstring& instanceName) {
     if (!frame.hwnd()) return 1;
     window = frame.hwnd();
     if (!frame.ShowIcon()) {
-        std::fputs("tavren3: 通知領域がまだありません。できしだいアイコンを表示します。"
-                   "監視は続けます。\n",
-                   stderr);
+        std::fputs(
+            "tavren3: 通知領域がまだありません。できしだいアイコンを表示します。"
+            "監視は続けます。\n",
+            stderr);
     }
 
     const int status = RunMessageLoop();
