@@ -7,30 +7,16 @@
 #include "app/headless.h"
 #include "app/qt/startup_failure.h"
 #include "app/qt/tray_app.h"
+#include "app/usage.h"
 #include "platform/env.h"
 #include "platform/path_text.h"
 #include "platform/start_with_desktop.h"
 
-namespace {
-
-constexpr const char* kUsage =
-    "使い方: tavren3 [--headless] [--data-dir DIR]\n"
-    "\n"
-    "  (なし)          通知領域のアイコンとして起動します。\n"
-    "  --headless      画面を使わずに監視だけを行います。メッセージは\n"
-    "                  \"Tavren3: <メッセージ>\" の 1 行として標準出力に出ます。\n"
-    "                  SIGINT/SIGTERM で終了、SIGHUP で設定を読み直します。\n"
-    "  --data-dir DIR  データフォルダ (既定: $TAVREN3_DATA_DIR、なければ\n"
-    "                  $XDG_DATA_HOME/QUORVALE/Tavren3)\n"
-    "  --version       バージョンを表示します。\n"
-    "  --help          この説明を表示します。\n";
-
-}  // namespace
-
 int main(int argc, char** argv) {
     const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
     const tavren::app::CommandArgs args = tavren::app::ParseCommandArgs(words);
-    if (auto status = tavren::app::AnswerWithoutRunning(args, kUsage)) return *status;
+    const std::string usage = tavren::app::UsageText("tavren3", true);
+    if (auto status = tavren::app::AnswerWithoutRunning(args, usage.c_str())) return *status;
 
     if (!args.headless && !tavren::app::HasDisplay()) {
         std::fputs(

@@ -18,27 +18,11 @@
 
 #include "app/command_args.h"
 #include "app/headless.h"
+#include "app/usage.h"
 #include "app/win32/console_output.h"
 #include "app/win32/tray_app.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/console.h"
-
-namespace {
-
-constexpr const char* kUsage =
-    "使い方: Tavren3 [--headless] [--data-dir DIR]\n"
-    "\n"
-    "  (引数なし)      通知領域にアイコンを置いて監視します。\n"
-    "  --headless      画面を使わずに監視だけを行います。メッセージは\n"
-    "                  \"Tavren3: <メッセージ>\" の 1 行として標準出力に出ます。\n"
-    "                  Ctrl+C またはコンソールを閉じると終了、Ctrl+Break で\n"
-    "                  設定を読み直します。\n"
-    "  --data-dir DIR  データフォルダ (既定: %TAVREN3_DATA_DIR%、なければ\n"
-    "                  %APPDATA%\\QUORVALE\\Tavren3)\n"
-    "  --version       バージョンを表示します。\n"
-    "  --help          この説明を表示します。\n";
-
-}  // namespace
 
 int main() {
     using namespace tavren;
@@ -48,7 +32,9 @@ int main() {
 
     if (args.headless || args.request != app::CommandArgs::Request::Run) {
         const app::win32::ParentConsoleOutput console;
-        if (auto status = app::AnswerWithoutRunning(args, kUsage)) return *status;
+        if (auto status = app::AnswerWithoutRunning(args, app::UsageText("Tavren3", true).c_str())) {
+            return *status;
+        }
         auto data = app::OpenDataFolder(args);
         if (!data) return 1;
         return app::RunHeadless(*data);
