@@ -178,7 +178,8 @@ Sample RunOnce(const std::vector<std::string>& argv, const std::set<std::uint64_
 void Report(const char* what, const char* unit, double headless, double desktop, double target) {
     std::printf("  %-34s %8.2f %s   %8.2f %s   %6.2fx", what, headless, unit, desktop, unit,
                 desktop / headless);
-    if (target > 0) std::printf("   target <= %.0f %s: %s", target, unit, Verdict(headless <= target));
+    if (target > 0)
+        std::printf("   target <= %.0f %s: %s", target, unit, Verdict(headless <= target));
     std::printf("\n");
 }
 
@@ -260,8 +261,8 @@ int Run(int runs, const fs::path& bin) {
     for (int i = 0; i < runs; ++i) {
         const Sample& h = samples["headless"][i];
         const Sample& d = samples["desktop"][i];
-        std::printf("    %6.1f %6.1f %6.1f  /  %6.1f %6.1f %6.1f\n", h.firstWatchMs,
-                    h.allWatchedMs, h.startMs, d.firstWatchMs, d.allWatchedMs, d.startMs);
+        std::printf("    %6.1f %6.1f %6.1f  /  %6.1f %6.1f %6.1f\n", h.firstWatchMs, h.allWatchedMs,
+                    h.startMs, d.firstWatchMs, d.allWatchedMs, d.startMs);
     }
     std::printf("\n");
     return 0;
