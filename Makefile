@@ -8,7 +8,7 @@ CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RUN_ARGS ?=
 
-.PHONY: all deps build test check tsan ci run bench fuzz soak windows test-windows screenshots format clean
+.PHONY: all deps build test check tsan ci run bench fuzz soak windows test-windows screenshots screenshots-windows format clean
 
 all: build
 
@@ -74,6 +74,11 @@ test-windows:
 # Pictures of the tray program under a virtual display, for the README.
 screenshots: build
 	@scripts/screenshots.sh --no-build
+
+# Pictures of the Windows program's windows under Wine (a prefix of its
+# own in the Windows build folder), for the README.
+screenshots-windows:
+	@scripts/screenshots-windows.sh
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
