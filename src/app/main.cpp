@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/command_args.h"
+#include "app/entry_commands.h"
 #include "app/headless.h"
 #include "app/qt/startup_failure.h"
 #include "app/qt/tray_app.h"
@@ -14,6 +15,7 @@
 
 int main(int argc, char** argv) {
     const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
+    if (auto status = tavren::app::RunEntryCommand(words, "tavren3")) return *status;
     const tavren::app::CommandArgs args = tavren::app::ParseCommandArgs(words);
     const std::string usage = tavren::app::UsageText("tavren3", true);
     if (auto status = tavren::app::AnswerWithoutRunning(args, usage.c_str())) return *status;

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "app/command_args.h"
+#include "app/entry_commands.h"
 #include "app/headless.h"
 #include "app/usage.h"
 
 int main(int argc, char** argv) {
     using namespace tavren;
     const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
+    if (auto status = app::RunEntryCommand(words, "tavren3-headless")) return *status;
     // --headless is accepted, so both programs take the same command line.
     const app::CommandArgs args = app::ParseCommandArgs(words);
     const std::string usage = app::UsageText("tavren3-headless", false);

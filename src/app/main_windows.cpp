@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/command_args.h"
+#include "app/entry_commands.h"
 #include "app/headless.h"
 #include "app/usage.h"
 #include "app/win32/console_output.h"
@@ -27,8 +28,14 @@
 int main() {
     using namespace tavren;
     const std::vector<std::string> words = platform::win32::CommandLineArguments();
-    const app::CommandArgs args = app::ParseCommandArgs(
-        std::span<const std::string>(words).subspan(std::min<std::size_t>(words.size(), 1)));
+    const auto arguments =
+        std::span<const std::string>(words).subspan(std::min<std::size_t>(words.size(), 1));
+    // The watch entries' commands answer on the console they were typed in.
+    if (app::NamesEntryCommand(arguments)) {
+        const app::win32::ParentConsoleOutput console;
+        return app::RunEntryCommand(arguments, "Tavren3").value_or(2);
+    }
+    const app::CommandArgs args = app::ParseCommandArgs(arguments);
 
     if (args.headless || args.request != app::CommandArgs::Request::Run) {
         const app::win32::ParentConsoleOutput console;

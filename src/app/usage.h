@@ -5,9 +5,18 @@
 
 namespace tavren::app {
 
-// What --help prints for `program` (the name the user started).
-// `trayProgram`: the program that is the tray icon without --headless;
-// the watcher-only program takes --headless too, as a no-op.
+// Whether help and the command line's own messages are to be Japanese:
+// the first of LC_ALL, LC_MESSAGES and LANG that is set starts with "ja".
+bool JapaneseLocale();
+
+// What --help prints for `program` (the name the user started), in the
+// locale's language. `trayProgram`: the program that is the tray icon
+// without --headless; the watcher-only program takes --headless too, as a
+// no-op.
 std::string UsageText(std::string_view program, bool trayProgram);
+std::string UsageText(std::string_view program, bool trayProgram, bool japanese);
+
+// What `program COMMAND --help` prints for a subcommand (list, add, ...).
+std::string SubcommandUsage(std::string_view program, std::string_view command, bool japanese);
 
 }  // namespace tavren::app

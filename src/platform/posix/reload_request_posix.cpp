@@ -1,0 +1,49 @@
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "platform/reload_request.h"
+
+namespace tavren::platform {
+namespace {
+
+sigset_t ReloadSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+}  // namespace
+
+// A watcher reloads on SIGHUP: the headless runner through ControlSignals,
+// the tray program through ReloadRequests.
+ReloadRequest AskToReload(long pid) {
+    if (pid <= 1 || pid == ::getpid()) return ReloadRequest::Failed;
+    return ::kill(static_cast<pid_t>(pid), SIGHUP) == 0 ? ReloadRequest::Sent
+                                                        : ReloadRequest::Failed;
+}
+
+long CurrentProcessId() {
+    return static_cast<long>(::getpid());
+}
+
+ReloadRequests::ReloadRequests() {
+    const sigset_t set = ReloadSet();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+ReloadRequests::~ReloadRequests() {
+    const sigset_t set = ReloadSet();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+bool ReloadRequests::WaitFor(int milliseconds) {
+    const sigset_t set = ReloadSet();
+    const timespec timeout{milliseconds / 1000, (milliseconds % 1000) * 1'000'000L};
+    return ::sigtimedwait(&set, nullptr, &timeout) == SIGHUP;
+}
+
+}  // namespace tavren::platform
