@@ -366,5 +366,70 @@ TEST_F(DialogsTest, ListShowsTheFileAndSavesTheWorkingList) {
     EXPECT_EQ(start.applied, 1);
 }
 
+// A double-click on a line edits that line, as 変更 does; one below the
+// last line does nothing, though the list box reports it all the same.
+TEST_F(DialogsTest, DoubleClickOnALineEditsIt) {
+    const store::DataFolder data(temp_.path());
+    ASSERT_TRUE(data.Prepare().ok());
+    test::WriteBytes(data.settingsFile(),
+                     test::SlotBytes({test::MakeSlot("a", true), test::MakeSlot("b", true)}));
+    FakeStart start;
+    std::vector<std::string> edited;
+    ListDialog list(data.settingsFile(), prompts_, start, [&](const rules::EditorInput& input) {
+        edited.push_back(input.values.title);
+        return std::optional<rules::EntryValues>();
+    });
+    const HWND box = ::GetDlgItem(list.CreateModeless(nullptr), IDC_LIST_ENTRIES);
+    RECT line{};
+    ::SendMessageW(box, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&line));
+    const struct {
+        POINT at;
+        std::vector<std::string> edited;
+    } clicks[] = {
+        {{line.left + 4, (line.top + line.bottom) / 2}, {"b"}},
+        {{line.left + 4, line.bottom + 3 * (line.bottom - line.top)}, {"b"}},
+    };
+    for (const auto& click : clicks) {
+        const LPARAM at = MAKELPARAM(click.at.x, click.at.y);
+        for (const UINT message : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
+            ::SendMessageW(box, message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, at);
+        EXPECT_EQ(edited, click.edited) << click.at.y;
+        EXPECT_EQ(list.rules().selected(), 1);
+    }
+    EXPECT_TRUE(prompts_.shown.empty());
+}
+
+// The shell's own folder chooser, opened on the folder it is handed: OK
+// hands that folder back, Cancel nothing. Each button is pressed from a
+// timer inside the chooser's loop.
+TEST_F(DialogsTest, FolderChooserOpensOnTheFolderItIsHanded) {
+    const std::filesystem::path made = temp_.path() / L"選ぶ フォルダ";
+    ASSERT_TRUE(std::filesystem::create_directory(made));
+    const std::string folder = Narrow(made.wstring());
+    static int button;
+    for (const int pressed : {IDOK, IDCANCEL}) {
+        button = pressed;
+        ::SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+            HWND chooser = nullptr;
+            ::EnumThreadWindows(
+                ::GetCurrentThreadId(),
+                [](HWND w, LPARAM l) {
+                    if (!::IsWindowVisible(w) ||
+                        !::FindWindowExW(w, nullptr, L"SysTreeView32", nullptr))
+                        return TRUE;
+                    *reinterpret_cast<HWND*>(l) = w;
+                    return FALSE;
+                },
+                reinterpret_cast<LPARAM>(&chooser));
+            if (!chooser) return;
+            ::KillTimer(nullptr, id);
+            ::PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+        });
+        WindowsPrompts prompts;
+        const std::optional<std::string> chosen = prompts.ChooseFolder("フォルダを選択", folder);
+        EXPECT_EQ(chosen, pressed == IDOK ? std::optional(folder) : std::nullopt) << pressed;
+    }
+}
+
 }  // namespace
 }  // namespace tavren::ui::win32

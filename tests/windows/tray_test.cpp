@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -9,13 +11,19 @@
 #include "app/win32/box_message_sink.h"
 #include "app/win32/help.h"
 #include "app/win32/tray_window.h"
+#include "dialog_ids.h"
 #include "platform/wake_event.h"
+#include "platform/win32/wide_text.h"
+#include "store/data_folder.h"
+#include "support/slot_images.h"
 #include "support/temp_dir.h"
+#include "ui/rules/dialog_texts.h"
 #include "win_test_util.h"
 
 namespace tavren {
 namespace {
 
+namespace text = rules::text;
 using app::win32::TrayCommands;
 using app::win32::TrayWindow;
 
@@ -151,70 +159,148 @@ TEST(Help, WritesOutTheBuiltInPage) {
     EXPECT_NE(text.find("<html"), std::string::npos) << text.substr(0, 200);
 }
 
-// The program itself: a hidden window found by its property, whose menu
-// commands open the settings and the version box over it; a second start
-// ends at once and leaves the first running; Exit ends it.
-TEST(TrayProgram, RunsOnceAndOpensItsDialogsOverItsHiddenWindow) {
-    test::TempDir tmp;
-    const std::wstring program = (test::ProgramFolder() / L"../.." / TAVREN_PROGRAM).wstring();
-    std::wstring line = L"\"" + program + L"\" --data-dir \"" + tmp.path().wstring() + L"\"";
-    auto start = [&] {
+// The real program, copied under a name of its own: the program's name is
+// its instance name, so programs of tests running side by side (and of the
+// installer's test) are no second start of one another.
+class TrayProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        instance_ = platform::win32::Widen(std::string("Tavren3-") + info->name());
+        program_ = tmp_.path() / (instance_ + L".exe");
+        std::filesystem::copy_file(test::ProgramFolder() / L"../.." / TAVREN_PROGRAM, program_);
+        std::filesystem::create_directory(data());
+    }
+    void TearDown() override {
+        for (const HANDLE p : started_) {
+            if (::WaitForSingleObject(p, 0) != WAIT_OBJECT_0) ::TerminateProcess(p, 9);
+            ::CloseHandle(p);
+        }
+    }
+    std::filesystem::path data() const { return tmp_.path() / L"data"; }
+
+    HANDLE Start() {
+        std::wstring line =
+            L"\"" + program_.wstring() + L"\" --data-dir \"" + data().wstring() + L"\"";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
-        std::wstring copy = line;
-        if (!::CreateProcessW(nullptr, copy.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+        if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                               &startup, &info))
-            return HANDLE{nullptr};
+            return nullptr;
         ::CloseHandle(info.hThread);
+        started_.push_back(info.hProcess);
         return info.hProcess;
-    };
-    const std::wstring instance = std::filesystem::path(program).stem().wstring();
-    auto find = [&] {
+    }
+    // The program's hidden window, found as a second start finds it.
+    HWND Frame() const {
         HWND found = nullptr;
-        test::WaitUntil([&] {
-            found = ::FindWindowW(L"Tavren3.MainFrame", nullptr);
-            return found && ::GetPropW(found, instance.c_str());
-        });
+        test::WaitUntil(
+            [&] {
+                for (HWND w = nullptr;
+                     (w = ::FindWindowExW(nullptr, w, L"Tavren3.MainFrame", nullptr));)
+                    if (::GetPropW(w, instance_.c_str())) found = w;
+                return found != nullptr;
+            },
+            kLong);
         return found;
-    };
+    }
+    // The visible dialog or box of the program's window's thread so captioned.
+    // (Wine on a display without a window manager takes up to two seconds
+    // to hide each window, so these waits are long.)
+    static HWND Shown(HWND frame, std::string_view caption) {
+        HWND shown = nullptr;
+        test::WaitUntil(
+            [&] {
+                shown = BoxOfThread(::GetWindowThreadProcessId(frame, nullptr),
+                                    platform::win32::Widen(caption));
+                return shown != nullptr;
+            },
+            kLong);
+        return shown;
+    }
+    static int ExitCode(HANDLE process) {
+        DWORD code = 99;
+        if (::WaitForSingleObject(process, static_cast<DWORD>(kLong.count())) == WAIT_OBJECT_0)
+            ::GetExitCodeProcess(process, &code);
+        return static_cast<int>(code);
+    }
+    static constexpr std::chrono::milliseconds kLong{30000};
 
-    const HANDLE first = start();
+    test::TempDir tmp_;
+    std::wstring instance_;
+    std::filesystem::path program_;
+    std::vector<HANDLE> started_;
+};
+
+// A hidden window found by its property, whose menu commands open the
+// settings and the version box over it; a second start ends at once and
+// leaves the first running; Exit ends it, the unchanged settings open.
+TEST_F(TrayProgram, RunsOnceAndOpensItsDialogsOverItsHiddenWindow) {
+    const HANDLE first = Start();
     ASSERT_TRUE(first);
-    const HWND frame = find();
+    const HWND frame = Frame();
     ASSERT_TRUE(frame);
     EXPECT_FALSE(::IsWindowVisible(frame));
 
     const struct {
         UINT command;
-        const wchar_t* caption;
-    } dialogs[] = {{57664, L"Tavren バージョン情報"}, {32773, L"監視フォルダ リスト"}};
+        std::string_view caption;
+        bool close;
+    } dialogs[] = {{57664, "Tavren バージョン情報", true}, {32773, text::kListCaption, false}};
     for (const auto& d : dialogs) {
         ::PostMessageW(frame, WM_COMMAND, d.command, 0);
-        HWND shown = nullptr;
-        EXPECT_TRUE(test::WaitUntil([&] {
-            shown = ::GetLastActivePopup(frame);
-            return shown != frame && ::IsWindowVisible(shown);
-        })) << d.command;
-        if (shown == frame) continue;
-        EXPECT_EQ(TextOf(shown), d.caption);
+        const HWND shown = Shown(frame, d.caption);
+        EXPECT_TRUE(shown) << d.command;
+        if (!shown || !d.close) continue;
         ::PostMessageW(shown, WM_COMMAND, IDCANCEL, 0);
-        EXPECT_TRUE(test::WaitUntil([&] { return ::GetLastActivePopup(frame) == frame; }));
+        EXPECT_TRUE(test::WaitUntil([&] { return !::IsWindow(shown); }, kLong));
     }
 
-    const HANDLE second = start();
+    const HANDLE second = Start();
     ASSERT_TRUE(second);
-    EXPECT_EQ(::WaitForSingleObject(second, 10000), WAIT_OBJECT_0);
-    ::CloseHandle(second);
+    EXPECT_EQ(ExitCode(second), 0);
     EXPECT_EQ(::WaitForSingleObject(first, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
     ::PostMessageW(frame, WM_COMMAND, 32774, 0);
-    EXPECT_EQ(::WaitForSingleObject(first, 10000), WAIT_OBJECT_0);
-    DWORD code = 1;
-    ::GetExitCodeProcess(first, &code);
-    EXPECT_EQ(code, 0u);
-    if (::WaitForSingleObject(first, 0) != WAIT_OBJECT_0) ::TerminateProcess(first, 9);
-    ::CloseHandle(first);
+    EXPECT_EQ(ExitCode(first), 0);
+}
+
+// Exit with changed settings open, the editor over them: the editor closes
+// and the list asks whether the changes may be lost; いいえ keeps the list
+// and the program, はい ends both and leaves the file as it was.
+TEST_F(TrayProgram, ExitAsksBeforeDroppingChangedSettings) {
+    const store::DataFolder folder(data());
+    ASSERT_TRUE(folder.Prepare().ok());
+    const std::filesystem::path file = folder.settingsFile();
+    const std::string stored = test::SlotBytes({test::MakeSlot("a", true)});
+    test::WriteBytes(file, stored);
+    const HANDLE program = Start();
+    ASSERT_TRUE(program);
+    const HWND frame = Frame();
+    ASSERT_TRUE(frame);
+    ::PostMessageW(frame, WM_COMMAND, 32773, 0);
+    const HWND list = Shown(frame, text::kListCaption);
+    ASSERT_TRUE(list);
+    for (const int button : {IDC_LIST_RUN_STOP, IDC_LIST_CHANGE})
+        ::PostMessageW(list, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    const HWND editor = Shown(frame, text::kEditorCaptionChange);
+    ASSERT_TRUE(editor);
+
+    for (const int answer : {IDNO, IDYES}) {
+        ::PostMessageW(frame, WM_COMMAND, 32774, 0);
+        const HWND question = Shown(frame, text::kBoxCaption);
+        ASSERT_TRUE(question) << answer;
+        EXPECT_FALSE(::IsWindowVisible(editor));
+        ::PostMessageW(question, WM_COMMAND, answer, 0);
+        if (answer == IDNO) {
+            EXPECT_TRUE(test::WaitUntil([&] { return !::IsWindow(question); }, kLong));
+            EXPECT_TRUE(::IsWindowVisible(list));
+            EXPECT_EQ(::WaitForSingleObject(program, 500), static_cast<DWORD>(WAIT_TIMEOUT));
+        }
+    }
+    EXPECT_EQ(ExitCode(program), 0);
+    EXPECT_EQ(test::ReadBytes(file), stored);
 }
 
 }  // namespace

@@ -134,16 +134,20 @@ int RunTray(const store::DataFolder& data, const std::wstring& instanceName) {
 
     TrayCommands commands;
     TrayState state;
+    ui::win32::WatchSettings settings(data);
     BindEngineCommands(
-        commands, doc, state, [&] { ui::win32::RunWatchSettingsDialog(data, window.load()); },
+        commands, doc, state, [&] { settings.Run(window.load()); },
         [&] { BringForward(window.load()); });
     commands.helpTopics = [&] { OpenHelp(window.load()); };
     commands.about = [&] { ShowAboutBox(window.load()); };
     commands.quit = [&] {
+        // The settings close first: they ask whether unsaved changes may be
+        // lost, and いいえ keeps them, and the program, as they were.
+        if (!settings.Close()) return;
         state.quitting = true;
         doc.StopWatching();
         sink.CloseAll();
-        // Ends every loop, the settings' and the boxes' on this thread too.
+        // Ends every loop left on this thread (the version box's, say).
         ::PostQuitMessage(0);
     };
 

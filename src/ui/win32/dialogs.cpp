@@ -108,6 +108,66 @@ BOOL CALLBACK TrapKeys(HWND child, LPARAM) {
     return TRUE;
 }
 
+// A double-click on a line of the list edits it, as 変更 does (the press
+// before it has selected that line); one below the last line does nothing.
+LRESULT CALLBACK EditOnDoubleClick(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                   DWORD_PTR) {
+    if (message == WM_NCDESTROY) ::RemoveWindowSubclass(box, EditOnDoubleClick, 0);
+    const LRESULT result = ::DefSubclassProc(box, message, wParam, lParam);
+    if (message == WM_LBUTTONDBLCLK &&
+        HIWORD(::SendMessageW(box, LB_ITEMFROMPOINT, 0, lParam)) == 0) {
+        const HWND dialog = ::GetParent(box);
+        ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_LIST_CHANGE, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDC_LIST_CHANGE)));
+    }
+    return result;
+}
+
+// How many owners up `window` finds `owner`; 0 when it is not above it.
+int DepthAbove(HWND window, HWND owner) {
+    int depth = 0;
+    for (HWND w = window; w; w = ::GetWindow(w, GW_OWNER), ++depth) {
+        if (w == owner) return depth;
+    }
+    return 0;
+}
+
+// The visible window this thread has open furthest above `owner`.
+HWND FrontmostAbove(HWND owner) {
+    struct Search {
+        HWND owner;
+        HWND found = nullptr;
+        int depth = 0;
+    } search{owner};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND w, LPARAM l) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(l);
+            const int depth = ::IsWindowVisible(w) ? DepthAbove(w, s->owner) : 0;
+            if (depth > s->depth) {
+                s->depth = depth;
+                s->found = w;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Presses the button that leaves a dialog or box without doing anything: a
+// question's いいえ, a notice's OK. A box made by the system keeps buttons
+// it does not show, so only a visible one counts.
+void Dismiss(HWND window) {
+    for (const int id : {IDCANCEL, IDNO, IDOK}) {
+        const HWND button = ::GetDlgItem(window, id);
+        if (!button || !::IsWindowVisible(button)) continue;
+        ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(button));
+        return;
+    }
+    ::SendMessageW(window, WM_CLOSE, 0, 0);
+}
+
 }  // namespace
 
 // --- DialogWindow ---------------------------------------------------------
@@ -537,6 +597,7 @@ INT_PTR ListDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
             SetText(d, IDC_LIST_CHANGE, text::kChange);
             SetText(d, IDC_LIST_DELETE, text::kDelete);
             SetText(d, IDC_LIST_START, text::kStartWithDesktop);
+            ::SetWindowSubclass(::GetDlgItem(d, IDC_LIST_ENTRIES), EditOnDoubleClick, 0, 0);
             rules_.Open();
             Show();
             return TRUE;
@@ -610,6 +671,22 @@ void ListDialog::OnCommand(int id, int code) {
             return;
     }
     Show();
+}
+
+bool ListDialog::CloseAsking() {
+    const HWND d = hwnd();
+    if (!d) return true;
+    // Each dialog or box closed here is hidden at once and leaves its loop
+    // when this command returns; a window that stays is not pressed again.
+    for (HWND front = FrontmostAbove(d), last = nullptr; front && front != last;
+         last = front, front = FrontmostAbove(d)) {
+        Dismiss(front);
+    }
+    // The question is asked over the list, in front.
+    ::SetForegroundWindow(d);
+    if (!rules_.Cancel()) return false;
+    Close(IDCANCEL);
+    return true;
 }
 
 }  // namespace tavren::ui::win32

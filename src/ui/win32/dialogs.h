@@ -109,6 +109,13 @@ public:
 
     rules::EntryList& rules() { return rules_; }
 
+    // Closes the dialog as its キャンセル does, asking whether unsaved
+    // changes may be lost, after closing what this thread has open above it
+    // (the editor, a box, a chooser), the one in front first, each as its
+    // cancel button (else No, else OK) would: true when the dialog closed,
+    // false when the user keeps it.
+    bool CloseAsking();
+
 private:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void Show();
