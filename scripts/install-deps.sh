@@ -15,6 +15,7 @@ packages=(
     qt6-translations-l10n  # Qt's own texts (buttons, file choosers) in Japanese
     xdg-utils  # xdg-open: the help page and the files that entries open
     desktop-file-utils libglib2.0-bin  # the autostart entry's test: validator, and gio to start it
+    dpkg-dev lintian appstream  # the Debian packages: dependencies read from the programs, and their checks
     # The tray program's desktop test: a virtual display, a window manager,
     # a panel with a notification area, and Qt's X11 platform.
     xvfb openbox trayer xdotool x11-utils qt6-qpa-plugins
