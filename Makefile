@@ -8,7 +8,7 @@ CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RUN_ARGS ?=
 
-.PHONY: all deps build test check tsan ci run bench fuzz soak windows test-windows screenshots screenshots-windows format clean
+.PHONY: all deps build test check tsan ci run deb bench fuzz soak windows test-windows screenshots screenshots-windows format clean
 
 all: build
 
@@ -47,6 +47,11 @@ run: build
 	elif [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then exec $(BUILD_DIR)/tavren3; \
 	else echo "make run: no display; starting the headless watcher (Ctrl+C ends it)"; \
 	     exec $(BUILD_DIR)/tavren3 --headless; fi
+
+# The Debian packages tavren3 and tavren3-headless, made by cpack from the
+# build above into $(BUILD_DIR).
+deb: build
+	@cd $(BUILD_DIR) && cpack -G DEB
 
 # Benchmarks want an optimised build of their own, apart from the test build.
 bench: deps
