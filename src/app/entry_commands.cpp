@@ -216,6 +216,13 @@ std::string ExportText(const store::SettingsList& list) {
     return out;
 }
 
+int EntryRecord::LineOf(std::string_view key) const {
+    for (const auto& [name, at] : keyLines) {
+        if (name == key) return at;
+    }
+    return line;
+}
+
 ImportParse ParseEntryText(std::string_view text, bool japanese) {
     const Lang L{japanese};
     ImportParse result;
@@ -226,7 +233,6 @@ ImportParse ParseEntryText(std::string_view text, bool japanese) {
     };
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // Notepad's byte order mark
     const store::WatchEntry defaults = rules::EntryOf(rules::EntryValues{});
-    std::vector<std::string_view> seen;
     int lineNo = 0;
     while (!text.empty()) {
         ++lineNo;
@@ -235,8 +241,7 @@ ImportParse ParseEntryText(std::string_view text, bool japanese) {
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         if (line.empty() || line.front() == '#' || line.front() == ';') continue;
         if (line == kRecordHeader) {
-            result.records.push_back({true, defaults, lineNo});
-            seen.clear();
+            result.records.push_back({true, defaults, lineNo, {}});
             continue;
         }
         if (line.front() == '[') {
@@ -255,14 +260,14 @@ ImportParse ParseEntryText(std::string_view text, bool japanese) {
                                     std::string(key));
         }
         EntryRecord& record = result.records.back();
-        for (std::string_view s : seen) {
-            if (s == key) return fail(lineNo, L("キーが重複しています: ", "key given twice: ") + std::string(key));
+        for (const auto& given : record.keyLines) {
+            if (given.first == key) return fail(lineNo, L("キーが重複しています: ", "key given twice: ") + std::string(key));
         }
         if (key == kRunningKey) {
             const auto v = ValueOf(kYesNoWords, raw, false);
             if (!v) return fail(lineNo, std::string(key) + L(" は yes か no です", " takes yes or no"));
             record.running = *v != 0;
-            seen.push_back(kRunningKey);
+            record.keyLines.emplace_back(key, lineNo);
             continue;
         }
         const Key* found = nullptr;
@@ -270,7 +275,7 @@ ImportParse ParseEntryText(std::string_view text, bool japanese) {
             if (k.name == key) found = &k;
         }
         if (!found) return fail(lineNo, L("不明なキーです: ", "unknown key: ") + std::string(key));
-        seen.push_back(found->name);
+        record.keyLines.emplace_back(key, lineNo);
         if (found->text) {
             auto value = Unquoted(raw);
             if (!value) return fail(lineNo, L("引用符の中が正しくありません: ", "bad quoted text: ") + std::string(raw));
@@ -318,6 +323,7 @@ public:
     }
 
     bool Question(std::string_view text) override {
+        lastQuestion = text;
         Notice(text);
         if (createFolders_) {
             std::fprintf(stderr, "%s: %s\n", who_.c_str(), lang_("はい (--create-folders)", "yes (--create-folders)").c_str());
@@ -339,6 +345,17 @@ public:
         return std::nullopt;
     }
     std::optional<std::string> ChooseFile(const rules::FileChoice&) override { return std::nullopt; }
+
+    // The field a refusal is about. A folder that could not be created
+    // leaves the focus where it was; the question before it names it.
+    Field Refused(const Outcome& outcome) const {
+        if (outcome.focus != Field::None) return outcome.focus;
+        if (lastQuestion == rules::text::kFolderMissing) return Field::Folder;
+        if (lastQuestion == rules::text::kMoveToMissing) return Field::MoveTo;
+        return Field::None;
+    }
+
+    std::string lastQuestion;
 
 private:
     std::string who_;
@@ -539,7 +556,7 @@ void MakeAbsolute(std::optional<std::string>& path) {
     }
 }
 
-EditResult Edit(int editMode, const rules::EntryValues& start, EntryOptions o, rules::Prompts& prompts) {
+EditResult Edit(int editMode, const rules::EntryValues& start, EntryOptions o, CommandPrompts& prompts) {
     MakeAbsolute(o.folder);
     MakeAbsolute(o.moveTo);
     MakeAbsolute(o.waveFile);
@@ -592,7 +609,7 @@ EditResult Edit(int editMode, const rules::EntryValues& start, EntryOptions o, r
         if (o.moveTo) page.moveTo.text = *o.moveTo;
         if (o.overwrite) page.overwrite = *o.overwrite;
     }
-    if (const Outcome r = editor.Ok(); !r.ok) return {std::nullopt, r.focus};
+    if (const Outcome r = editor.Ok(); !r.ok) return {std::nullopt, prompts.Refused(r)};
     return {editor.values, Field::None};
 }
 
@@ -937,10 +954,12 @@ private:
             if (o.ok) added = list.Add(record.entry);
             if (!o.ok || !added) {
                 if (!added) Error(added.message());
+                const std::string_view key = KeyOf(prompts_.Refused(o));
+                const std::string at = std::to_string(record.LineOf(key));
+                const std::string number = std::to_string(i + 1);
                 Error(name + ": " +
-                      L("記録 " + std::to_string(i + 1) + " (" + std::to_string(record.line) + " 行目)",
-                        "record " + std::to_string(i + 1) + " (line " + std::to_string(record.line) + ")") +
-                      (KeyOf(o.focus).empty() ? "" : ", " + std::string(KeyOf(o.focus))) +
+                      L("記録 " + number + " (" + at + " 行目)", "record " + number + " (line " + at + ")") +
+                      (key.empty() ? "" : ", " + std::string(key)) +
                       L("。何も変更していません。", ". Nothing was changed."));
                 return 1;
             }

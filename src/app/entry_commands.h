@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "store/data_folder.h"
@@ -34,6 +35,10 @@ struct EntryRecord {
     bool running = true;
     store::WatchEntry entry;
     int line = 0;
+    std::vector<std::pair<std::string, int>> keyLines;  // each key given, and its line
+
+    // The line of `key`, or of the record when the key was not given.
+    int LineOf(std::string_view key) const;
 };
 
 // Every entry of `list` as text: UTF-8, one "[entry]" block per entry in

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# The watch entries from the command line, as a user on a server makes
+# them: added to a fresh data folder, refused with the editor's messages
+# and nothing changed, watched, changed while the watcher runs (which is
+# told to reload), and exported and imported again byte for byte.
+#
+# Usage: headless_entries.sh PATH_TO_TAVREN3
+set -euo pipefail
+export LC_ALL=C
+
+bin=${1:?usage: headless_entries.sh PATH_TO_TAVREN3}
+work=$(mktemp -d)
+pid=
+cleanup() {
+    if [[ -n $pid ]]; then kill -KILL "$pid" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    for f in out err wout werr; do sed "s/^/  $f | /" "$work/$f" >&2 2>/dev/null || true; done
+    exit 1
+}
+wait_for() {  # SECONDS COMMAND...: polls until the command succeeds
+    local deadline=$((SECONDS + $1)); shift
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.05
+    done
+}
+t3() { "$bin" --data-dir "$work/data" "$@" >"$work/out" 2>"$work/err" </dev/null; }
+settings=$work/data/tavdat/dirinfo.dat
+
+t3 list || fail "list of a fresh data folder"
+grep -q "no watch entries" "$work/out" || fail "an empty list says so"
+
+# A folder that is missing is created only when the user says so.
+t3 add --title "受信 CSV" --folder "$work/in" --pattern '*.csv' --message --move-to "$work/done" \
+    && fail "a missing folder was taken without --create-folders"
+grep -q "指定された移動先フォルダは存在しません" "$work/err" || fail "no question for the destination"
+[[ ! -e $settings || ! -s $settings ]] || fail "a refused add wrote the settings"
+t3 add --title "受信 CSV" --folder "$work/in" --pattern '*.csv' --message --move-to "$work/done" \
+    --create-folders || fail "add with --create-folders"
+[[ -d $work/in && -d $work/done ]] || fail "the folders were not created"
+((($(stat -c %s "$settings")) == 632)) || fail "one entry is one slot"
+cp "$settings" "$work/one.dat"
+
+# Refusals: the editor's message, a non-zero status, the file unchanged.
+refused() {  # MESSAGE ARGS...
+    local message=$1; shift
+    t3 "$@" && fail "accepted: $*"
+    grep -q "$message" "$work/err" || fail "no message '$message' for: $*"
+    cmp -s "$settings" "$work/one.dat" || fail "the settings changed after: $*"
+}
+refused "入力できる文字数を超えています" add --title "$(printf 'あ%.0s' {1..29})" --folder "$work/in"
+refused "保存できない文字が含まれています" add --title "x" --folder "$work/in/😀"
+refused "タイトルの入力がございません" change 1 --title ""
+refused "対象ファイル名の入力がございません" change 1 --pattern ""
+refused "no entry number 2" stop 2
+
+# The watcher acts on the entry made above.
+"$bin" --headless --data-dir "$work/data" >"$work/wout" 2>"$work/werr" &
+pid=$!
+started() { (($(grep -c "監視を開始しました" "$work/werr") >= $1)); }
+wait_for 10 started 1 || fail "the watcher did not start"
+echo a >"$work/in/a.csv"
+wait_for 10 test -e "$work/done/a.csv" || fail "a.csv was not moved"
+grep -qx "Tavren3: a.csvを実行します。" "$work/wout" || fail "no message for a.csv"
+
+# Changed while it runs: the watcher is told, reloads, and takes *.txt now.
+t3 change 1 --pattern '*.txt' || fail "change while watching"
+grep -q "Told the running Tavren3 (process $pid)" "$work/out" || fail "the watcher was not told"
+wait_for 10 started 2 || fail "no reload after the change"
+echo b >"$work/in/b.csv"
+echo c >"$work/in/c.txt"
+wait_for 10 test -e "$work/done/c.txt" || fail "c.txt was not moved after the reload"
+[[ -e $work/in/b.csv ]] || fail "b.csv was moved though the pattern changed"
+
+# While a tray program has the settings open, the command line keeps off.
+echo "$pid" >"$work/data/tavren3.settings-open"
+t3 stop 1 && fail "stop while the settings are open"
+grep -q "has the watch settings open" "$work/err" || fail "no word of the open settings"
+rm "$work/data/tavren3.settings-open"
+
+# Export and import: the same bytes, and a faulty text changes nothing.
+t3 add --title "  blanks  " --folder "$work/in" --program 'sh -c "exit 0"' --wait --sound beep \
+    || fail "second add"
+t3 stop 2 || fail "stop"
+cp "$settings" "$work/two.dat"
+t3 export "$work/entries.txt" || fail "export to a file"
+grep -q '^title = "  blanks  "$' "$work/entries.txt" || fail "blanks at a title's ends not kept"
+t3 import "$work/entries.txt" || fail "import"
+cmp "$settings" "$work/two.dat" || fail "export then import changed the settings file"
+t3 export || fail "export to standard output"
+cmp -s "$work/out" "$work/entries.txt" || fail "export to standard output differs"
+sed 's|^folder = .*/in$|folder = '"$work"'/gone/deeper|' "$work/entries.txt" >"$work/bad.txt"
+t3 import --create-folders "$work/bad.txt" && fail "import of a folder that cannot be created"
+grep -q "record 1 (line 7), folder" "$work/err" || fail "the faulty record is not named"
+cmp -s "$settings" "$work/two.dat" || fail "a refused import changed the settings"
+
+kill -TERM "$pid"
+wait "$pid" || fail "the watcher's exit status"
+pid=
+echo "entries from the command line: ok"
