@@ -101,4 +101,29 @@ cmp -s "$settings" "$work/two.dat" || fail "a refused import changed the setting
 kill -TERM "$pid"
 wait "$pid" || fail "the watcher's exit status"
 pid=
+
+env -u LC_ALL LANG=ja_JP.UTF-8 "$bin" add --help | grep -q "^使い方: .* add OPTION" \
+    || fail "no Japanese help under a Japanese locale"
+"$bin" --help >"$work/help"
+grep -q "^  import FILE" "$work/help" || fail "the help does not list the commands"
+
+# The tray program, started without any entry, reloads on the command
+# line's word too (offscreen, with a runtime folder of its own).
+if grep -q "notification area" "$work/help"; then
+    mkdir -m 700 "$work/run"
+    QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/run" \
+        "$bin" --data-dir "$work/tray" >"$work/wout" 2>"$work/werr" &
+    pid=$!
+    wait_for 10 test -S "$work/run/$(basename "$bin")-$(id -u)" || fail "the tray did not start"
+    mkdir "$work/tray-in" "$work/tray-done"
+    "$bin" --data-dir "$work/tray" add --title tray --folder "$work/tray-in" \
+        --move-to "$work/tray-done" >"$work/out" 2>"$work/err" || fail "add beside the tray"
+    grep -q "Told the running Tavren3 (process $pid)" "$work/out" || fail "the tray was not told"
+    kill -0 "$pid" || fail "the tray ended on the reload request"
+    moved() { echo d >"$work/tray-in/d.txt"; wait_for 2 test -e "$work/tray-done/d.txt"; }
+    wait_for 10 moved || fail "the tray did not watch the added entry"
+    kill -TERM "$pid"
+    wait "$pid" 2>/dev/null || true
+    pid=
+fi
 echo "entries from the command line: ok"
