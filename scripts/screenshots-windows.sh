@@ -85,7 +85,8 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -dpi 96 3>"$work/display" 
 xvfb=$!
 for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
 [[ -s "$work/display" ]] || die "Xvfb did not start (see $work/xvfb.log)"
-export DISPLAY=":$(head -n1 "$work/display")"
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY
 
 # A server left on this prefix by an interrupted run would keep running.
 wineserver -k 2>/dev/null || true
