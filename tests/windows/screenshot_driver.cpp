@@ -56,6 +56,14 @@ struct ObjectDeleter {
     void operator()(HGDIOBJ o) const { ::DeleteObject(o); }
 };
 using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, ObjectDeleter>;
+// The whole screen's device context, released again at the end of its scope.
+struct ScreenDc {
+    HDC dc = ::GetDC(nullptr);
+    ScreenDc() = default;
+    ScreenDc(const ScreenDc&) = delete;
+    ScreenDc& operator=(const ScreenDc&) = delete;
+    ~ScreenDc() { ::ReleaseDC(nullptr, dc); }
+};
 
 // The program under way: ended on every way out, so that no run leaves it.
 UniqueHandle g_program;
@@ -123,7 +131,8 @@ BITMAPINFOHEADER Header(int width, int height) {
 // The pixels of a rectangle of the screen, 24 bits, bottom row first.
 std::vector<char> Grab(const RECT& r) {
     const int w = r.right - r.left, h = r.bottom - r.top;
-    const HDC screen = ::GetDC(nullptr);
+    const ScreenDc screenDc;
+    const HDC screen = screenDc.dc;
     UniqueDc memory(::CreateCompatibleDC(screen));
     BITMAPINFO info{};
     info.bmiHeader = Header(w, h);
@@ -134,7 +143,6 @@ std::vector<char> Grab(const RECT& r) {
     ::BitBlt(memory.get(), 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
     ::GdiFlush();
     ::SelectObject(memory.get(), old);
-    ::ReleaseDC(nullptr, screen);
     const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~size_t{3};
     const char* begin = static_cast<const char*>(bits);
     return std::vector<char>(begin, begin + stride * h);
