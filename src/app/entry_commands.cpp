@@ -88,7 +88,10 @@ std::optional<std::int16_t> ValueOf(Words words, std::string_view text, bool num
 
 std::string WordList(Words words) {
     std::string list;
-    for (const Word& w : words) list += (list.empty() ? "" : "|") + std::string(w.word);
+    for (const Word& w : words) {
+        if (!list.empty()) list += '|';
+        list += w.word;
+    }
     return list;
 }
 
@@ -733,7 +736,10 @@ std::string Actions(const store::WatchEntry& e, Lang L) {
                         (e.overwrite != 0 ? L(" (上書き)", " (replace)") : L(" (別名)", " (rename)")));
     }
     std::string text;
-    for (const std::string& p : parts) text += (text.empty() ? "" : ", ") + p;
+    for (const std::string& p : parts) {
+        if (!text.empty()) text += ", ";
+        text += p;
+    }
     return text.empty() ? "-" : text;
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <memory>
+
 namespace tavren::platform {
 
 // Asking a running watcher, known by the process id in its data folder's
-// lock, to read its settings file again after another program changed it.
+// lock, to read its settings file again after another program changed it:
+// SIGHUP on POSIX systems, a named event on Windows.
 enum class ReloadRequest {
     Sent,         // the watcher was told
     Unsupported,  // this system has no way to tell it: it must be restarted
@@ -29,6 +32,10 @@ public:
 
     // True when a request came within `milliseconds`.
     bool WaitFor(int milliseconds);
+
+private:
+    struct Channel;  // what the system delivers requests through
+    std::unique_ptr<Channel> channel_;
 };
 
 }  // namespace tavren::platform

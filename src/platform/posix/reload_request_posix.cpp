@@ -26,6 +26,9 @@ ReloadRequest AskToReload(long pid) {
                                                         : ReloadRequest::Failed;
 }
 
+// The signal itself is the channel.
+struct ReloadRequests::Channel {};
+
 long CurrentProcessId() {
     return static_cast<long>(::getpid());
 }

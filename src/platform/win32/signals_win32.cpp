@@ -2,8 +2,10 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <thread>
 
 #include "platform/signals.h"
+#include "platform/win32/reload_event.h"
 #include "platform/win32/win32_util.h"
 
 namespace tavren::platform {
@@ -24,6 +26,11 @@ struct ControlState {
     std::condition_variable changed;
     std::deque<ControlSignal> pending;
     bool receiving = false;
+    // A reload asked for by the command line (AskToReload), which cannot
+    // send Ctrl+Break to a console it does not share.
+    win32::UniqueHandle reloadEvent;
+    win32::UniqueHandle stopEvent;
+    std::thread reloadWaiter;
 };
 
 ControlState& State() {
@@ -71,9 +78,31 @@ ControlSignals::ControlSignals() {
     // starts; the user's Ctrl+C must end the watcher all the same.
     ::SetConsoleCtrlHandler(nullptr, FALSE);
     ::SetConsoleCtrlHandler(&OnControlEvent, TRUE);
+
+    ControlState& s = State();
+    s.reloadEvent.Reset(::CreateEventW(
+        nullptr, FALSE, FALSE, win32::ReloadEventName(::GetCurrentProcessId()).c_str()));
+    s.stopEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (s.reloadEvent && s.stopEvent) {
+        s.reloadWaiter = std::thread([&s] {
+            const HANDLE events[] = {s.stopEvent.get(), s.reloadEvent.get()};
+            while (::WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+                std::lock_guard lock(s.mutex);
+                s.pending.push_back(ControlSignal::Reload);
+                s.changed.notify_all();
+            }
+        });
+    }
 }
 
 ControlSignals::~ControlSignals() {
+    ControlState& s = State();
+    if (s.reloadWaiter.joinable()) {
+        ::SetEvent(s.stopEvent.get());
+        s.reloadWaiter.join();
+    }
+    s.reloadEvent.Reset();
+    s.stopEvent.Reset();
     {
         std::lock_guard lock(State().mutex);
         State().receiving = false;
