@@ -102,6 +102,13 @@ timeout 10 "$bin" --data-dir "$tmp/data" >"$tmp/second.log" 2>&1 ||
     fail "second start: status $?: $(cat "$tmp/second.log")"
 wait_for 5 sh -c "[ \"\$(xdotool getactivewindow)\" = $list ]" ||
     fail "a second start did not bring the open settings forward"
+# The command line keeps off the settings while they are open: closing
+# them writes the whole file.
+cp "$tmp/data/tavdat/dirinfo.dat" "$tmp/before.dat"
+LC_ALL=C "$bin" --data-dir "$tmp/data" stop 1 >"$tmp/cli.log" 2>&1 &&
+    fail "the command line changed the settings while they were open"
+grep -q "has the watch settings open" "$tmp/cli.log" || fail "no refusal: $(cat "$tmp/cli.log")"
+cmp -s "$tmp/data/tavdat/dirinfo.dat" "$tmp/before.dat" || fail "the settings file changed"
 
 # 終了 while the settings hold unsaved changes: いいえ to losing them keeps
 # the dialog, and the program, as they were.
