@@ -101,9 +101,9 @@ std::string WordList(Words words) {
 // The keys of a record, in the order they are written.
 struct Key {
     std::string_view name;
-    std::string store::WatchEntry::*text = nullptr;  // a text field, or
+    std::string store::WatchEntry::*text = nullptr;   // a text field, or
     std::int16_t store::WatchEntry::*mode = nullptr;  // a mode field with
-    Words words;                                       // its words
+    Words words;                                      // its words
 };
 
 const Key kKeys[] = {
@@ -141,11 +141,21 @@ std::string Quoted(std::string_view v) {
     std::string out = "\"";
     for (unsigned char c : v) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
             default:
                 if (c < 0x20 || c == 0x7f) {
                     char hex[5];
@@ -172,15 +182,26 @@ std::optional<std::string> Unquoted(std::string_view v) {
         }
         if (++i == v.size()) return std::nullopt;
         switch (v[i]) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case 'n': out += '\n'; break;
-            case 't': out += '\t'; break;
-            case 'r': out += '\r'; break;
+            case '"':
+                out += '"';
+                break;
+            case '\\':
+                out += '\\';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'r':
+                out += '\r';
+                break;
             case 'x': {
                 unsigned value = 0;
                 if (i + 2 >= v.size()) return std::nullopt;
-                const auto [end, ec] = std::from_chars(v.data() + i + 1, v.data() + i + 3, value, 16);
+                const auto [end, ec] =
+                    std::from_chars(v.data() + i + 1, v.data() + i + 3, value, 16);
                 if (ec != std::errc() || end != v.data() + i + 3) return std::nullopt;
                 out += static_cast<char>(value);
                 i += 2;
@@ -231,7 +252,8 @@ ImportParse ParseEntryText(std::string_view text, bool japanese) {
     ImportParse result;
     auto fail = [&](int line, const std::string& what) {
         result.records.clear();
-        result.error = L(std::to_string(line) + " 行目: ", "line " + std::to_string(line) + ": ") + what;
+        result.error =
+            L(std::to_string(line) + " 行目: ", "line " + std::to_string(line) + ": ") + what;
         return result;
     };
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // Notepad's byte order mark
@@ -248,27 +270,33 @@ ImportParse ParseEntryText(std::string_view text, bool japanese) {
             continue;
         }
         if (line.front() == '[') {
-            return fail(lineNo, L("[entry] のほかの見出しは使えません: ", "only [entry] may head a record: ") +
+            return fail(lineNo, L("[entry] のほかの見出しは使えません: ",
+                                  "only [entry] may head a record: ") +
                                     std::string(line));
         }
         const std::size_t eq = line.find('=');
         if (eq == std::string_view::npos) {
-            return fail(lineNo, L("「キー = 値」の形ではありません: ", "not a \"key = value\" line: ") +
-                                    std::string(line));
+            return fail(lineNo,
+                        L("「キー = 値」の形ではありません: ", "not a \"key = value\" line: ") +
+                            std::string(line));
         }
         const std::string_view key = Trimmed(line.substr(0, eq));
         const std::string_view raw = Trimmed(line.substr(eq + 1));
         if (result.records.empty()) {
-            return fail(lineNo, L("[entry] より前にキーがあります: ", "a key before the first [entry]: ") +
-                                    std::string(key));
+            return fail(lineNo,
+                        L("[entry] より前にキーがあります: ", "a key before the first [entry]: ") +
+                            std::string(key));
         }
         EntryRecord& record = result.records.back();
         for (const auto& given : record.keyLines) {
-            if (given.first == key) return fail(lineNo, L("キーが重複しています: ", "key given twice: ") + std::string(key));
+            if (given.first == key)
+                return fail(lineNo,
+                            L("キーが重複しています: ", "key given twice: ") + std::string(key));
         }
         if (key == kRunningKey) {
             const auto v = ValueOf(kYesNoWords, raw, false);
-            if (!v) return fail(lineNo, std::string(key) + L(" は yes か no です", " takes yes or no"));
+            if (!v)
+                return fail(lineNo, std::string(key) + L(" は yes か no です", " takes yes or no"));
             record.running = *v != 0;
             record.keyLines.emplace_back(key, lineNo);
             continue;
@@ -281,12 +309,15 @@ ImportParse ParseEntryText(std::string_view text, bool japanese) {
         record.keyLines.emplace_back(key, lineNo);
         if (found->text) {
             auto value = Unquoted(raw);
-            if (!value) return fail(lineNo, L("引用符の中が正しくありません: ", "bad quoted text: ") + std::string(raw));
+            if (!value)
+                return fail(lineNo, L("引用符の中が正しくありません: ", "bad quoted text: ") +
+                                        std::string(raw));
             record.entry.*found->text = std::move(*value);
         } else {
             const auto v = ValueOf(found->words, raw, true);
             if (!v) {
-                return fail(lineNo, std::string(key) + L(" の値は ", " takes ") + WordList(found->words) +
+                return fail(lineNo, std::string(key) + L(" の値は ", " takes ") +
+                                        WordList(found->words) +
                                         L(" または数です: ", " or a number: ") + std::string(raw));
             }
             record.entry.*found->mode = *v;
@@ -303,7 +334,8 @@ fs::path SettingsOpenMarker(const store::DataFolder& data) {
 // command-line change then races them, as it would have anyway.
 SettingsOpenMark::SettingsOpenMark(const store::DataFolder& data)
     : file_(SettingsOpenMarker(data)),
-      made_(!platform::WriteFileAtomically(file_, std::to_string(platform::CurrentProcessId()) + '\n')) {}
+      made_(!platform::WriteFileAtomically(file_,
+                                           std::to_string(platform::CurrentProcessId()) + '\n')) {}
 
 SettingsOpenMark::~SettingsOpenMark() {
     std::error_code ec;
@@ -322,14 +354,16 @@ public:
         : who_(std::move(who)), lang_(lang), createFolders_(createFolders) {}
 
     void Notice(std::string_view text) override {
-        std::fprintf(stderr, "%s: %.*s\n", who_.c_str(), static_cast<int>(text.size()), text.data());
+        std::fprintf(stderr, "%s: %.*s\n", who_.c_str(), static_cast<int>(text.size()),
+                     text.data());
     }
 
     bool Question(std::string_view text) override {
         lastQuestion = text;
         Notice(text);
         if (createFolders_) {
-            std::fprintf(stderr, "%s: %s\n", who_.c_str(), lang_("はい (--create-folders)", "yes (--create-folders)").c_str());
+            std::fprintf(stderr, "%s: %s\n", who_.c_str(),
+                         lang_("はい (--create-folders)", "yes (--create-folders)").c_str());
             return true;
         }
         if (!platform::StdinIsTerminal()) {
@@ -347,7 +381,9 @@ public:
     std::optional<std::string> ChooseFolder(std::string_view, std::string_view) override {
         return std::nullopt;
     }
-    std::optional<std::string> ChooseFile(const rules::FileChoice&) override { return std::nullopt; }
+    std::optional<std::string> ChooseFile(const rules::FileChoice&) override {
+        return std::nullopt;
+    }
 
     // The field a refusal is about. A folder that could not be created
     // leaves the focus where it was; the question before it names it.
@@ -370,8 +406,27 @@ private:
 // Options.
 
 enum class Opt {
-    DataDir, Help, CreateFolders, Title, Folder, Pattern, AllFiles, On, Message, NoMessage,
-    Sound, WaveFile, Program, OpenFile, NoOpenFile, Wait, NoWait, MoveTo, NoMove, Replace, Rename,
+    DataDir,
+    Help,
+    CreateFolders,
+    Title,
+    Folder,
+    Pattern,
+    AllFiles,
+    On,
+    Message,
+    NoMessage,
+    Sound,
+    WaveFile,
+    Program,
+    OpenFile,
+    NoOpenFile,
+    Wait,
+    NoWait,
+    MoveTo,
+    NoMove,
+    Replace,
+    Rename,
 };
 
 struct OptionSpec {
@@ -381,17 +436,28 @@ struct OptionSpec {
 };
 
 constexpr OptionSpec kOptions[] = {
-    {"--data-dir", Opt::DataDir, true},      {"--help", Opt::Help, false},
-    {"-h", Opt::Help, false},                {"--create-folders", Opt::CreateFolders, false},
-    {"--title", Opt::Title, true},           {"--folder", Opt::Folder, true},
-    {"--pattern", Opt::Pattern, true},       {"--all-files", Opt::AllFiles, false},
-    {"--on", Opt::On, true},                 {"--message", Opt::Message, false},
-    {"--no-message", Opt::NoMessage, false}, {"--sound", Opt::Sound, true},
-    {"--wave-file", Opt::WaveFile, true},    {"--program", Opt::Program, true},
-    {"--open-file", Opt::OpenFile, false},   {"--no-open-file", Opt::NoOpenFile, false},
-    {"--wait", Opt::Wait, false},            {"--no-wait", Opt::NoWait, false},
-    {"--move-to", Opt::MoveTo, true},        {"--no-move", Opt::NoMove, false},
-    {"--replace", Opt::Replace, false},      {"--rename", Opt::Rename, false},
+    {"--data-dir", Opt::DataDir, true},
+    {"--help", Opt::Help, false},
+    {"-h", Opt::Help, false},
+    {"--create-folders", Opt::CreateFolders, false},
+    {"--title", Opt::Title, true},
+    {"--folder", Opt::Folder, true},
+    {"--pattern", Opt::Pattern, true},
+    {"--all-files", Opt::AllFiles, false},
+    {"--on", Opt::On, true},
+    {"--message", Opt::Message, false},
+    {"--no-message", Opt::NoMessage, false},
+    {"--sound", Opt::Sound, true},
+    {"--wave-file", Opt::WaveFile, true},
+    {"--program", Opt::Program, true},
+    {"--open-file", Opt::OpenFile, false},
+    {"--no-open-file", Opt::NoOpenFile, false},
+    {"--wait", Opt::Wait, false},
+    {"--no-wait", Opt::NoWait, false},
+    {"--move-to", Opt::MoveTo, true},
+    {"--no-move", Opt::NoMove, false},
+    {"--replace", Opt::Replace, false},
+    {"--rename", Opt::Rename, false},
 };
 
 // What a command line says of an entry; unset: left as it is.
@@ -408,9 +474,9 @@ enum class Command { List, Add, Change, Remove, Run, Stop, Export, Import };
 struct CommandName {
     std::string_view name;
     Command command;
-    bool editsEntry;    // takes the entry options
-    int numbers;        // takes an entry number
-    bool createFolders; // takes --create-folders
+    bool editsEntry;     // takes the entry options
+    int numbers;         // takes an entry number
+    bool createFolders;  // takes --create-folders
 };
 
 constexpr CommandName kCommands[] = {
@@ -442,7 +508,8 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
             continue;
         }
         std::optional<std::string> value;
-        if (const std::size_t eq = word.find('='); eq != std::string_view::npos && word.starts_with("--")) {
+        if (const std::size_t eq = word.find('=');
+            eq != std::string_view::npos && word.starts_with("--")) {
             value = std::string(word.substr(eq + 1));
             word = word.substr(0, eq);
         }
@@ -450,12 +517,14 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
         for (const OptionSpec& s : kOptions) {
             if (s.name == word) spec = &s;
         }
-        const bool allowed = spec && (spec->opt == Opt::DataDir || spec->opt == Opt::Help ||
-                                      (spec->opt == Opt::CreateFolders && inv.command->createFolders) ||
-                                      (spec->opt > Opt::CreateFolders && inv.command->editsEntry));
+        const bool allowed =
+            spec && (spec->opt == Opt::DataDir || spec->opt == Opt::Help ||
+                     (spec->opt == Opt::CreateFolders && inv.command->createFolders) ||
+                     (spec->opt > Opt::CreateFolders && inv.command->editsEntry));
         if (!allowed) return L("不明なオプションです: ", "unknown option: ") + std::string(word);
         if (spec->takesValue && !value) {
-            if (i + 1 >= words.size()) return L("値がありません: ", "missing value: ") + std::string(word);
+            if (i + 1 >= words.size())
+                return L("値がありません: ", "missing value: ") + std::string(word);
             value = words[++i];
         } else if (!spec->takesValue && value) {
             return L("値はとりません: ", "takes no value: ") + std::string(word);
@@ -463,36 +532,78 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
         EntryOptions& e = inv.entry;
         auto word_of = [&](Words choices, std::optional<int>& into) -> std::string {
             const auto v = ValueOf(choices, *value, false);
-            if (!v) return std::string(word) + L(" の値は ", " takes ") + WordList(choices) + ": " + *value;
+            if (!v)
+                return std::string(word) + L(" の値は ", " takes ") + WordList(choices) + ": " +
+                       *value;
             into = *v;
             return {};
         };
         switch (spec->opt) {
-            case Opt::DataDir: inv.dataDir = platform::PathFromUtf8(*value); break;
-            case Opt::Help: inv.help = true; break;
-            case Opt::CreateFolders: inv.createFolders = true; break;
-            case Opt::Title: e.title = value; break;
-            case Opt::Folder: e.folder = value; break;
-            case Opt::Pattern: e.pattern = value; e.fileMode = store::file_mode::kMatching; break;
-            case Opt::AllFiles: e.fileMode = store::file_mode::kEveryFile; break;
+            case Opt::DataDir:
+                inv.dataDir = platform::PathFromUtf8(*value);
+                break;
+            case Opt::Help:
+                inv.help = true;
+                break;
+            case Opt::CreateFolders:
+                inv.createFolders = true;
+                break;
+            case Opt::Title:
+                e.title = value;
+                break;
+            case Opt::Folder:
+                e.folder = value;
+                break;
+            case Opt::Pattern:
+                e.pattern = value;
+                e.fileMode = store::file_mode::kMatching;
+                break;
+            case Opt::AllFiles:
+                e.fileMode = store::file_mode::kEveryFile;
+                break;
             case Opt::On:
                 if (auto err = word_of(kOnWords, e.timing); !err.empty()) return err;
                 break;
-            case Opt::Message: e.message = 1; break;
-            case Opt::NoMessage: e.message = 0; break;
+            case Opt::Message:
+                e.message = 1;
+                break;
+            case Opt::NoMessage:
+                e.message = 0;
+                break;
             case Opt::Sound:
                 if (auto err = word_of(kSoundWords, e.sound); !err.empty()) return err;
                 break;
-            case Opt::WaveFile: e.waveFile = value; break;
-            case Opt::Program: e.program = value; break;
-            case Opt::OpenFile: e.openFile = 1; break;
-            case Opt::NoOpenFile: e.openFile = 0; break;
-            case Opt::Wait: e.waitExit = 1; break;
-            case Opt::NoWait: e.waitExit = 0; break;
-            case Opt::MoveTo: e.moveTo = value; e.afterMode = store::after_mode::kMove; break;
-            case Opt::NoMove: e.afterMode = store::after_mode::kNothing; break;
-            case Opt::Replace: e.overwrite = 1; break;
-            case Opt::Rename: e.overwrite = 0; break;
+            case Opt::WaveFile:
+                e.waveFile = value;
+                break;
+            case Opt::Program:
+                e.program = value;
+                break;
+            case Opt::OpenFile:
+                e.openFile = 1;
+                break;
+            case Opt::NoOpenFile:
+                e.openFile = 0;
+                break;
+            case Opt::Wait:
+                e.waitExit = 1;
+                break;
+            case Opt::NoWait:
+                e.waitExit = 0;
+                break;
+            case Opt::MoveTo:
+                e.moveTo = value;
+                e.afterMode = store::after_mode::kMove;
+                break;
+            case Opt::NoMove:
+                e.afterMode = store::after_mode::kNothing;
+                break;
+            case Opt::Replace:
+                e.overwrite = 1;
+                break;
+            case Opt::Rename:
+                e.overwrite = 0;
+                break;
         }
     }
     const std::size_t wanted = static_cast<std::size_t>(inv.command->numbers) +
@@ -502,7 +613,8 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
         return inv.command->numbers ? L("番号がありません", "missing the entry number")
                                     : L("ファイルがありません", "missing the file");
     }
-    if (inv.operands.size() > most) return L("余分な引数です: ", "extra argument: ") + inv.operands[most];
+    if (inv.operands.size() > most)
+        return L("余分な引数です: ", "extra argument: ") + inv.operands[most];
     return {};
 }
 
@@ -514,13 +626,20 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
 
 std::string_view KeyOf(Field field) {
     switch (field) {
-        case Field::Title: return "title";
-        case Field::Folder: return "folder";
-        case Field::Program: return "program";
-        case Field::Pattern: return "pattern";
-        case Field::WaveFile: return "wave-file";
-        case Field::MoveTo: return "move-to";
-        case Field::None: break;
+        case Field::Title:
+            return "title";
+        case Field::Folder:
+            return "folder";
+        case Field::Program:
+            return "program";
+        case Field::Pattern:
+            return "pattern";
+        case Field::WaveFile:
+            return "wave-file";
+        case Field::MoveTo:
+            return "move-to";
+        case Field::None:
+            break;
     }
     return {};
 }
@@ -528,7 +647,8 @@ std::string_view KeyOf(Field field) {
 // What the edit fields' typing limits do in the dialog: a text that does
 // not fit its field is refused whether or not its field is in use, so that
 // nothing is cut short when it is stored.
-Outcome CheckTexts(const std::vector<std::pair<Field, const std::string*>>& texts, rules::Prompts& prompts) {
+Outcome CheckTexts(const std::vector<std::pair<Field, const std::string*>>& texts,
+                   rules::Prompts& prompts) {
     for (const auto& [field, text] : texts) {
         if (!text) continue;
         const rules::FieldLimit limit = rules::LimitOf(field);
@@ -559,7 +679,8 @@ void MakeAbsolute(std::optional<std::string>& path) {
     }
 }
 
-EditResult Edit(int editMode, const rules::EntryValues& start, EntryOptions o, CommandPrompts& prompts) {
+EditResult Edit(int editMode, const rules::EntryValues& start, EntryOptions o,
+                CommandPrompts& prompts) {
     MakeAbsolute(o.folder);
     MakeAbsolute(o.moveTo);
     MakeAbsolute(o.waveFile);
@@ -599,8 +720,10 @@ EditResult Edit(int editMode, const rules::EntryValues& start, EntryOptions o, C
         if (o.message) page.showMessage = *o.message;
         if (o.sound) {
             page.playSound = *o.sound != store::sound_mode::kNone ? 1 : 0;
-            if (*o.sound == store::sound_mode::kWave) page.SetSoundKind(rules::NoticePage::kWaveKind);
-            if (*o.sound == store::sound_mode::kBeep) page.SetSoundKind(rules::NoticePage::kBeepKind);
+            if (*o.sound == store::sound_mode::kWave)
+                page.SetSoundKind(rules::NoticePage::kWaveKind);
+            if (*o.sound == store::sound_mode::kBeep)
+                page.SetSoundKind(rules::NoticePage::kBeepKind);
         }
         if (o.waveFile) page.waveFile.text = *o.waveFile;
         page.ApplySoundRule();
@@ -675,23 +798,29 @@ std::optional<long> SettingsOpenBy(const store::DataFolder& data) {
 void TellWatcher(const store::DataFolder& data, Lang L) {
     const Watcher w = FindWatcher(data);
     if (!w.running) {
-        std::printf("%s\n", L("このデータフォルダで実行中の Tavren3 はありません。変更は次の起動から使われます。",
-                              "No Tavren3 is running on this data folder: the change takes effect when it starts.")
-                                .c_str());
+        std::printf(
+            "%s\n",
+            L("このデータフォルダで実行中の Tavren3 はありません。変更は次の起動から使われます。",
+              "No Tavren3 is running on this data folder: the change takes effect when it starts.")
+                .c_str());
         return;
     }
     const std::string who = L("実行中の Tavren3 (プロセス ", "the running Tavren3 (process ") +
                             (w.pid ? std::to_string(w.pid) : "?") + ")";
     switch (w.pid ? platform::AskToReload(w.pid) : platform::ReloadRequest::Failed) {
         case platform::ReloadRequest::Sent:
-            std::printf("%s\n", (L("", "Told ") + who + L(" に設定の読み直しを伝えました。", " to reload the settings.")).c_str());
+            std::printf("%s\n", (L("", "Told ") + who +
+                                 L(" に設定の読み直しを伝えました。", " to reload the settings."))
+                                    .c_str());
             break;
         case platform::ReloadRequest::Unsupported:
         case platform::ReloadRequest::Failed:
-            std::printf("%s\n", (L("", "Could not tell ") + who +
-                                 L(" に読み直しを伝えられません。変更を使うには Tavren3 を再起動してください。",
-                                   " to reload: restart Tavren3 to use the change."))
-                                    .c_str());
+            std::printf(
+                "%s\n",
+                (L("", "Could not tell ") + who +
+                 L(" に読み直しを伝えられません。変更を使うには Tavren3 を再起動してください。",
+                   " to reload: restart Tavren3 to use the change."))
+                    .c_str());
             break;
     }
 }
@@ -711,7 +840,8 @@ std::size_t DisplayWidth(std::string_view s) {
             cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
         }
         i += len;
-        const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF && cp != 0x303F) ||
+        const bool wide = (cp >= 0x1100 && cp <= 0x115F) ||
+                          (cp >= 0x2E80 && cp <= 0xA4CF && cp != 0x303F) ||
                           (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
                           (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
                           (cp >= 0xFFE0 && cp <= 0xFFE6) || cp >= 0x20000;
@@ -722,18 +852,22 @@ std::size_t DisplayWidth(std::string_view s) {
 
 std::string Actions(const store::WatchEntry& e, Lang L) {
     std::vector<std::string> parts;
-    if (e.messageMode == store::message_mode::kRunNotice) parts.push_back(L("メッセージ", "message"));
-    if (e.messageMode == store::message_mode::kAsIs) parts.push_back(L("メッセージ(そのまま)", "message as-is"));
+    if (e.messageMode == store::message_mode::kRunNotice)
+        parts.push_back(L("メッセージ", "message"));
+    if (e.messageMode == store::message_mode::kAsIs)
+        parts.push_back(L("メッセージ(そのまま)", "message as-is"));
     if (e.beeps()) parts.push_back(L("ビープ", "beep"));
     if (e.playsWave()) parts.push_back(L("WAV ", "wave ") + e.waveFile);
     if (e.openFile != 0) {
         parts.push_back(L("ファイルを開く", "open file"));
     } else if (!e.program.empty()) {
-        parts.push_back(L("実行 ", "run ") + e.program + (e.waitExit != 0 ? L(" (終了を待つ)", " (wait)") : ""));
+        parts.push_back(L("実行 ", "run ") + e.program +
+                        (e.waitExit != 0 ? L(" (終了を待つ)", " (wait)") : ""));
     }
     if (e.movesFiles()) {
-        parts.push_back(L("移動 ", "move to ") + e.moveTo +
-                        (e.overwrite != 0 ? L(" (上書き)", " (replace)") : L(" (別名)", " (rename)")));
+        parts.push_back(
+            L("移動 ", "move to ") + e.moveTo +
+            (e.overwrite != 0 ? L(" (上書き)", " (replace)") : L(" (別名)", " (rename)")));
     }
     std::string text;
     for (const std::string& p : parts) {
@@ -753,10 +887,12 @@ void PrintList(const store::SettingsList& list, Lang L) {
          L("対象", "Files"), L("タイミング", "On"), L("処理", "Actions")}};
     for (std::size_t i = 0; i < list.size(); ++i) {
         const store::WatchEntry e = list.entry(i);
-        rows.push_back({std::to_string(i + 1), list.running(i) ? L("実行中", "running") : L("停止中", "stopped"),
-                        e.title, e.folder, e.usesPattern() ? e.pattern : "*",
-                        e.reactsToNames() ? L("作成・名前変更・削除", "names") : L("更新", "updates"),
-                        Actions(e, L)});
+        rows.push_back(
+            {std::to_string(i + 1),
+             list.running(i) ? L("実行中", "running") : L("停止中", "stopped"), e.title, e.folder,
+             e.usesPattern() ? e.pattern : "*",
+             e.reactsToNames() ? L("作成・名前変更・削除", "names") : L("更新", "updates"),
+             Actions(e, L)});
     }
     std::vector<std::size_t> widths(rows.front().size(), 0);
     for (auto& row : rows) {
@@ -793,10 +929,14 @@ public:
         if (!data) return 1;
         data_.emplace(std::move(*data));
         switch (inv_.command->command) {
-            case Command::List: return List();
-            case Command::Export: return Export();
-            case Command::Import: return Import();
-            default: return Change();
+            case Command::List:
+                return List();
+            case Command::Export:
+                return Export();
+            case Command::Import:
+                return Import();
+            default:
+                return Change();
         }
     }
 
@@ -814,9 +954,11 @@ private:
     // A change now would be overwritten when the tray's settings close.
     bool SettingsAreFree() {
         if (const auto pid = SettingsOpenBy(*data_)) {
-            Error(L("Tavren3 (プロセス ", "Tavren3 (process ") + std::to_string(*pid) +
-                  L(") で監視設定が開いています。閉じてからやり直してください。何も変更していません。",
-                    ") has the watch settings open: close them and try again. Nothing was changed."));
+            Error(
+                L("Tavren3 (プロセス ", "Tavren3 (process ") + std::to_string(*pid) +
+                L(") "
+                  "で監視設定が開いています。閉じてからやり直してください。何も変更していません。",
+                  ") has the watch settings open: close them and try again. Nothing was changed."));
             return false;
         }
         return true;
@@ -859,8 +1001,8 @@ private:
             if (ec != std::errc() || end != word.data() + word.size() || n < 1 || n > list.size()) {
                 Error(L("番号 ", "no entry number ") + word +
                       (list.empty() ? L(" の監視設定はありません (登録なし)", " (there are none)")
-                                    : L(" の監視設定はありません (1〜", " (1 to ") + std::to_string(list.size()) +
-                                          L(")", ")")));
+                                    : L(" の監視設定はありません (1〜", " (1 to ") +
+                                          std::to_string(list.size()) + L(")", ")")));
                 return 1;
             }
             --n;
@@ -893,7 +1035,8 @@ private:
                 break;
             }
             case Command::Remove:
-                done = L("削除しました: ", "removed: ") + std::to_string(n + 1) + " " + list.entry(n).title;
+                done = L("削除しました: ", "removed: ") + std::to_string(n + 1) + " " +
+                       list.entry(n).title;
                 list.Remove(n);
                 break;
             case Command::Run:
@@ -926,9 +1069,10 @@ private:
             Error(inv_.operands.front() + ": " + ec.message());
             return 1;
         }
-        std::printf("%s\n", (std::to_string(list.size()) + L(" 件を書き出しました: ", " entries written to ") +
-                             inv_.operands.front())
-                                .c_str());
+        std::printf("%s\n",
+                    (std::to_string(list.size()) +
+                     L(" 件を書き出しました: ", " entries written to ") + inv_.operands.front())
+                        .c_str());
         return 0;
     }
 
@@ -937,13 +1081,15 @@ private:
         std::string text;
         if (name == "-") {
             text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        } else if (const std::error_code ec = platform::ReadFile(platform::PathFromUtf8(name), text)) {
+        } else if (const std::error_code ec =
+                       platform::ReadFile(platform::PathFromUtf8(name), text)) {
             Error(name + ": " + ec.message());
             return 1;
         }
         const ImportParse parsed = ParseEntryText(text, L.ja);
         if (!parsed.error.empty()) {
-            Error(name + ": " + parsed.error + L("。何も変更していません。", ". Nothing was changed."));
+            Error(name + ": " + parsed.error +
+                  L("。何も変更していません。", ". Nothing was changed."));
             return 1;
         }
         if (parsed.records.size() > store::kMaxWatchEntries) {
@@ -964,7 +1110,8 @@ private:
                 const std::string at = std::to_string(record.LineOf(key));
                 const std::string number = std::to_string(i + 1);
                 Error(name + ": " +
-                      L("記録 " + number + " (" + at + " 行目)", "record " + number + " (line " + at + ")") +
+                      L("記録 " + number + " (" + at + " 行目)",
+                        "record " + number + " (line " + at + ")") +
                       (key.empty() ? "" : ", " + std::string(key)) +
                       L("。何も変更していません。", ". Nothing was changed."));
                 return 1;
@@ -972,7 +1119,9 @@ private:
             if (!record.running) list.SetRunning(list.size() - 1, false);
         }
         if (!Save(list)) return 1;
-        std::printf("%s\n", (std::to_string(list.size()) + L(" 件を読み込みました。", " entries imported.")).c_str());
+        std::printf("%s\n",
+                    (std::to_string(list.size()) + L(" 件を読み込みました。", " entries imported."))
+                        .c_str());
         TellWatcher(*data_, L);
         return 0;
     }
@@ -987,7 +1136,7 @@ private:
 // Options of the whole program may come before the subcommand. The words
 // after it, or nothing when the words name none.
 std::optional<std::vector<std::string>> SplitAtCommand(std::span<const std::string> words,
-                                                        Invocation& inv) {
+                                                       Invocation& inv) {
     std::vector<std::string> rest;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
@@ -1028,8 +1177,9 @@ std::optional<int> RunEntryCommand(std::span<const std::string> words, std::stri
         return 0;
     }
     if (!error.empty()) {
-        std::fprintf(stderr, "%s: %s\n%s\n", who.c_str(), error.c_str(),
-                     (L("詳しくは ", "See ") + who + " --help" + L(" をご覧ください。", ".")).c_str());
+        std::fprintf(
+            stderr, "%s: %s\n%s\n", who.c_str(), error.c_str(),
+            (L("詳しくは ", "See ") + who + " --help" + L(" をご覧ください。", ".")).c_str());
         return 2;
     }
     return Runner(inv, std::string(program), L).Run();

@@ -147,23 +147,34 @@ std::string SubcommandUsage(std::string_view program, std::string_view command, 
     const std::string dataDir = japanese ? "  --data-dir DIR        データフォルダ\n"
                                          : "  --data-dir DIR        the data folder\n";
     if (command == "list") {
-        return head + (japanese ? "\n\n監視設定を表にします: 番号、状態、タイトル、フォルダ、対象、\nタイミング、処理。番号は change などで使います。\n"
-                                : "\n\nLists the entries: number, state, title, folder, files, when, and\nactions. The number is what change and the others take.\n") +
+        return head +
+               (japanese ? "\n\n監視設定を表にします: "
+                           "番号、状態、タイトル、フォルダ、対象、\nタイミング、処理。番号は "
+                           "change などで使います。\n"
+                         : "\n\nLists the entries: number, state, title, folder, files, when, "
+                           "and\nactions. The number is what change and the others take.\n") +
                dataDir;
     }
     if (command == "add" || command == "change") {
         const bool add = command == "add";
         std::string text = head + (add ? " OPTION...\n\n" : " N [OPTION...]\n\n");
         if (japanese) {
-            text += add ? "監視設定を登録します。新規登録と同じ既定値 (すべてのファイル、作成・名前の変更・\n"
+            text += add ? "監視設定を登録します。新規登録と同じ既定値 "
+                          "(すべてのファイル、作成・名前の変更・\n"
                           "削除で実行、処理なし) から始め、入力欄と同じ順で確かめます。\n"
-                        : "N 番の監視設定を、指定した項目だけ変えます。変更登録と同じく実行中になります。\n";
-            text += "ダイアログと同じメッセージを標準エラーに出し、問題があれば何も変えずに終わります。\n\n";
+                        : "N "
+                          "番の監視設定を、指定した項目だけ変えます。変更登録と同じく実行中になりま"
+                          "す。\n";
+            text +=
+                "ダイアログと同じメッセージを標準エラーに出し、問題があれば何も変えずに終わります。"
+                "\n\n";
             text += kEntryOptionsJa;
         } else {
-            text += add ? "Adds an entry. It starts from a new entry's defaults (every file, reacting\n"
-                          "to names, no actions) and is checked as the editor checks it.\n"
-                        : "Changes the given fields of entry N; as in the editor, the entry then runs.\n";
+            text +=
+                add ? "Adds an entry. It starts from a new entry's defaults (every file, reacting\n"
+                      "to names, no actions) and is checked as the editor checks it.\n"
+                    : "Changes the given fields of entry N; as in the editor, the entry then "
+                      "runs.\n";
             text += "The editor's messages go to standard error; on a refusal nothing changes.\n\n";
             text += kEntryOptionsEn;
         }
@@ -171,29 +182,37 @@ std::string SubcommandUsage(std::string_view program, std::string_view command, 
     }
     if (command == "remove" || command == "run" || command == "stop") {
         const char* what = japanese ? (command == "remove" ? "N 番の監視設定を削除します。"
-                                       : command == "run"  ? "N 番の監視設定を実行中にします。"
-                                                           : "N 番の監視設定を停止中にします。")
+                                       : command == "run" ? "N 番の監視設定を実行中にします。"
+                                                          : "N 番の監視設定を停止中にします。")
                                     : (command == "remove" ? "Removes entry N."
                                        : command == "run"  ? "Switches entry N to running."
                                                            : "Switches entry N to stopped.");
         return head + " N\n\n" + what + "\n" + dataDir;
     }
     if (command == "export") {
-        return head + (japanese ? " [FILE]\n\nすべての監視設定を UTF-8 のテキストで FILE (なし、または - で標準出力) に\n"
-                                  "書き出します。[entry] ごとに 1 件、項目は「キー = 値」の行です。\n"
-                                : " [FILE]\n\nWrites every entry as UTF-8 text to FILE (none or -: standard output):\n"
-                                  "one [entry] block per entry, each field a \"key = value\" line.\n") +
+        return head +
+               (japanese ? " [FILE]\n\nすべての監視設定を UTF-8 のテキストで FILE (なし、または - "
+                           "で標準出力) に\n"
+                           "書き出します。[entry] ごとに 1 件、項目は「キー = 値」の行です。\n"
+                         : " [FILE]\n\nWrites every entry as UTF-8 text to FILE (none or -: "
+                           "standard output):\n"
+                           "one [entry] block per entry, each field a \"key = value\" line.\n") +
                dataDir;
     }
     if (command == "import") {
-        return head + (japanese ? " FILE\n\nexport の形のテキスト (- で標準入力) の監視設定で、すべてを置き換えます。\n"
-                                  "書き込む前にすべての記録を登録時と同じく確かめ、一つでも問題があれば、\n"
-                                  "その記録と項目を示して何も変えずに終わります。\n"
-                                  "  --create-folders      ないフォルダを作るかの問いに「はい」と答える\n"
-                                : " FILE\n\nReplaces every entry with those of a text in the export form (-: standard\n"
-                                  "input). Every record is checked as add checks it before anything is\n"
-                                  "written; on a fault, the record and field are named and nothing changes.\n"
-                                  "  --create-folders      answer yes when asked to create a missing folder\n") +
+        return head +
+               (japanese
+                    ? " FILE\n\nexport の形のテキスト (- で標準入力) "
+                      "の監視設定で、すべてを置き換えます。\n"
+                      "書き込む前にすべての記録を登録時と同じく確かめ、一つでも問題があれば、\n"
+                      "その記録と項目を示して何も変えずに終わります。\n"
+                      "  --create-folders      ないフォルダを作るかの問いに「はい」と答える\n"
+                    : " FILE\n\nReplaces every entry with those of a text in the export form (-: "
+                      "standard\n"
+                      "input). Every record is checked as add checks it before anything is\n"
+                      "written; on a fault, the record and field are named and nothing changes.\n"
+                      "  --create-folders      answer yes when asked to create a missing "
+                      "folder\n") +
                dataDir;
     }
     return {};

@@ -137,7 +137,8 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
 TEST(EntryCommandsTest, TheListHoldsTwoHundredEntries) {
     TempDir dir;
     std::string text;
-    for (int i = 0; i < 200; ++i) text += "[entry]\ntitle = e\nfolder = " + dir.path().string() + "\n";
+    for (int i = 0; i < 200; ++i)
+        text += "[entry]\ntitle = e\nfolder = " + dir.path().string() + "\n";
     WriteBytes(dir / "full.txt", text);
     const std::string data = (dir / "data").string();
     const auto run = [&](std::vector<std::string> words) {

@@ -1,6 +1,7 @@
+#include "platform/reload_request.h"
+
 #include <gtest/gtest.h>
 
-#include "platform/reload_request.h"
 #include "platform/signals.h"
 
 namespace tavren::platform {

@@ -24,8 +24,8 @@ struct ReloadRequests::Channel {
 };
 
 ReloadRequests::ReloadRequests() : channel_(std::make_unique<Channel>()) {
-    channel_->event.Reset(::CreateEventW(
-        nullptr, FALSE, FALSE, win32::ReloadEventName(::GetCurrentProcessId()).c_str()));
+    channel_->event.Reset(::CreateEventW(nullptr, FALSE, FALSE,
+                                         win32::ReloadEventName(::GetCurrentProcessId()).c_str()));
 }
 
 ReloadRequests::~ReloadRequests() = default;

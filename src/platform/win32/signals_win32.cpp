@@ -80,8 +80,8 @@ ControlSignals::ControlSignals() {
     ::SetConsoleCtrlHandler(&OnControlEvent, TRUE);
 
     ControlState& s = State();
-    s.reloadEvent.Reset(::CreateEventW(
-        nullptr, FALSE, FALSE, win32::ReloadEventName(::GetCurrentProcessId()).c_str()));
+    s.reloadEvent.Reset(::CreateEventW(nullptr, FALSE, FALSE,
+                                       win32::ReloadEventName(::GetCurrentProcessId()).c_str()));
     s.stopEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (s.reloadEvent && s.stopEvent) {
         s.reloadWaiter = std::thread([&s] {
