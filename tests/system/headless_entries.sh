@@ -83,12 +83,13 @@ grep -q "has the watch settings open" "$work/err" || fail "no word of the open s
 rm "$work/data/tavren3.settings-open"
 
 # Export and import: the same bytes, and a faulty text changes nothing.
-t3 add --title "  blanks  " --folder "$work/in" --program 'sh -c "exit 0"' --wait --sound beep \
-    || fail "second add"
+(cd "$work" && t3 add --title "  blanks  " --folder in --program 'sh -c "exit 0"' --wait \
+    --sound beep) || fail "second add"
 t3 stop 2 || fail "stop"
 cp "$settings" "$work/two.dat"
 t3 export "$work/entries.txt" || fail "export to a file"
 grep -q '^title = "  blanks  "$' "$work/entries.txt" || fail "blanks at a title's ends not kept"
+(($(grep -c "^folder = $work/in$" "$work/entries.txt") == 2)) || fail "a relative folder not stored whole"
 t3 import "$work/entries.txt" || fail "import"
 cmp "$settings" "$work/two.dat" || fail "export then import changed the settings file"
 t3 export || fail "export to standard output"
