@@ -75,7 +75,7 @@ bash "$here/../system/headless_watch.sh" "$root/usr/bin/tavren3-headless" ||
     fail "the packaged tavren3-headless does not watch"
 
 unit=$root/usr/lib/systemd/user/tavren3-headless.service
-for line in 'ExecStart=/usr/bin/tavren3-headless' 'ExecReload=/bin/kill -HUP $MAINPID' \
+for line in 'ExecStart=/usr/bin/tavren3-headless' "ExecReload=/bin/kill -HUP \$MAINPID" \
     'WantedBy=default.target'; do
     grep -qxF "$line" "$unit" || fail "the unit lacks $line"
 done
@@ -98,9 +98,10 @@ if command -v systemd-analyze >/dev/null; then
     chmod 700 "$work/runtime"
     sed "s|^ExecStart=/usr/bin/|ExecStart=$root/usr/bin/|" "$unit" >"$work/units/${unit##*/}"
     # A setting it cannot parse is only warned about: any word fails.
-    verify=$(XDG_RUNTIME_DIR=$work/runtime MANPATH=$root/usr/share/man \
-        systemd-analyze verify --user "$work/units/${unit##*/}" 2>&1) && [[ -z $verify ]] ||
+    if ! verify=$(XDG_RUNTIME_DIR=$work/runtime MANPATH=$root/usr/share/man \
+        systemd-analyze verify --user "$work/units/${unit##*/}" 2>&1) || [[ -n $verify ]]; then
         fail "systemd-analyze verify: $verify"
+    fi
 else
     skip "systemd-analyze not installed: the unit is not verified"
 fi
