@@ -136,6 +136,25 @@ TEST(HeadlessRunner, ReportsANewFileAsALine) {
     EXPECT_TRUE(runner.OutputHas("Tavren3: 請求書.pdfを実行します。")) << runner.Output();
 }
 
+// An entry added from the command line of Tavren3.exe beside a running
+// watcher: the watcher is told through its reload event, and watches it.
+TEST(HeadlessRunner, TakesAnEntryAddedFromTheCommandLine) {
+    TempDir tmp;
+    const auto watched = tmp.path() / "watch";
+    std::filesystem::create_directory(watched);
+    const store::DataFolder data(tmp.path() / U8("データ"));
+    const std::wstring dataDir = L"--data-dir \"" + data.root().wstring() + L"\" ";
+    Runner runner(L"--headless " + dataDir);
+    ASSERT_TRUE(runner.OutputHas("0 件の監視を開始しました")) << runner.Output();
+
+    Runner add(dataDir + L"add --title 受信 --message --folder \"" + watched.wstring() + L"\"");
+    EXPECT_EQ(add.Wait(), 0) << add.Output();
+    EXPECT_TRUE(add.OutputHas(std::to_string(runner.pid()) + ")")) << add.Output();
+    ASSERT_TRUE(runner.OutputHas("1 件の監視を開始しました")) << runner.Output();
+    test::WriteBytes(watched / U8("請求書.pdf"), "pdf");
+    EXPECT_TRUE(runner.OutputHas("Tavren3: 請求書.pdfを実行します。")) << runner.Output();
+}
+
 // Two watchers of one data folder would both act on every file: the second
 // refuses, naming the first, and a killed first leaves no stale lock.
 TEST(HeadlessRunner, ASecondRunnerOnTheSameDataFolderRefuses) {
