@@ -1092,6 +1092,13 @@ private:
                   L("。何も変更していません。", ". Nothing was changed."));
             return 1;
         }
+        // An empty or truncated file is more likely a mistake than a wish to
+        // lose every entry.
+        if (parsed.records.empty()) {
+            Error(name + L(": [entry] がありません。何も変更していません。",
+                           ": no [entry] in it. Nothing was changed."));
+            return 1;
+        }
         if (parsed.records.size() > store::kMaxWatchEntries) {
             Error(std::string(rules::text::kListFull));
             return 1;

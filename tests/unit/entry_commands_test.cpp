@@ -102,6 +102,7 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
         return RunEntryCommand(words, "tavren3");
     };
     ASSERT_EQ(run({"add", "--title", "a", "--folder", in}), 0);
+    WriteBytes(dir / "empty.txt", "# no entries\n");
     const std::filesystem::path settings = dir / "data" / "tavdat" / "dirinfo.dat";
     const std::string before = ReadBytes(settings);
     ASSERT_EQ(before.size(), store::kSlotSize);
@@ -124,6 +125,7 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
         {{"add", "--colour"}, 2},
         {{"list", "extra"}, 2},
         {{"stop"}, 2},
+        {{"import", (dir / "empty.txt").string()}, 1},
         {{"frobnicate"}, std::nullopt},
         {{"--version"}, std::nullopt},
     };
