@@ -429,13 +429,13 @@ enum class Opt {
     Rename,
 };
 
-struct OptionSpec {
+struct KnownOption {
     std::string_view name;
     Opt opt;
     bool takesValue;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr KnownOption kOptions[] = {
     {"--data-dir", Opt::DataDir, true},
     {"--help", Opt::Help, false},
     {"-h", Opt::Help, false},
@@ -513,20 +513,20 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
             value = std::string(word.substr(eq + 1));
             word = word.substr(0, eq);
         }
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& s : kOptions) {
-            if (s.name == word) spec = &s;
+        const KnownOption* known = nullptr;
+        for (const KnownOption& s : kOptions) {
+            if (s.name == word) known = &s;
         }
         const bool allowed =
-            spec && (spec->opt == Opt::DataDir || spec->opt == Opt::Help ||
-                     (spec->opt == Opt::CreateFolders && inv.command->createFolders) ||
-                     (spec->opt > Opt::CreateFolders && inv.command->editsEntry));
+            known && (known->opt == Opt::DataDir || known->opt == Opt::Help ||
+                      (known->opt == Opt::CreateFolders && inv.command->createFolders) ||
+                      (known->opt > Opt::CreateFolders && inv.command->editsEntry));
         if (!allowed) return L("不明なオプションです: ", "unknown option: ") + std::string(word);
-        if (spec->takesValue && !value) {
+        if (known->takesValue && !value) {
             if (i + 1 >= words.size())
                 return L("値がありません: ", "missing value: ") + std::string(word);
             value = words[++i];
-        } else if (!spec->takesValue && value) {
+        } else if (!known->takesValue && value) {
             return L("値はとりません: ", "takes no value: ") + std::string(word);
         }
         EntryOptions& e = inv.entry;
@@ -538,7 +538,7 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
             into = *v;
             return {};
         };
-        switch (spec->opt) {
+        switch (known->opt) {
             case Opt::DataDir:
                 inv.dataDir = platform::PathFromUtf8(*value);
                 break;
