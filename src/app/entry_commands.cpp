@@ -129,11 +129,17 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
+// Only a text that both starts and ends with a quote is read as quoted: a
+// program line such as "C:\Program Files\x.exe" /q stays as typed.
+bool LooksQuoted(std::string_view v) {
+    return v.size() >= 2 && v.front() == '"' && v.back() == '"';
+}
+
 // A text is written as it is unless blanks at its ends or control
 // characters would be lost or break the line: then it is quoted, with
 // backslash escapes inside the quotes only (Windows paths stay readable).
 std::string Quoted(std::string_view v) {
-    bool plain = v.empty() || (!IsBlank(v.front()) && !IsBlank(v.back()) && v.front() != '"');
+    bool plain = v.empty() || (!IsBlank(v.front()) && !IsBlank(v.back()) && !LooksQuoted(v));
     for (unsigned char c : v) {
         if (c < 0x20 || c == 0x7f) plain = false;
     }
@@ -170,8 +176,7 @@ std::string Quoted(std::string_view v) {
 }
 
 std::optional<std::string> Unquoted(std::string_view v) {
-    if (v.empty() || v.front() != '"') return std::string(v);
-    if (v.size() < 2 || v.back() != '"') return std::nullopt;
+    if (!LooksQuoted(v)) return std::string(v);
     v = v.substr(1, v.size() - 2);
     std::string out;
     for (std::size_t i = 0; i < v.size(); ++i) {

@@ -39,7 +39,7 @@ TEST(EntryTextTest, ExportThenImportGivesTheSameSlots) {
     odd.openFile = 1;
     odd.waitExit = 1;
     odd.overwrite = 32767;
-    odd.pattern = "*.csv";
+    odd.pattern = "\"*.csv\"";
     odd.program = "\"/opt/my tool\" --x \\";
     odd.moveTo = "/tmp/t\tab";
     odd.waveFile = "\"";
@@ -78,7 +78,7 @@ TEST(EntryTextTest, FaultsNameTheLine) {
         {"[entry]\nsound = 40000\n", "line 2: sound takes none|beep|wave or a number: 40000"},
         {"[entry]\nrunning = 1\n", "line 2: running takes yes or no"},
         {"[entry]\nfolder = \"/a\\q\"\n", "line 2: bad quoted text: \"/a\\q\""},
-        {"[entry]\nfolder = \"/a\n", "line 2: bad quoted text: \"/a"},
+        {"[entry]\nfolder = \"/a\\\"\n", "line 2: bad quoted text: \"/a\\\""},
         {"[entries]\n", "line 1: only [entry] may head a record: [entries]"},
         {"[entry]\njust words\n", "line 2: not a \"key = value\" line: just words"},
     };
