@@ -51,7 +51,10 @@ TEST(EntryTextTest, ExportThenImportGivesTheSameSlots) {
         ASSERT_TRUE(list.Add(entry).ok());
         list.SetRunning(list.size() - 1, running);
     }
-    const ImportParse parsed = ParseEntryText(ExportText(list), false);
+    const std::string text = ExportText(list);
+    // A program path in quotes followed by arguments is written as typed.
+    EXPECT_NE(text.find("\nprogram = \"/opt/my tool\" --x \\\n"), std::string::npos) << text;
+    const ImportParse parsed = ParseEntryText(text, false);
     ASSERT_EQ(parsed.error, "");
     ASSERT_EQ(parsed.records.size(), entries.size());
     store::SettingsList again;
