@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "app/command_args.h"
@@ -957,6 +959,27 @@ private:
     }
 
     // A change now would be overwritten when the tray's settings close.
+    // Two commands at once would each write back the list they read, and
+    // the first one's change would be lost: they take turns, through a lock
+    // of their own beside the watcher's. Where it cannot be made at all (a
+    // read-only data folder) the save fails anyway.
+    bool TakeTurn() {
+        const fs::path file = data_->root() / "tavren3.edit.lock";
+        for (int tries = 0; tries < 100; ++tries) {
+            long holder = 0;
+            std::error_code ec;
+            turn_ = platform::LockFile(file, holder, ec);
+            if (turn_ || ec != std::errc::resource_unavailable_try_again) return true;
+            lastHolder_ = holder;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        Error(L("別のコマンドが監視設定を変更中です (プロセス ",
+                "another command is changing the watch settings (process ") +
+              std::to_string(lastHolder_) +
+              L(")。何も変更していません。", "). Nothing was changed."));
+        return false;
+    }
+
     bool SettingsAreFree() {
         if (const auto pid = SettingsOpenBy(*data_)) {
             Error(
@@ -998,7 +1021,7 @@ private:
 
     int Change() {
         store::SettingsList list;
-        if (!Load(list) || !SettingsAreFree()) return 1;
+        if (!TakeTurn() || !Load(list) || !SettingsAreFree()) return 1;
         std::size_t n = 0;
         if (inv_.command->numbers) {
             const std::string& word = inv_.operands.front();
@@ -1108,7 +1131,7 @@ private:
             Error(std::string(rules::text::kListFull));
             return 1;
         }
-        if (!SettingsAreFree()) return 1;
+        if (!TakeTurn() || !SettingsAreFree()) return 1;
         // Every record is checked before anything is written.
         store::SettingsList list;
         for (std::size_t i = 0; i < parsed.records.size(); ++i) {
@@ -1143,6 +1166,8 @@ private:
     Lang L;
     CommandPrompts prompts_;
     std::optional<store::DataFolder> data_;
+    std::unique_ptr<platform::FileLock> turn_;  // held from reading the list to saving it
+    long lastHolder_ = 0;
 };
 
 // Options of the whole program may come before the subcommand. The words

@@ -9,6 +9,7 @@ set -euo pipefail
 export LC_ALL=C
 
 bin=${1:?usage: headless_entries.sh PATH_TO_TAVREN3}
+[[ $bin == /* ]] || bin=$PWD/$bin
 work=$(mktemp -d)
 pid=
 cleanup() {
@@ -102,6 +103,14 @@ cmp -s "$settings" "$work/two.dat" || fail "a refused import changed the setting
 kill -TERM "$pid"
 wait "$pid" || fail "the watcher's exit status"
 pid=
+
+# Commands at once take turns: no change is lost.
+for i in 1 2 3 4 5 6; do
+    "$bin" --data-dir "$work/data" add --title "p$i" --folder "$work/in" >/dev/null 2>&1 </dev/null &
+done
+wait
+t3 list || fail "list after adds at once"
+(($(grep -c "  p[1-6]  " "$work/out") == 6)) || fail "adds at once lost an entry"
 
 env -u LC_ALL LANG=ja_JP.UTF-8 "$bin" add --help | grep -q "^使い方: .* add OPTION" \
     || fail "no Japanese help under a Japanese locale"
