@@ -1,10 +1,15 @@
 #pragma once
 
 #include <functional>
+#include <stop_token>
+#include <thread>
 #include <vector>
 
+#include "app/entry_commands.h"
 #include "engine/services.h"
 #include "engine/tavren_doc.h"
+#include "platform/reload_request.h"
+#include "store/data_folder.h"
 
 namespace tavren::app {
 
@@ -18,6 +23,8 @@ struct TrayCommands {
     std::function<void()> helpTopics;
     std::function<void()> about;
     std::function<void()> quit;
+    // The command line changed the settings file: read it again.
+    std::function<void()> reload;
     // How each entry is watched now, for the icon's tip.
     std::function<std::vector<engine::WatchStatus>()> statuses;
 };
@@ -26,30 +33,63 @@ struct TrayCommands {
 struct TrayState {
     bool settingsOpen = false;
     bool quitting = false;
+    // 停止 turned watching off, which a reload must not undo; with no
+    // running entry the engine is off too, and a reload starts it.
+    bool stoppedFromMenu = false;
 };
 
 // The commands that drive the engine alone, the same in every tray, and
 // the settings command around the front end's dialog: `runSettings` shows
 // it modally; called again while it is open, `raiseSettings` brings it
 // forward instead (the menu still works meanwhile). The dialog may rewrite
-// the settings file, so nothing watches while it is open, and the start
-// afterwards reloads what is stored.
+// the settings file, so nothing watches while it is open, the command line
+// is told to leave the file alone, and the start afterwards reloads what
+// is stored. A reload asked by the command line is taken unless the
+// settings are open (their close reloads anyway), the program is ending,
+// or 停止 turned watching off.
 inline void BindEngineCommands(TrayCommands& commands, engine::CTavrenDoc& doc, TrayState& state,
-                               std::function<void()> runSettings,
+                               const store::DataFolder& data, std::function<void()> runSettings,
                                std::function<void()> raiseSettings) {
     commands.watchRunning = [&doc] { return doc.watchRunning(); };
-    commands.start = [&doc] { doc.StartWatching(); };
-    commands.stop = [&doc] { doc.StopWatching(); };
+    commands.start = [&doc, &state] {
+        state.stoppedFromMenu = false;
+        doc.StartWatching();
+    };
+    commands.stop = [&doc, &state] {
+        state.stoppedFromMenu = true;
+        doc.StopWatching();
+    };
     commands.statuses = [&doc] { return doc.statuses(); };
-    commands.watchSettings = [&doc, &state, run = std::move(runSettings),
+    commands.watchSettings = [&doc, &state, &data, run = std::move(runSettings),
                               raise = std::move(raiseSettings)] {
         if (state.settingsOpen) return raise();
         state.settingsOpen = true;
         doc.PauseForReload();
-        run();
+        {
+            const SettingsOpenMark mark(data);
+            run();
+        }
         state.settingsOpen = false;
         if (!state.quitting) doc.StartWatching();
     };
+    commands.reload = [&doc, &state] {
+        if (!state.settingsOpen && !state.quitting && !state.stoppedFromMenu) doc.Reload();
+    };
 }
+
+// Waits for the command line's reload requests on a thread of its own and
+// hands each to `post`, which passes it on to the tray's own thread.
+class ReloadWaiter {
+public:
+    ReloadWaiter(platform::ReloadRequests& requests, std::function<void()> post)
+        : thread_([&requests, post = std::move(post)](std::stop_token stop) {
+              while (!stop.stop_requested()) {
+                  if (requests.WaitFor(200)) post();
+              }
+          }) {}
+
+private:
+    std::jthread thread_;  // asked to stop and joined first on destruction
+};
 
 }  // namespace tavren::app

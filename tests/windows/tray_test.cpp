@@ -181,9 +181,9 @@ protected:
     }
     std::filesystem::path data() const { return tmp_.path() / L"data"; }
 
-    HANDLE Start() {
-        std::wstring line =
-            L"\"" + program_.wstring() + L"\" --data-dir \"" + data().wstring() + L"\"";
+    HANDLE Start(const std::wstring& command = L"") {
+        std::wstring line = L"\"" + program_.wstring() + L"\" --data-dir \"" + data().wstring() +
+                            L"\" " + command;
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
@@ -303,6 +303,37 @@ TEST_F(TrayProgram, ExitAsksBeforeDroppingChangedSettings) {
     }
     EXPECT_EQ(ExitCode(program), 0);
     EXPECT_EQ(test::ReadBytes(file), stored);
+}
+
+// The command line's changes reach the running tray program: an entry
+// added is watched at once (its baseline appears); while the settings are
+// open, a change is refused, as the dialog will write the file itself.
+TEST_F(TrayProgram, TakesChangesFromTheCommandLineUnlessItsSettingsAreOpen) {
+    const std::filesystem::path watched = tmp_.path() / L"watched";
+    std::filesystem::create_directory(watched);
+    const store::DataFolder folder(data());
+    ASSERT_TRUE(folder.Prepare().ok());
+    const HANDLE program = Start();
+    ASSERT_TRUE(program);
+    const HWND frame = Frame();
+    ASSERT_TRUE(frame);
+    const std::wstring add = L"add --title a --folder \"" + watched.wstring() + L"\"";
+
+    EXPECT_EQ(ExitCode(Start(add)), 0);
+    EXPECT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(folder.snapshotFile(0)); },
+                                kLong));
+
+    ::PostMessageW(frame, WM_COMMAND, 32773, 0);
+    const HWND list = Shown(frame, text::kListCaption);
+    ASSERT_TRUE(list);
+    const std::string stored = test::ReadBytes(folder.settingsFile());
+    EXPECT_NE(ExitCode(Start(add)), 0);
+    EXPECT_EQ(test::ReadBytes(folder.settingsFile()), stored);
+
+    ::PostMessageW(list, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(test::WaitUntil([&] { return !::IsWindow(list); }, kLong));
+    ::PostMessageW(frame, WM_COMMAND, 32774, 0);
+    EXPECT_EQ(ExitCode(program), 0);
 }
 
 }  // namespace

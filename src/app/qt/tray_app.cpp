@@ -7,11 +7,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <stop_token>
-#include <thread>
 
 #include "app/command_args.h"
-#include "app/entry_commands.h"
 #include "app/qt/about_dlg.h"
 #include "app/qt/app_icon.h"
 #include "app/qt/gui_message_sink.h"
@@ -103,25 +100,8 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     TrayCommands commands;
     TrayState state;
     BindEngineCommands(
-        commands, doc, state,
-        [&] {
-            // Tells the command line not to change the settings meanwhile:
-            // closing the dialog writes the whole file.
-            const SettingsOpenMark mark(data);
-            ui::RunWatchSettingsDialog(data, nullptr);
-        },
+        commands, doc, state, data, [&] { ui::RunWatchSettingsDialog(data, nullptr); },
         [] { RaiseActiveWindow(); });
-    // Whether 停止 turned watching off, which a reload must not undo; with
-    // no running entry the engine is off too, and a reload starts it.
-    bool stoppedFromMenu = false;
-    commands.stop = [&stoppedFromMenu, stop = commands.stop] {
-        stoppedFromMenu = true;
-        stop();
-    };
-    commands.start = [&stoppedFromMenu, start = commands.start] {
-        stoppedFromMenu = false;
-        start();
-    };
     commands.helpTopics = [] { OpenHelp(); };
     commands.about = [] {
         CAboutDlg box;
@@ -146,24 +126,13 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
             stderr);
     }
 
-    // The command line changed the settings (SIGHUP): reload as the
-    // settings dialog's close does. Watching stopped from the menu stays
-    // stopped, and while the dialog is open its close reloads anyway.
-    std::jthread reloadWaiter([&](std::stop_token stop) {
-        while (!stop.stop_requested()) {
-            if (!reloadRequests.WaitFor(200)) continue;
-            QMetaObject::invokeMethod(
-                &app,
-                [&] {
-                    if (!state.settingsOpen && !state.quitting && !stoppedFromMenu) doc.Reload();
-                },
-                Qt::QueuedConnection);
-        }
+    // The command line changed the settings (SIGHUP).
+    const ReloadWaiter reloadWaiter(reloadRequests, [&] {
+        QMetaObject::invokeMethod(
+            &app, [&] { commands.reload(); }, Qt::QueuedConnection);
     });
 
     const int status = QApplication::exec();
-    reloadWaiter.request_stop();
-    reloadWaiter.join();
     // Workers waiting on a box or a program are let go; one that is playing
     // a sound cannot be, and is not worth waiting for.
     if (!doc.Shutdown(std::chrono::milliseconds(1000))) {

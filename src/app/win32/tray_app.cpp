@@ -26,6 +26,7 @@
 #include "app_ids.h"
 #include "engine/system_services.h"
 #include "engine/tavren_doc.h"
+#include "platform/reload_request.h"
 #include "platform/win32/wide_text.h"
 #include "ui/win32/settings_dialog.h"
 
@@ -136,7 +137,7 @@ int RunTray(const store::DataFolder& data, const std::wstring& instanceName) {
     TrayState state;
     ui::win32::WatchSettings settings(data);
     BindEngineCommands(
-        commands, doc, state, [&] { settings.Run(window.load()); },
+        commands, doc, state, data, [&] { settings.Run(window.load()); },
         [&] { BringForward(window.load()); });
     commands.helpTopics = [&] { OpenHelp(window.load()); };
     commands.about = [&] { ShowAboutBox(window.load()); };
@@ -160,6 +161,13 @@ int RunTray(const store::DataFolder& data, const std::wstring& instanceName) {
             "監視は続けます。\n",
             stderr);
     }
+
+    // The command line changed the settings: its request waits on an event
+    // named after this process.
+    platform::ReloadRequests reloadRequests;
+    const ReloadWaiter reloadWaiter(reloadRequests, [&window] {
+        if (const HWND w = window.load()) ::PostMessageW(w, TrayWindow::kReloadMessage, 0, 0);
+    });
 
     const int status = RunMessageLoop();
     window = nullptr;

@@ -133,6 +133,9 @@ LRESULT TrayWindow::Handle(UINT message, WPARAM w, LPARAM l) {
         case kStatusMessage:
             UpdateStatus();
             return 0;
+        case kReloadMessage:
+            if (commands_.reload) commands_.reload();
+            return 0;
         case WM_COMMAND:
             if (HIWORD(w) == 0 && RunCommand(LOWORD(w))) return 0;
             break;

@@ -7,6 +7,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// After <windows.h>, on which it builds.
 #include <shellapi.h>
 
 #include <functional>
@@ -34,6 +35,8 @@ public:
     static constexpr UINT kIconMessage = WM_USER + 500;
     // Posted by any thread: refresh the icon and its tip.
     static constexpr UINT kStatusMessage = WM_APP + 1;
+    // Posted by any thread: the command line changed the settings.
+    static constexpr UINT kReloadMessage = WM_APP + 2;
 
     TrayWindow(std::wstring instanceName, TrayCommands commands);
     ~TrayWindow();  // takes the icon out of the notification area
