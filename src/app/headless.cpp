@@ -57,7 +57,8 @@ private:
     std::mutex mutex_;
 };
 
-void Report(const engine::CTavrenDoc& doc, const store::DataFolder& data, LineSink& sink) {
+void Report(const engine::CTavrenDoc& doc, const store::DataFolder& data, std::string_view program,
+            LineSink& sink) {
     if (!doc.lastLoadStatus()) sink.Error(doc.lastLoadStatus().message());
     // Entries watched by notification or polling count; each other one is
     // named, and so is each polled one.
@@ -83,11 +84,16 @@ void Report(const engine::CTavrenDoc& doc, const store::DataFolder& data, LineSi
     if (!doc.watchRunning()) watching = 0;
     sink.Error(std::to_string(watching) + " 件の監視を開始しました (データフォルダ " +
                platform::PathToUtf8(data.root()) + ")");
+    // A first start on a machine without a desktop: say how to go on.
+    if (doc.lastLoadStatus() && doc.loadedCount() <= 0) {
+        sink.Error("実行中の監視項目がありません。項目は「" + std::string(program) +
+                   " add」で追加できます (説明: " + std::string(program) + " add --help)");
+    }
 }
 
 }  // namespace
 
-int RunHeadless(const store::DataFolder& data) {
+int RunHeadless(const store::DataFolder& data, std::string_view program) {
     const DataFolderLock lock = LockDataFolder(data);
     if (!lock.busy.empty()) return 1;
     platform::ControlSignals signals;  // before any thread starts
@@ -95,7 +101,7 @@ int RunHeadless(const store::DataFolder& data) {
     LineSink sink;
 
     engine::CTavrenDoc doc(data, system.services(sink));
-    Report(doc, data, sink);
+    Report(doc, data, program, sink);
     for (;;) {
         switch (signals.Wait()) {
             case platform::ControlSignal::Interrupt:
@@ -109,7 +115,7 @@ int RunHeadless(const store::DataFolder& data) {
                 return 0;
             case platform::ControlSignal::Reload:
                 doc.Reload();
-                Report(doc, data, sink);
+                Report(doc, data, program, sink);
                 break;
         }
     }

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
         if (!args.headless) tavren::app::ShowStartupFailure(argc, argv, failure);
         return 1;
     }
-    if (args.headless) return tavren::app::RunHeadless(*data);
+    if (args.headless) return tavren::app::RunHeadless(*data, "tavren3");
     // Started with the desktop, the program is to use this data folder too,
     // but the session passes on neither this run's arguments nor its
     // environment.

@@ -21,5 +21,5 @@ int main(int argc, char** argv) {
     if (auto status = app::AnswerWithoutRunning(args, usage.c_str())) return *status;
     auto data = app::OpenDataFolder(args);
     if (!data) return 1;
-    return app::RunHeadless(*data);
+    return app::RunHeadless(*data, "tavren3-headless");
 }

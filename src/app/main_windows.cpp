@@ -44,7 +44,7 @@ int main() {
         }
         auto data = app::OpenDataFolder(args);
         if (!data) return 1;
-        return app::RunHeadless(*data);
+        return app::RunHeadless(*data, "Tavren3");
     }
 
     std::string failure;

@@ -42,6 +42,13 @@ rc=0
 [[ $rc == 2 ]] || fail "an unknown argument gave status $rc, not 2"
 : >"$work/stderr"
 
+# A first start without entries says how to add one.
+mkdir -p "$work/empty"
+timeout -s INT 3 "$bin" --headless --data-dir "$work/empty" 2>"$work/stderr" >/dev/null || true
+grep -q "項目は「$(basename "$bin") add」で追加できます" "$work/stderr" ||
+    fail "no hint on how to add an entry"
+: >"$work/stderr"
+
 # --- watched folders --------------------------------------------------------
 
 data=$work/data
