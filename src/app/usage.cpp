@@ -5,10 +5,7 @@
 namespace tavren::app {
 
 bool JapaneseLocale() {
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        if (const auto value = platform::GetEnv(name)) return value->starts_with("ja");
-    }
-    return false;
+    return platform::UserLanguageIsJapanese();
 }
 
 std::string UsageText(std::string_view program, bool trayProgram) {

@@ -5,8 +5,8 @@
 
 namespace tavren::app {
 
-// Whether help and the command line's own messages are to be Japanese:
-// the first of LC_ALL, LC_MESSAGES and LANG that is set starts with "ja".
+// Whether help and the command line's own messages are to be Japanese
+// (platform::UserLanguageIsJapanese).
 bool JapaneseLocale();
 
 // What --help prints for `program` (the name the user started), in the

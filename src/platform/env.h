@@ -13,6 +13,12 @@ std::optional<std::string> GetEnv(const char* name);
 // ~/.local/share on Linux); nullopt when it cannot be determined.
 std::optional<std::filesystem::path> UserDataHome();
 
+// Whether the user reads Japanese rather than English, for the command
+// line's help and messages: the first of LC_ALL, LC_MESSAGES and LANG that
+// is set starts with "ja"; on Windows, when none is set, the user's
+// interface language is Japanese.
+bool UserLanguageIsJapanese();
+
 // A short text that tells this user apart from the others on the machine
 // (the numeric user id on POSIX systems).
 std::string CurrentUserId();

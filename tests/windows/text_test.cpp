@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/env.h"
 #include "win_test_util.h"
 
 namespace tavren::platform {
@@ -45,6 +46,22 @@ TEST(Cp932OnWindows, RefusesWhatCp932Lacks) {
     EXPECT_FALSE(Cp932ToUtf8("\x82", out));     // a lead byte without its trail
     ASSERT_TRUE(Cp932ToUtf8("\x83\x80", out));  // 80 is a valid trail byte
     EXPECT_EQ(out, "ム");
+}
+
+// The command line's language: the locale variables first; without them,
+// the user's Windows: Japanese on the test system of code page 932, English
+// on that of 1252.
+TEST(UserLanguage, FollowsTheLocaleVariablesElseTheUsersWindows) {
+    const struct {
+        const wchar_t* lcAll;
+        bool japanese;
+    } cases[] = {{L"ja_JP.UTF-8", true}, {L"C.UTF-8", false}, {nullptr, ::GetACP() == 932}};
+    for (const auto& c : cases) {
+        ::SetEnvironmentVariableW(L"LC_ALL", c.lcAll);
+        ::SetEnvironmentVariableW(L"LC_MESSAGES", nullptr);
+        ::SetEnvironmentVariableW(L"LANG", nullptr);
+        EXPECT_EQ(platform::UserLanguageIsJapanese(), c.japanese) << (c.lcAll ? "set" : "unset");
+    }
 }
 
 }  // namespace

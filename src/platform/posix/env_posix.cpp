@@ -14,6 +14,13 @@ std::optional<std::string> GetEnv(const char* name) {
     return std::string(value);
 }
 
+bool UserLanguageIsJapanese() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        if (const auto value = GetEnv(name)) return value->starts_with("ja");
+    }
+    return false;
+}
+
 std::optional<std::filesystem::path> UserDataHome() {
     // XDG: a relative XDG_DATA_HOME is invalid and must be ignored.
     if (auto xdg = GetEnv("XDG_DATA_HOME"); xdg && xdg->front() == '/') return *xdg;

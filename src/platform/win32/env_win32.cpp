@@ -21,6 +21,14 @@ std::optional<std::string> GetEnv(const char* name) {
     }
 }
 
+bool UserLanguageIsJapanese() {
+    // Set by hand, or by a POSIX-like shell around the program.
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        if (const auto value = GetEnv(name)) return value->starts_with("ja");
+    }
+    return PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_JAPANESE;
+}
+
 std::optional<std::filesystem::path> UserDataHome() {
     // The roaming application data folder (CSIDL_APPDATA), not created here.
     wchar_t buffer[MAX_PATH] = {};
