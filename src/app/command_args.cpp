@@ -1,8 +1,10 @@
 #include "app/command_args.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "app/version.h"
 #include "platform/path_text.h"
@@ -71,7 +73,14 @@ DataFolderLock LockDataFolder(const store::DataFolder& data) {
     DataFolderLock result;
     long holder = 0;
     std::error_code ec;
-    result.lock = platform::LockFile(data.lockFile(), holder, ec);
+    // A command of the command line takes the lock for a moment to learn
+    // whether a watcher runs; a watcher starting just then waits it out.
+    // Another watcher holds it for good.
+    for (int attempt = 0; attempt < 25; ++attempt) {
+        result.lock = platform::LockFile(data.lockFile(), holder, ec);
+        if (ec != std::errc::resource_unavailable_try_again) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     if (ec == std::errc::resource_unavailable_try_again) {
         result.busy = "データフォルダ " + platform::PathToUtf8(data.root()) + " は別の Tavren3 " +
                       (holder > 0 ? "(プロセス " + std::to_string(holder) + ") " : "") +

@@ -4,8 +4,11 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/command_args.h"
+#include "platform/folder_lock.h"
 #include "support/temp_dir.h"
 
 namespace tavren::app {
@@ -157,6 +160,28 @@ TEST(EntryCommandsTest, TheListHoldsTwoHundredEntries) {
     WriteBytes(dir / "more.txt", text + "[entry]\ntitle = e\nfolder = /\n");
     EXPECT_EQ(run({"import", (dir / "more.txt").string()}), 1);
     EXPECT_EQ(ReadBytes(dir / "data" / "tavdat" / "dirinfo.dat"), full);
+}
+
+// A command looking for the watcher takes the data folder's lock for a
+// moment; a watcher starting just then must still start. Another watcher
+// holding the lock for good still keeps it out.
+TEST(EntryCommandsTest, AWatcherStartingWhileACommandLooksStillStarts) {
+    TempDir dir;
+    const store::DataFolder data(dir.path());
+    ASSERT_TRUE(data.Prepare().ok());
+    long holder = 0;
+    std::error_code ec;
+    auto probe = platform::LockFile(data.lockFile(), holder, ec);
+    ASSERT_TRUE(probe);
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        probe.reset();
+    });
+    const DataFolderLock watcher = LockDataFolder(data);
+    release.join();
+    EXPECT_TRUE(watcher.lock);
+    EXPECT_TRUE(watcher.busy.empty());
+    EXPECT_FALSE(LockDataFolder(data).busy.empty());
 }
 
 }  // namespace
