@@ -3,12 +3,6 @@
 // start from the desktop opens no console window; the headless runner and
 // the answers to --help and --version use the console it was started from.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <algorithm>

@@ -2,12 +2,6 @@
 
 // Helpers of the Windows-only tests.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX  // the standard library may have defined it
-#endif
 #include <windows.h>
 
 #include <chrono>

@@ -1,11 +1,5 @@
 #include "app/win32/box_message_sink.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include "platform/win32/wide_text.h"

@@ -1,11 +1,5 @@
 #include "app/win32/tray_app.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>  // before the headers that build on it
 
 #include <commctrl.h>

@@ -4,12 +4,6 @@
 // Only the platform layer's own .cpp files, and tests of them, include
 // this header.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <objbase.h>
 #include <windows.h>
 

@@ -4,12 +4,6 @@
 // for the program, or modeless (CreateModeless), which lets tests drive it
 // with its own messages inside their thread.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <filesystem>
