@@ -11,9 +11,22 @@
 
 namespace tavren::app {
 
+bool TakeDataDir(std::span<const std::string> args, std::size_t& i,
+                 std::optional<std::filesystem::path>& dataDir) {
+    constexpr std::string_view kDataDirIs = "--data-dir=";
+    const std::string_view arg = args[i];
+    if (arg == "--data-dir" && i + 1 < args.size()) {
+        dataDir = platform::PathFromUtf8(args[++i]);
+    } else if (arg.starts_with(kDataDirIs)) {
+        dataDir = platform::PathFromUtf8(arg.substr(kDataDirIs.size()));
+    } else {
+        return false;
+    }
+    return true;
+}
+
 CommandArgs ParseCommandArgs(std::span<const std::string> args) {
     CommandArgs parsed;
-    constexpr std::string_view kDataDirIs = "--data-dir=";
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "--help" || arg == "-h" || arg == "/?") {
@@ -26,11 +39,7 @@ CommandArgs ParseCommandArgs(std::span<const std::string> args) {
         }
         if (arg == "--headless") {
             parsed.headless = true;
-        } else if (arg == "--data-dir" && i + 1 < args.size()) {
-            parsed.dataDir = platform::PathFromUtf8(args[++i]);
-        } else if (arg.starts_with(kDataDirIs)) {
-            parsed.dataDir = platform::PathFromUtf8(arg.substr(kDataDirIs.size()));
-        } else {
+        } else if (!TakeDataDir(args, i, parsed.dataDir)) {
             parsed.request = CommandArgs::Request::Invalid;
             parsed.invalid = arg;
             return parsed;

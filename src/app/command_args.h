@@ -24,6 +24,11 @@ struct CommandArgs {
 // `args` holds the arguments after the program name, as UTF-8.
 CommandArgs ParseCommandArgs(std::span<const std::string> args);
 
+// When args[i] is --data-dir DIR or --data-dir=DIR: puts DIR into `dataDir`,
+// leaves `i` on the last word it took and returns true.
+bool TakeDataDir(std::span<const std::string> args, std::size_t& i,
+                 std::optional<std::filesystem::path>& dataDir);
+
 // Answers --help, --version and a bad argument on the standard streams
 // with `usage`; returns the exit status, or nothing when the program is to
 // run.

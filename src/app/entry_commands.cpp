@@ -1179,17 +1179,13 @@ std::optional<std::vector<std::string>> SplitAtCommand(std::span<const std::stri
         const std::string& word = words[i];
         if (inv.command) {
             rest.push_back(word);
-        } else if (word == "--headless") {
-        } else if (word == "--data-dir" && i + 1 < words.size()) {
-            inv.dataDir = platform::PathFromUtf8(words[++i]);
-        } else if (word.starts_with("--data-dir=")) {
-            inv.dataDir = platform::PathFromUtf8(std::string_view(word).substr(11));
-        } else {
-            for (const CommandName& c : kCommands) {
-                if (c.name == word) inv.command = &c;
-            }
-            if (!inv.command) return std::nullopt;
+            continue;
         }
+        if (word == "--headless" || TakeDataDir(words, i, inv.dataDir)) continue;
+        for (const CommandName& c : kCommands) {
+            if (c.name == word) inv.command = &c;
+        }
+        if (!inv.command) return std::nullopt;
     }
     if (!inv.command) return std::nullopt;
     return rest;
