@@ -37,6 +37,16 @@ protected:
     WakeEvent stop;
 };
 
+// One write is several inotify events (truncate, write, close); a slow
+// dispatcher may read them in more than one batch, so a wake-up may follow
+// the first. At most one per event, then silence.
+void ExpectQuietAfterAtMostEchoes(ChangeSubscription& sub, WakeEvent& stop, int echoes) {
+    int extra = 0;
+    while (sub.Wait(stop, kQuiet) == WaitResult::Changed) {
+        ASSERT_LE(++extra, echoes) << "keeps waking after the change";
+    }
+}
+
 TEST_F(ChangeWatcherTest, NamesReactToCreateRenameAndDeleteOnly) {
     test::WriteBytes(dir / "existing", "1");
     auto sub = Watch(dir.path(), ChangeKind::Names);
@@ -59,7 +69,7 @@ TEST_F(ChangeWatcherTest, UpdatesReactToWritesAndAttributes) {
     auto sub = Watch(dir.path(), ChangeKind::Updates);
     test::WriteBytes(dir / "f", "12");
     EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);
-    EXPECT_EQ(sub->Wait(stop, kQuiet), WaitResult::TimedOut);  // all of it was one change
+    ExpectQuietAfterAtMostEchoes(*sub, stop, 2);
     fs::permissions(dir / "f", fs::perms::owner_read);
     EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);
 }
@@ -71,10 +81,7 @@ TEST_F(ChangeWatcherTest, ChangesBeforeTheWaitAreKept) {
     // wake-up for the lot.
     EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);
     std::this_thread::sleep_for(50ms);
-    const auto second = sub->Wait(stop, kQuiet);
-    if (second == WaitResult::Changed) {
-        EXPECT_EQ(sub->Wait(stop, kQuiet), WaitResult::TimedOut);
-    }
+    ExpectQuietAfterAtMostEchoes(*sub, stop, 1);
 }
 
 TEST_F(ChangeWatcherTest, TwoKindsOnOneFolderStayApart) {
