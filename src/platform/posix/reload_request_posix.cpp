@@ -26,21 +26,28 @@ ReloadRequest AskToReload(long pid) {
                                                         : ReloadRequest::Failed;
 }
 
-// The signal itself is the channel.
-struct ReloadRequests::Channel {};
+// The signal itself is the channel; what is kept is the mask to restore.
+struct ReloadRequests::Channel {
+    sigset_t previous;
+};
 
 long CurrentProcessId() {
     return static_cast<long>(::getpid());
 }
 
-ReloadRequests::ReloadRequests() {
+ReloadRequests::ReloadRequests() : channel_(std::make_unique<Channel>()) {
     const sigset_t set = ReloadSet();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    pthread_sigmask(SIG_BLOCK, &set, &channel_->previous);
 }
 
 ReloadRequests::~ReloadRequests() {
+    // A request that came while the program was ending is taken here:
+    // unblocked while pending, SIGHUP's default action would kill it.
     const sigset_t set = ReloadSet();
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    const timespec now{0, 0};
+    while (::sigtimedwait(&set, nullptr, &now) == SIGHUP) {
+    }
+    pthread_sigmask(SIG_SETMASK, &channel_->previous, nullptr);
 }
 
 bool ReloadRequests::WaitFor(int milliseconds) {
