@@ -955,6 +955,9 @@ private:
             Error(s.message());
             return false;
         }
+        if (list.unreadBytes() > 0) {
+            Error(store::DamagedSettingsNotice(data_->settingsFile(), list.unreadBytes()));
+        }
         return true;
     }
 
@@ -992,7 +995,7 @@ private:
         return true;
     }
 
-    bool Save(const store::SettingsList& list) {
+    bool Save(store::SettingsList& list) {
         const fs::path file = data_->settingsFile();
         if (!platform::MayReplaceFile(file)) {
             Error(std::string(rules::text::kOpenForWriteError));
@@ -1002,6 +1005,7 @@ private:
             Error(s.message() + std::string(rules::text::kOldFileKept));
             return false;
         }
+        if (!list.keptCopy().empty()) Error(store::KeptCopyNotice(list.keptCopy()));
         return true;
     }
 

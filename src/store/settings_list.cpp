@@ -1,14 +1,73 @@
 #include "store/settings_list.h"
 
+#include <string>
+#include <system_error>
+
+#include "platform/fs.h"
+#include "platform/path_text.h"
+
 namespace tavren::store {
 
+namespace {
+
+// The old file is copied, not renamed, so that the settings file is there
+// at every moment; an earlier copy is never replaced.
+Status KeepCopy(const std::filesystem::path& settingsFile, std::filesystem::path& copy) {
+    std::string bytes;
+    std::error_code ec = platform::ReadFile(settingsFile, bytes);
+    if (!ec) {
+        for (int n = 1; n <= 100; ++n) {
+            copy = settingsFile;
+            copy += n == 1 ? ".damaged" : ".damaged-" + std::to_string(n);
+            platform::DirEntry existing;
+            if (!platform::StatFile(copy, existing)) continue;
+            ec = platform::WriteFileAtomically(copy, bytes);
+            if (!ec) return {};
+            break;
+        }
+        if (!ec) ec = std::make_error_code(std::errc::file_exists);
+    }
+    copy.clear();
+    return Status::Error("設定ファイル " + platform::PathToUtf8(settingsFile) +
+                         " の写しを残せないため、保存しません: " + ec.message());
+}
+
+}  // namespace
+
+std::string DamagedSettingsNotice(const std::filesystem::path& settingsFile,
+                                  std::uint64_t unreadBytes) {
+    return "設定ファイル " + platform::PathToUtf8(settingsFile) + " の " +
+           std::to_string(unreadBytes) +
+           " バイトは監視設定として読めません (途中で切れているか、" +
+           std::to_string(kMaxWatchEntries) +
+           " 件を超えています)。\n保存するときは、元のファイルを別の名前で残します。";
+}
+
+std::string KeptCopyNotice(const std::filesystem::path& copy) {
+    return "元の設定ファイルを " + platform::PathToUtf8(copy) + " として残しました。";
+}
+
 Status SettingsList::Load(const std::filesystem::path& settingsFile) {
+    unreadBytes_ = 0;
+    keptCopy_.clear();
     const Status status = ReadAllSlots(settingsFile, slots_);
-    if (!status) slots_.clear();
+    if (!status) {
+        slots_.clear();
+        return status;
+    }
+    const std::uint64_t read = slots_.size() * kSlotSize;
+    platform::DirEntry file;
+    if (!platform::StatFile(settingsFile, file) && file.size > read) {
+        unreadBytes_ = file.size - read;
+    }
     return status;
 }
 
-Status SettingsList::Save(const std::filesystem::path& settingsFile) const {
+Status SettingsList::Save(const std::filesystem::path& settingsFile) {
+    if (unreadBytes_ > 0) {
+        if (Status s = KeepCopy(settingsFile, keptCopy_); !s) return s;
+        unreadBytes_ = 0;
+    }
     return WriteAllSlots(settingsFile, slots_);
 }
 

@@ -98,7 +98,7 @@ TEST_F(EntryListTest, ListsEverySlotAndWritesUntouchedOnesBackByteForByte) {
 
     list_->New();  // full: the editor never opens
     EXPECT_TRUE(calls_.empty());
-    EXPECT_EQ(prompts_.notices, Strings{std::string(text::kListFull)});
+    EXPECT_EQ(prompts_.notices.back(), text::kListFull);
     ASSERT_TRUE(list_->Save());
     images.resize(200);
     EXPECT_EQ(FileBytes(), test::SlotBytes(images));
@@ -231,6 +231,44 @@ TEST_F(EntryListTest, UnreadableFileIsToldAndReplacedOnlyWhenConfirmed) {
     EXPECT_FALSE(list_->Save());
     EXPECT_EQ(prompts_.questions, Strings{std::string(text::kAskReplaceUnread)});
     EXPECT_TRUE(fs::is_directory(file_));
+}
+
+// Bytes the list cannot hold (a slot cut short, slots past the 200th) are
+// told at open, and the first save keeps the old file whole beside the new
+// one, never replacing an earlier copy.
+TEST_F(EntryListTest, DamagedFileIsToldAndKeptWholeWhenSaved) {
+    const std::vector<SlotImage> slots(201, test::MakeSlot("A", true));
+    const std::string all = test::SlotBytes(slots);
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::size_t lines;
+        std::string unread;
+    };
+    const Case cases[] = {
+        {"slot cut short", all.substr(0, store::kSlotSize + 100), 1, " 100 バイト"},
+        {"201 slots", all, 200, " 632 バイト"},
+    };
+    std::vector<fs::path> copies;
+    for (const Case& c : cases) {
+        test::WriteBytes(file_, c.bytes);
+        prompts_.notices.clear();
+        Open();
+        ASSERT_EQ(prompts_.notices.size(), 1u) << c.name;
+        EXPECT_NE(prompts_.notices[0].find(c.unread), std::string::npos) << prompts_.notices[0];
+        EXPECT_EQ(list_->lineCount(), c.lines) << c.name;
+        ASSERT_TRUE(list_->Save()) << c.name;
+        EXPECT_EQ(FileBytes(), c.bytes.substr(0, c.lines * store::kSlotSize)) << c.name;
+        copies.push_back(file_.string() + (copies.empty() ? ".damaged" : ".damaged-2"));
+        EXPECT_EQ(prompts_.notices.back(), store::KeptCopyNotice(copies.back())) << c.name;
+        EXPECT_EQ(test::ReadBytes(copies.back()), c.bytes) << c.name;
+    }
+    // Intact now: nothing more is told or kept.
+    prompts_.notices.clear();
+    Open();
+    ASSERT_TRUE(list_->Save());
+    EXPECT_TRUE(prompts_.notices.empty());
+    EXPECT_FALSE(fs::exists(file_.string() + ".damaged-3"));
 }
 
 }  // namespace

@@ -21,6 +21,8 @@ void EntryList::Open() {
         // Shown as empty, but the user must know before a save replaces it.
         loadFailed_ = true;
         prompts_.Notice(status.message() + std::string(text::kUnreadWillBeReplaced));
+    } else if (list_.unreadBytes() > 0) {
+        prompts_.Notice(store::DamagedSettingsNotice(settingsFile_, list_.unreadBytes()));
     }
     selected_ = list_.empty() ? -1 : 0;
     if (!list_.empty()) ShowTexts(0);
@@ -115,6 +117,7 @@ bool EntryList::Save() {
         prompts_.Notice(s.message() + std::string(text::kOldFileKept));
         return false;
     }
+    if (!list_.keptCopy().empty()) prompts_.Notice(store::KeptCopyNotice(list_.keptCopy()));
     const int enabled = startWithDesktop ? 1 : 0;
     if (enabled != startValueAtOpen_) start_.Apply(enabled);
     return true;
