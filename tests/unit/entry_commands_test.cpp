@@ -160,6 +160,13 @@ TEST(EntryCommandsTest, TheListHoldsTwoHundredEntries) {
     WriteBytes(dir / "more.txt", text + "[entry]\ntitle = e\nfolder = /\n");
     EXPECT_EQ(run({"import", (dir / "more.txt").string()}), 1);
     EXPECT_EQ(ReadBytes(dir / "data" / "tavdat" / "dirinfo.dat"), full);
+
+    // Bytes past the 200th entry are not dropped by a change: the old file
+    // is kept whole beside the new one.
+    WriteBytes(dir / "data" / "tavdat" / "dirinfo.dat", full + "damaged");
+    EXPECT_EQ(run({"stop", "1"}), 0);
+    EXPECT_EQ(ReadBytes(dir / "data" / "tavdat" / "dirinfo.dat").size(), full.size());
+    EXPECT_EQ(ReadBytes(dir / "data" / "tavdat" / "dirinfo.dat.damaged"), full + "damaged");
 }
 
 // A command looking for the watcher takes the data folder's lock for a
