@@ -156,7 +156,9 @@ TEST_F(StartSettingTest, EntryPassesTheDataFolderWholeAndIsValid) {
     fs::create_directory(temp_ / "my $programs");
     const fs::path program = temp_ / "my $programs" / "echo args";
     const fs::path said = temp_ / "arguments";
+    // Written aside and renamed, so that the test never reads half of it.
     test::WriteBytes(program, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >'" +
+                                  said.string() + ".part' && mv '" + said.string() + ".part' '" +
                                   said.string() + "'\n");
     fs::permissions(program, fs::perms::owner_exec, fs::perm_options::add);
     const fs::path entry = temp_ / "Tavren.desktop";
