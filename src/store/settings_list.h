@@ -2,9 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "store/settings_file.h"
@@ -13,15 +13,15 @@
 
 namespace tavren::store {
 
-// Every slot of the settings file, running and stopped alike, as the user
-// edits them before saving. Slots stay the bytes that were read until they
-// are changed, so a save writes untouched ones back byte for byte.
 // What the user is told when a settings file holds bytes the list cannot
-// (SettingsList::unreadBytes).
+// (SettingsList::unreadBytes), and where a save kept the old file.
 std::string DamagedSettingsNotice(const std::filesystem::path& settingsFile,
                                   std::uint64_t unreadBytes);
 std::string KeptCopyNotice(const std::filesystem::path& copy);
 
+// Every slot of the settings file, running and stopped alike, as the user
+// edits them before saving. Slots stay the bytes that were read until they
+// are changed, so a save writes untouched ones back byte for byte.
 class SettingsList {
 public:
     // Reads the whole file; a missing one gives an empty list. An unreadable
