@@ -37,8 +37,7 @@ Status KeepCopy(const std::filesystem::path& settingsFile, std::filesystem::path
 std::string DamagedSettingsNotice(const std::filesystem::path& settingsFile,
                                   std::uint64_t unreadBytes) {
     return "設定ファイル " + platform::PathToUtf8(settingsFile) + " の " +
-           std::to_string(unreadBytes) +
-           " バイトは監視設定として読めません (途中で切れているか、" +
+           std::to_string(unreadBytes) + " バイトは監視設定として読めません (途中で切れているか、" +
            std::to_string(kMaxWatchEntries) +
            " 件を超えています)。\n保存するときは、元のファイルを別の名前で残します。";
 }

@@ -162,7 +162,8 @@ TEST_F(DirListDlgTest, KeepsAtMost200EntriesAndRefusesANewOne) {
     EXPECT_EQ(List()->count(), 200);
     Click(1016);
     ASSERT_EQ(prompts_.notices.size(), 2);  // the five slots left unread are told first
-    EXPECT_EQ(prompts_.notices.last(), "既に登録可能数に達しております。これ以上は登録できません。");
+    EXPECT_EQ(prompts_.notices.last(),
+              "既に登録可能数に達しております。これ以上は登録できません。");
     EXPECT_TRUE(editorCalls_.empty());
     Click(1);
     images.resize(200);
