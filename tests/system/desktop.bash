@@ -6,7 +6,11 @@
 #   start_display [openbox]  Xvfb, and openbox as window manager if asked
 #   fail TEXT                ends the test, showing $tmp/app.log
 #   wait_for SECONDS CMD...  polls until CMD succeeds
+# A sanitizer build starts and ends several times slower (the leak check
+# runs at exit): its tests set TAVREN_TEST_SLOWDOWN, which every wait
+# is multiplied by.
 set -uo pipefail
+slowdown=${TAVREN_TEST_SLOWDOWN:-1}
 
 for tool in Xvfb xdotool ${tools:-}; do
     command -v "$tool" >/dev/null || { echo "$name: skipped: $tool is missing"; exit 0; }
@@ -27,7 +31,7 @@ fail() {
     exit 1
 }
 wait_for() {  # SECONDS COMMAND...
-    local deadline=$((SECONDS + $1)); shift
+    local deadline=$((SECONDS + $1 * slowdown)); shift
     until "$@" 2>/dev/null; do
         ((SECONDS < deadline)) || return 1
         sleep 0.1

@@ -35,7 +35,7 @@ geometry() {  # WINDOW: "x y w h" in root coordinates
 windows() { xdotool search --onlyvisible --pid "$app" 2>/dev/null | sort -u; }
 # Waits for a window of the program, at least MIN_H high, not in BEFORE.
 new_window() {  # BEFORE MIN_H
-    local deadline=$((SECONDS + 10)) id h
+    local deadline=$((SECONDS + 10 * slowdown)) id h
     while ((SECONDS < deadline)); do
         for id in $(windows); do
             grep -qx "$id" <<<"$1" && continue
@@ -98,7 +98,7 @@ before=$(windows)
 xdotool key u   # 監視設定(&U)...
 list=$(new_window "$before" 100) || fail "the watch settings did not open"
 xdotool windowactivate --sync "$box" 2>/dev/null   # something else in front
-timeout 10 "$bin" --data-dir "$tmp/data" >"$tmp/second.log" 2>&1 ||
+timeout $((10 * slowdown)) "$bin" --data-dir "$tmp/data" >"$tmp/second.log" 2>&1 ||
     fail "second start: status $?: $(cat "$tmp/second.log")"
 wait_for 5 sh -c "[ \"\$(xdotool getactivewindow)\" = $list ]" ||
     fail "a second start did not bring the open settings forward"
@@ -139,7 +139,7 @@ new_window "$before" 40 >/dev/null || fail "watching did not start again after t
 open_menu >/dev/null || fail "the menu did not open"
 t0=$(now_ms)
 xdotool key x   # 終了(&X)
-wait_for 2 sh -c "! kill -0 $app" || fail "the program did not end within 2 s of 終了"
+wait_for 2 sh -c "! kill -0 $app" || fail "the program did not end within $((2 * slowdown)) s of 終了"
 wait "$app"
 rc=$?
 ((rc == 0)) || fail "exit status $rc after 終了"
