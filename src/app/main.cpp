@@ -9,11 +9,17 @@
 #include "app/qt/startup_failure.h"
 #include "app/qt/tray_app.h"
 #include "app/usage.h"
+#include "platform/descriptors.h"
 #include "platform/env.h"
 #include "platform/path_text.h"
+#include "platform/signals.h"
 #include "platform/start_with_desktop.h"
 
 int main(int argc, char** argv) {
+    // Before anything opens a file or starts a thread: in every mode.
+    tavren::platform::OccupyClosedStandardDescriptors();
+    tavren::platform::IgnoreBrokenPipe();
+    tavren::platform::RaiseDescriptorLimit();
     const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
     if (auto status = tavren::app::RunEntryCommand(words, "tavren3")) return *status;
     const tavren::app::CommandArgs args = tavren::app::ParseCommandArgs(words);

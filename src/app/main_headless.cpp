@@ -10,9 +10,14 @@
 #include "app/entry_commands.h"
 #include "app/headless.h"
 #include "app/usage.h"
+#include "platform/descriptors.h"
+#include "platform/signals.h"
 
 int main(int argc, char** argv) {
     using namespace tavren;
+    platform::OccupyClosedStandardDescriptors();
+    platform::IgnoreBrokenPipe();
+    platform::RaiseDescriptorLimit();
     const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
     if (auto status = app::RunEntryCommand(words, "tavren3-headless")) return *status;
     // --headless is accepted, so both programs take the same command line.

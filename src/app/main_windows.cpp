@@ -16,11 +16,16 @@
 #include "app/usage.h"
 #include "app/win32/console_output.h"
 #include "app/win32/tray_app.h"
+#include "platform/descriptors.h"
+#include "platform/signals.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/console.h"
 
 int main() {
     using namespace tavren;
+    platform::OccupyClosedStandardDescriptors();
+    platform::IgnoreBrokenPipe();
+    platform::RaiseDescriptorLimit();
     const std::vector<std::string> words = platform::win32::CommandLineArguments();
     const auto arguments =
         std::span<const std::string>(words).subspan(std::min<std::size_t>(words.size(), 1));

@@ -19,4 +19,10 @@ public:
     ControlSignal Wait();
 };
 
+// A write to a pipe or socket whose reader is gone fails (EPIPE) instead of
+// ending the process: a reader of the watcher's output that quits must not
+// stop the watching. Programs started by the process begin with SIGPIPE at
+// its default all the same (process.h). A no-op on Windows.
+void IgnoreBrokenPipe();
+
 }  // namespace tavren::platform

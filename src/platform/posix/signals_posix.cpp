@@ -39,4 +39,11 @@ ControlSignal ControlSignals::Wait() {
     }
 }
 
+void IgnoreBrokenPipe() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, nullptr);
+}
+
 }  // namespace tavren::platform

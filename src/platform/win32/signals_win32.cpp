@@ -120,4 +120,7 @@ ControlSignal ControlSignals::Wait() {
     return signal;
 }
 
+// Windows has no SIGPIPE: a write to a closed pipe fails by itself.
+void IgnoreBrokenPipe() {}
+
 }  // namespace tavren::platform
