@@ -1,8 +1,11 @@
 #include "app/headless.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <system_error>
+#include <vector>
 
 #include "app/command_args.h"
 #include "engine/system_services.h"
@@ -15,13 +18,21 @@ namespace tavren::app {
 namespace {
 
 // Each message box becomes one line, flushed at once: standard output is
-// often a file or a pipe. Nothing waits for the user.
+// often a file or a pipe. Nothing waits for the user. Output that cannot be
+// written (a reader that quit, a full disk) is told once; watching goes on.
 class LineSink final : public engine::MessageSink {
 public:
     void ShowMessage(std::string_view text, const platform::WakeEvent&) override {
         std::lock_guard lock(mutex_);
-        std::fprintf(stdout, "Tavren3: %s\n", platform::OneLine(text).c_str());
-        std::fflush(stdout);
+        errno = 0;
+        const bool written =
+            std::fprintf(stdout, "Tavren3: %s\n", platform::OneLine(text).c_str()) >= 0 &&
+            std::fflush(stdout) == 0;
+        if (!written && !outputFailed_) {
+            outputFailed_ = true;
+            WriteError("標準出力に書けません: " + std::generic_category().message(errno) +
+                       "。監視は続けます");
+        }
     }
 
     // Problems are not messages: they go to standard error.
@@ -47,14 +58,20 @@ public:
         }
     }
 
+    // Standard error closed or gone too: nothing is told, nothing ends.
     void Error(std::string_view text) {
         std::lock_guard lock(mutex_);
+        WriteError(text);
+    }
+
+private:
+    void WriteError(std::string_view text) {
         std::fprintf(stderr, "tavren3: %s\n", platform::OneLine(text).c_str());
         std::fflush(stderr);
     }
 
-private:
     std::mutex mutex_;
+    bool outputFailed_ = false;
 };
 
 void Report(const engine::CTavrenDoc& doc, const store::DataFolder& data, std::string_view program,
