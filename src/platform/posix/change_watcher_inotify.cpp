@@ -59,6 +59,10 @@ public:
         : owner_(owner), mask_(mask), name_(std::move(name)) {}
     ~InotifySubscription() override;
 
+    // Why its wake descriptor could not be made (descriptors ran out); 0
+    // when it was. Without it no change would ever wake the waiter.
+    int WakeError() const { return pending_ ? 0 : wakeError_; }
+
     WaitResult Wait(const WakeEvent& stop,
                     std::optional<std::chrono::milliseconds> timeout) override {
         using Clock = std::chrono::steady_clock;
@@ -124,6 +128,7 @@ private:
     const std::uint32_t mask_;
     const std::string name_;  // the folder's name in its parent
     UniqueFd pending_{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    const int wakeError_ = errno;  // right after the eventfd: its error, if it failed
     std::atomic<unsigned> pendingBits_{0};
     bool gone_ = false;  // only the waiting worker touches it
 };
@@ -146,6 +151,7 @@ public:
         const std::uint32_t mask = kind == ChangeKind::Names ? kNamesMask : kUpdatesMask;
         const PlaceInParent place = PlaceOf(folder);
         auto sub = std::make_unique<InotifySubscription>(*this, mask, place.name.native());
+        if (!Wakes(*sub, ec)) return nullptr;
         std::lock_guard lock(mutex_);
         // IN_MASK_ADD: two entries may watch the same folder for different
         // kinds, or one entry's folder may be another's parent.
@@ -169,6 +175,7 @@ public:
             return nullptr;
         }
         auto sub = std::make_unique<InotifySubscription>(*this, 0, place.name.native());
+        if (!Wakes(*sub, ec)) return nullptr;
         std::lock_guard lock(mutex_);
         if (!AddParentWatch(*sub, place.parent)) {
             ec = {errno, std::generic_category()};
@@ -204,6 +211,11 @@ private:
         ec = initError_ ? std::error_code(initError_, std::generic_category())
                         : std::make_error_code(std::errc::function_not_supported);
         return false;
+    }
+
+    static bool Wakes(const InotifySubscription& sub, std::error_code& ec) {
+        if (const int error = sub.WakeError()) ec = {error, std::generic_category()};
+        return !ec;
     }
 
     // With the lock held.
@@ -269,8 +281,10 @@ std::string ChangeLimitAdvice(const std::error_code& ec) {
                "調べます。上限は sysctl の fs.inotify.max_user_watches で引き上げられます。";
     }
     if (ec == std::errc::too_many_files_open) {
-        return "変更通知 (inotify) の数が上限に達したため、フォルダを一定間隔で調べます。"
-               "上限は sysctl の fs.inotify.max_user_instances で引き上げられます。";
+        // The process's descriptors, or the user's inotify instances.
+        return "変更通知 (inotify) またはファイル記述子の数が上限に達したため、フォルダを一定間隔で"
+               "調べます。上限は sysctl の fs.inotify.max_user_instances と ulimit -n で"
+               "引き上げられます。";
     }
     return {};
 }
