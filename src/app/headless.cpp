@@ -80,7 +80,9 @@ void Report(const engine::CTavrenDoc& doc, const store::DataFolder& data, std::s
     // Entries watched by notification or polling count; each other one is
     // named, and so is each polled one.
     int watching = 0;
-    for (const engine::WatchStatus& s : doc.statuses()) {
+    const std::vector<engine::WatchStatus> statuses = doc.statuses();
+    for (std::size_t i = 0; i < statuses.size(); ++i) {
+        const engine::WatchStatus& s = statuses[i];
         const std::string where = s.title + " (" + s.folder + "): " + s.reason;
         switch (s.mode) {
             case engine::WatchMode::Notified:
@@ -93,9 +95,20 @@ void Report(const engine::CTavrenDoc& doc, const store::DataFolder& data, std::s
             case engine::WatchMode::Waiting:
                 sink.Error("フォルダを待っています: " + where);
                 break;
-            case engine::WatchMode::None:
-                sink.Error("監視できません: " + where);
+            case engine::WatchMode::None: {
+                // Those left out together (a limit met) are named together.
+                std::size_t end = i + 1;
+                while (end < statuses.size() && statuses[end].mode == s.mode &&
+                       statuses[end].reason == s.reason) {
+                    ++end;
+                }
+                const std::string more =
+                    end - i > 1 ? " ほか " + std::to_string(end - i - 1) + " 件" : "";
+                sink.Error("監視できません: " + s.title + " (" + s.folder + ")" + more + ": " +
+                           s.reason);
+                i = end - 1;
                 break;
+            }
         }
     }
     if (!doc.watchRunning()) watching = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/actions.h"
+#include "engine/descriptor_budget.h"
 #include "platform/change_watcher.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
@@ -198,7 +199,9 @@ RescanResult ListingFailed(RescanContext& ctx, const std::error_code& ec) {
     WatchState& state = ctx.state;
     ++state.listingFailures;
     state.listingRetryAt = Clock::now() + Backoff(state.listingFailures);
-    if (state.listingFailures >= kReportListingAfter && !state.listingErrorReported) {
+    if (IsDescriptorShortage(ec)) {
+        ctx.tellLimit(DescriptorShortageAdvice(ec));  // not this folder's fault: once for all
+    } else if (state.listingFailures >= kReportListingAfter && !state.listingErrorReported) {
         state.listingErrorReported = true;
         ctx.services.messages.ReportProblem("フォルダ " + ctx.entry.folder +
                                             " を読めません: " + ec.message());

@@ -90,6 +90,11 @@ struct RescanContext {
             write(slot);
             return true;
         };
+    // Tells of a limit that every entry meets alike (descriptors running
+    // out), naming the limit to raise; the owner tells each text once.
+    std::function<void(const std::string& advice)> tellLimit = [this](const std::string& advice) {
+        services.messages.ReportProblem(advice);
+    };
 
     // Left by the last look, for its worker: how long listing the folder
     // took, and why the folder counts as away.

@@ -6,6 +6,7 @@
 #include <optional>
 #include <system_error>
 
+#include "engine/descriptor_budget.h"
 #include "engine/folder_watch.h"
 #include "engine/rescan.h"
 #include "platform/path_text.h"
@@ -147,7 +148,9 @@ void CTavrenDoc::StartWatching() {
     current_ = generation;
     watchRunning_.store(true);
 
-    for (int n = 0; n < table_.count(); ++n) {
+    // Workers only for the entries that the descriptor limit has room for.
+    const int watched = ApplyDescriptorBudget(statuses_, statusMutex_, services_.messages);
+    for (int n = 0; n < watched; ++n) {
         auto worker = std::make_unique<Worker>();
         {
             std::lock_guard lock(generation->mutex);
@@ -264,6 +267,7 @@ void CTavrenDoc::JoinFinishedWorkers() {
 void CTavrenDoc::WatcherThread(const store::WatchEntry& entry, Generation& generation,
                                WatchState& state, int slot, bool fresh) {
     RescanContext context{entry, data_, services_, state, exiting_};
+    context.tellLimit = [this](const std::string& advice) { TellLimit(advice); };
     context.guardSnapshotWrite = [this, &state](const std::function<void(int)>& write) {
         const int owned = state.slot.load();
         if (owned < 0) return false;
