@@ -47,9 +47,9 @@ public:
     virtual bool StartProgram(std::string_view commandLine) = 0;
 
     enum class OpenResult {
-        Opened,    // handed to the desktop's opener
-        Refused,   // a file of an executable kind: never opened
-        Failed,    // missing file, or no opener
+        Opened,   // handed to the desktop's opener
+        Refused,  // a file of an executable kind: never opened
+        Failed,   // missing file, or no opener
     };
 
     // Opens a watched (target) file in the application the desktop

@@ -67,8 +67,7 @@ void RecordingSink::ReportProblem(std::string_view text) {
 
 void RecordingSink::StatusChanged(const engine::WatchStatus& status) {
     static constexpr const char* kModes[] = {"notified", "polled", "waiting", "none"};
-    log_.Add("status:" + std::to_string(status.slot) + ":" +
-             kModes[static_cast<int>(status.mode)]);
+    log_.Add("status:" + std::to_string(status.slot) + ":" + kModes[static_cast<int>(status.mode)]);
 }
 
 bool FakeLauncher::RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop) {
@@ -86,7 +85,8 @@ bool FakeLauncher::StartProgram(std::string_view commandLine) {
     return true;
 }
 
-platform::ProcessLauncher::OpenResult FakeLauncher::OpenDocument(const std::filesystem::path& file) {
+platform::ProcessLauncher::OpenResult FakeLauncher::OpenDocument(
+    const std::filesystem::path& file) {
     log_.Add("open:" + file.string());
     return OpenResult::Opened;
 }

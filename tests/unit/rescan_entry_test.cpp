@@ -144,8 +144,9 @@ TEST_F(RescanEntryTest, DeletionsAreAnnouncedOnceAndRunTheProgramForEachFile) {
     entry.waitExit = 1;
     RescanLater();
     // A moment passes first: files gone with their folder are no deletions.
-    EXPECT_EQ(Log(), (std::vector<std::string>{"sleep:200", "message:/usr/bin/cleanupを実行します。",
-                                               "run:/usr/bin/cleanup", "run:/usr/bin/cleanup"}));
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{"sleep:200", "message:/usr/bin/cleanupを実行します。",
+                                        "run:/usr/bin/cleanup", "run:/usr/bin/cleanup"}));
     EXPECT_EQ(store::ReadSnapshot(data, 0).size(), 3u);
 }
 
@@ -157,7 +158,7 @@ TEST_F(RescanEntryTest, DeletionNoticeOfAnOpeningEntryIsShownEvenWithoutMessages
     entry.messageMode = 0;
     RescanLater();
     EXPECT_EQ(Log(), (std::vector<std::string>{"sleep:200", "message:" + entry.folder + kSep +
-                                                                 "gone.txt が削除されました。"}));
+                                                                "gone.txt が削除されました。"}));
 }
 
 TEST_F(RescanEntryTest, FileArrivingWhileTheUserReadsTheMessageIsActedOnNextTime) {
