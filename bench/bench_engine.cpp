@@ -173,8 +173,9 @@ public:
 class CountingMover final : public platform::FileMover {
 public:
     CountingMover() : real_(platform::MakeFileMover()) {}
-    std::error_code Move(const fs::path& from, const fs::path& to, bool replace) override {
-        const std::error_code ec = real_->Move(from, to, replace);
+    std::error_code Move(const fs::path& from, const fs::path& to, bool replace,
+                         const platform::WakeEvent& cancel) override {
+        const std::error_code ec = real_->Move(from, to, replace, cancel);
         const std::int64_t now = NowNs();
         std::lock_guard lock(mutex_);
         ++calls_[from.filename().string()];

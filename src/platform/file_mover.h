@@ -4,6 +4,8 @@
 #include <memory>
 #include <system_error>
 
+#include "platform/wake_event.h"
+
 namespace tavren::platform {
 
 // Moves files for the post-processing action, also to another file system.
@@ -25,13 +27,17 @@ public:
     // source cannot be removed at the very end, the complete copy stays in
     // place of the old `to` (the error is still returned).
     //
+    // A copy checks `cancel` before it starts and between chunks; once it is
+    // set the copy stops, is discarded, and the move fails with
+    // std::errc::operation_canceled, the source untouched.
+    //
     // A source still being written is never removed: when a process holds
     // it open for writing, or it changed while it was copied, the copy is
     // discarded and the move fails with std::errc::device_or_resource_busy,
     // to be tried again later. On Windows a move refused because another
     // process has the file open (a sharing violation) fails the same way.
     virtual std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to,
-                                 bool replace) = 0;
+                                 bool replace, const WakeEvent& cancel) = 0;
 
     // True when something, even a dangling symbolic link, has this name.
     virtual bool Exists(const std::filesystem::path& path) = 0;

@@ -92,7 +92,7 @@ platform::ProcessLauncher::OpenResult FakeLauncher::OpenDocument(
 }
 
 std::error_code FakeMover::Move(const std::filesystem::path& from, const std::filesystem::path& to,
-                                bool replace) {
+                                bool replace, const platform::WakeEvent& /*cancel*/) {
     // Logged once done, so that a test woken by the entry finds the file moved.
     std::error_code ec;
     if (!replace && std::filesystem::exists(to, ec)) {

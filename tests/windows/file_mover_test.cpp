@@ -77,11 +77,12 @@ protected:
     std::filesystem::path from_ = tmp_.path() / U8("監視");
     std::filesystem::path to_ = tmp_.path() / U8("処理済み");
     std::unique_ptr<FileMover> mover_ = MakeFileMover();
+    const WakeEvent never_;
 };
 
 TEST_F(FileMoverTest, MovesToAFreeName) {
     WriteBytes(from_ / U8("請求書.pdf"), "pdf");
-    EXPECT_FALSE(mover_->Move(from_ / U8("請求書.pdf"), to_ / U8("請求書.pdf"), false));
+    EXPECT_FALSE(mover_->Move(from_ / U8("請求書.pdf"), to_ / U8("請求書.pdf"), false, never_));
     EXPECT_FALSE(mover_->Exists(from_ / U8("請求書.pdf")));
     EXPECT_EQ(ReadBytes(to_ / U8("請求書.pdf")), "pdf");
 }
@@ -90,26 +91,26 @@ TEST_F(FileMoverTest, MovesToAFreeName) {
 TEST_F(FileMoverTest, RefusesATakenNameWithoutReplace) {
     WriteBytes(from_ / "a.txt", "new");
     WriteBytes(to_ / "a.txt", "old");
-    EXPECT_EQ(mover_->Move(from_ / "a.txt", to_ / "a.txt", false), std::errc::file_exists);
+    EXPECT_EQ(mover_->Move(from_ / "a.txt", to_ / "a.txt", false, never_), std::errc::file_exists);
     EXPECT_EQ(ReadBytes(from_ / "a.txt"), "new");
     EXPECT_EQ(ReadBytes(to_ / "a.txt"), "old");
     // Names that differ only in case are the same name here.
-    EXPECT_EQ(mover_->Move(from_ / "a.txt", to_ / "A.TXT", false), std::errc::file_exists);
+    EXPECT_EQ(mover_->Move(from_ / "a.txt", to_ / "A.TXT", false, never_), std::errc::file_exists);
 }
 
 TEST_F(FileMoverTest, ReplacesATakenNameWhenAskedTo) {
     WriteBytes(from_ / "a.txt", "new");
     WriteBytes(to_ / "a.txt", "old");
-    EXPECT_FALSE(mover_->Move(from_ / "a.txt", to_ / "a.txt", true));
+    EXPECT_FALSE(mover_->Move(from_ / "a.txt", to_ / "a.txt", true, never_));
     EXPECT_FALSE(mover_->Exists(from_ / "a.txt"));
     EXPECT_EQ(ReadBytes(to_ / "a.txt"), "new");
 }
 
 TEST_F(FileMoverTest, FailureLeavesTheSourceInPlace) {
     WriteBytes(from_ / "a.txt", "data");
-    EXPECT_EQ(mover_->Move(from_ / "a.txt", tmp_ / "missing" / "a.txt", false),
+    EXPECT_EQ(mover_->Move(from_ / "a.txt", tmp_ / "missing" / "a.txt", false, never_),
               std::errc::no_such_file_or_directory);
-    EXPECT_EQ(mover_->Move(from_ / "gone.txt", to_ / "gone.txt", true),
+    EXPECT_EQ(mover_->Move(from_ / "gone.txt", to_ / "gone.txt", true, never_),
               std::errc::no_such_file_or_directory);
     EXPECT_EQ(ReadBytes(from_ / "a.txt"), "data");
 
@@ -117,7 +118,7 @@ TEST_F(FileMoverTest, FailureLeavesTheSourceInPlace) {
     const HANDLE held = ::CreateFileW((from_ / "a.txt").c_str(), GENERIC_READ, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(mover_->Move(from_ / "a.txt", to_ / "a.txt", false));
+    EXPECT_TRUE(mover_->Move(from_ / "a.txt", to_ / "a.txt", false, never_));
     ::CloseHandle(held);
     EXPECT_EQ(ReadBytes(from_ / "a.txt"), "data");
     EXPECT_FALSE(mover_->Exists(to_ / "a.txt"));
@@ -139,7 +140,7 @@ TEST_F(FileMoverTest, MoveToAnotherDriveCopiesWholeAndLeavesNoTemporary) {
         ::CloseHandle(h);
     }
 
-    ASSERT_FALSE(mover_->Move(source, to_ / U8("請求書.pdf"), false));
+    ASSERT_FALSE(mover_->Move(source, to_ / U8("請求書.pdf"), false, never_));
     EXPECT_FALSE(mover_->Exists(source));
     EXPECT_EQ(ReadBytes(to_ / U8("請求書.pdf")), content);
     // Nothing but the moved file in the destination: no temporary copy.
@@ -159,8 +160,8 @@ TEST_F(FileMoverTest, MoveToAnotherDriveCopiesWholeAndLeavesNoTemporary) {
 
     // A taken name is refused unless replacing, and replacing leaves one file.
     WriteBytes(source, "second");
-    EXPECT_EQ(mover_->Move(source, to_ / U8("請求書.pdf"), false), std::errc::file_exists);
-    EXPECT_FALSE(mover_->Move(source, to_ / U8("請求書.pdf"), true));
+    EXPECT_EQ(mover_->Move(source, to_ / U8("請求書.pdf"), false, never_), std::errc::file_exists);
+    EXPECT_FALSE(mover_->Move(source, to_ / U8("請求書.pdf"), true, never_));
     EXPECT_EQ(ReadBytes(to_ / U8("請求書.pdf")), "second");
 }
 
@@ -182,16 +183,17 @@ TEST_F(FileMoverTest, AFileStillBeingWrittenWaitsForItsWriter) {
             return ProbeWriters(same) == WriterState::Writing &&
                    ProbeWriters(across) == WriterState::Writing;
         }));
-        EXPECT_EQ(mover_->Move(same, to_ / "same.pdf", false), std::errc::device_or_resource_busy);
-        EXPECT_EQ(mover_->Move(across, to_ / "across.pdf", true),
+        EXPECT_EQ(mover_->Move(same, to_ / "same.pdf", false, never_),
+                  std::errc::device_or_resource_busy);
+        EXPECT_EQ(mover_->Move(across, to_ / "across.pdf", true, never_),
                   std::errc::device_or_resource_busy);
         EXPECT_EQ(ReadBytes(same), "same drive");
         EXPECT_EQ(ReadBytes(across), "across drives");
         EXPECT_TRUE(std::filesystem::is_empty(to_));
     }
     EXPECT_TRUE(test::WaitUntil([&] { return ProbeWriters(across) == WriterState::None; }));
-    EXPECT_FALSE(mover_->Move(same, to_ / "same.pdf", false));
-    EXPECT_FALSE(mover_->Move(across, to_ / "across.pdf", true));
+    EXPECT_FALSE(mover_->Move(same, to_ / "same.pdf", false, never_));
+    EXPECT_FALSE(mover_->Move(across, to_ / "across.pdf", true, never_));
     EXPECT_EQ(ReadBytes(to_ / "across.pdf"), "across drives");
     EXPECT_FALSE(mover_->Exists(across));
 }

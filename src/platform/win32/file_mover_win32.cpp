@@ -21,7 +21,9 @@ std::filesystem::path FolderOf(const std::filesystem::path& file) {
 // failure, or the process killed, leaves the source alone with no partial
 // copy behind.
 std::error_code MoveAcross(const std::filesystem::path& from, const std::filesystem::path& to,
-                           bool replace) {
+                           bool replace, const WakeEvent& cancel) {
+    const auto canceled = std::make_error_code(std::errc::operation_canceled);
+    if (cancel.IsSet()) return canceled;
     const DWORD attributes = ::GetFileAttributesW(from.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
@@ -73,6 +75,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     };
     std::vector<char> buffer(1 << 20);
     for (;;) {
+        if (cancel.IsSet()) return fail(canceled);
         DWORD got = 0;
         if (!::ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
                         nullptr)) {
@@ -121,7 +124,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
 class Win32FileMover final : public FileMover {
 public:
     std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to,
-                         bool replace) override {
+                         bool replace, const WakeEvent& cancel) override {
         // Without MOVEFILE_REPLACE_EXISTING a taken name fails with
         // ERROR_ALREADY_EXISTS, decided by the file system itself, so no
         // other writer can slip in between a check and the rename. A file
@@ -132,7 +135,7 @@ public:
         }
         const DWORD error = ::GetLastError();
         if (error != ERROR_NOT_SAME_DEVICE) return win32::ErrorFrom(error);
-        return MoveAcross(from, to, replace);
+        return MoveAcross(from, to, replace, cancel);
     }
 
     bool Exists(const std::filesystem::path& path) override { return platform::Exists(path); }
