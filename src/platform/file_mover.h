@@ -2,7 +2,10 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "platform/wake_event.h"
 
@@ -41,8 +44,25 @@ public:
 
     // True when something, even a dangling symbolic link, has this name.
     virtual bool Exists(const std::filesystem::path& path) = 0;
+
+    // Removes from `folder` itself (not its sub-folders) the temporary copies
+    // of moves that were cut short (the process killed, the machine down) and
+    // returns their paths: those named for a process that no longer runs,
+    // and those of the older form without a process id last written more
+    // than a minute ago. Copies of running moves and anything else stay.
+    virtual std::vector<std::filesystem::path> RemoveLeftovers(
+        const std::filesystem::path& /*folder*/) {
+        return {};
+    }
 };
 
 std::unique_ptr<FileMover> MakeFileMover();
+
+// For the movers of each system. The name of a move's temporary copy in the
+// destination folder, ".tavren-move-<pid>-<suffix>": short, since the final
+// name may already be as long as a name can be.
+std::string MoveTemporaryName(long pid, std::string_view suffix);
+// RemoveLeftovers as the movers of each system do it.
+std::vector<std::filesystem::path> RemoveMoveLeftovers(const std::filesystem::path& folder);
 
 }  // namespace tavren::platform

@@ -68,4 +68,8 @@ bool IsExecutableKind(const std::filesystem::path& file);
 
 std::unique_ptr<ProcessLauncher> MakeProcessLauncher();
 
+// Whether a process with this id still runs. A process of another user
+// counts as running; on Linux a zombie does too.
+bool ProcessRunning(long pid);
+
 }  // namespace tavren::platform

@@ -99,6 +99,39 @@ TEST_F(FileMoverTest, FailedMoveLeavesTheSource) {
     EXPECT_TRUE(mover_->Move(dir_ / "missing", dir_ / "dst", false, never_));
 }
 
+// What moves cut short left behind goes: the copy of a process that has
+// ended, and one of the older form without a process id that nobody wrote
+// to for long. A running move's copy, a young one, other files and what
+// lies in sub-folders stay.
+TEST_F(FileMoverTest, RemoveLeftoversTakesOnlyAbandonedCopies) {
+    const pid_t ended = ::fork();
+    if (ended == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+    const struct {
+        std::string name;
+        bool old, removed;
+    } cases[] = {
+        {".tavren-move-" + std::to_string(ended) + "-a1B2c3", false, true},
+        {".tavren-move-" + std::to_string(::getpid()) + "-a1B2c3", true, false},
+        {".tavren-move-a1B2c3", true, true},
+        {".tavren-move-d4E5f6", false, false},
+        {"report.pdf", true, false},
+    };
+    std::vector<fs::path> removed;
+    for (const auto& c : cases) {
+        WriteBytes(dir_ / c.name, "x");
+        if (c.old) fs::last_write_time(dir_ / c.name, fs::file_time_type::clock::now() - 2min);
+        if (c.removed) removed.push_back(dir_ / c.name);
+    }
+    fs::create_directory(dir_ / "sub");
+    WriteBytes(dir_ / "sub" / cases[0].name, "x");
+
+    EXPECT_THAT(mover_->RemoveLeftovers(dir_.path()),
+                ::testing::UnorderedElementsAreArray(removed));
+    for (const auto& c : cases) EXPECT_EQ(fs::exists(dir_ / c.name), !c.removed) << c.name;
+    EXPECT_TRUE(fs::exists(dir_ / "sub" / cases[0].name));
+}
+
 // A folder on another file system: /dev/shm is tmpfs where the temporary
 // folder usually is not.
 class CrossFsTest : public FileMoverTest {

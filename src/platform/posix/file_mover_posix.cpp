@@ -1,11 +1,9 @@
 #include <fcntl.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,6 +68,27 @@ std::error_code RenameNoReplace(const char* from, const char* to) {
     return {};
 }
 
+// Makes something under a fresh temporary name in `folder` through `make`,
+// which returns false with errno EEXIST when the name is taken, and sets
+// `name` to its path (cleared on failure). The name carries our process id,
+// so that RemoveLeftovers knows whose it is.
+template <typename Make>
+std::error_code MakeTemporary(const std::filesystem::path& folder, std::string& name, Make make) {
+    static constexpr char kDigits[] =
+        "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kDigits - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string suffix(6, '0');
+        for (char& c : suffix) c = kDigits[pick(random)];
+        name = (folder / MoveTemporaryName(::getpid(), suffix)).string();
+        if (make(name.c_str())) return {};
+        if (errno != EEXIST) break;
+    }
+    name.clear();
+    return Errno();
+}
+
 // Copies `in` to `out`, looking at `cancel` before each chunk. The data is
 // sent to disk a few megabytes at a time as it is written, waiting for the
 // previous few: the final fsync then has little left to do, so that neither
@@ -114,31 +133,9 @@ std::error_code CopyData(int in, int out, const WakeEvent& cancel) {
 // Gives the unnamed file `fd` (opened with O_TMPFILE) the name `to`; fails
 // with EEXIST when the name is taken. Must happen while `fd` is open:
 // closing an unnamed file frees it.
-std::error_code LinkUnnamed(int fd, const std::filesystem::path& to) {
+bool LinkUnnamed(int fd, const char* to) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-        return Errno();
-    }
-    return {};
-}
-
-// The same under a fresh temporary name in `folder`, for a rename over an
-// existing file; `name` receives the path.
-std::error_code LinkUnnamedAsTemporary(int fd, const std::filesystem::path& folder,
-                                       std::string& name) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = (folder /
-                (".tavren-move-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
-                   .string();
-        const std::error_code ec = LinkUnnamed(fd, name);
-        if (ec.value() != EEXIST) {
-            if (ec) name.clear();
-            return ec;
-        }
-    }
-    name.clear();
-    return Error(EEXIST);
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0;
 }
 
 // The move to another file system: the copy is complete and on disk under
@@ -170,8 +167,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     // name only once it is complete and on disk, so a crash or a kill in the
     // middle leaves nothing behind. Where unnamed files are not supported
     // (or /proc, through which they are named, is missing) it is written
-    // under a temporary name instead, short and fixed: the destination name
-    // may already be NAME_MAX long.
+    // under a temporary name instead, which RemoveLeftovers recognises.
     const std::filesystem::path folder = FolderOf(to);
     std::string temp;
     UniqueFd out;
@@ -181,9 +177,12 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     }
     const bool unnamed = static_cast<bool>(out);
     if (!unnamed) {
-        temp = (folder / ".tavren-move-XXXXXX").string();
-        out = UniqueFd(::mkostemp(temp.data(), O_CLOEXEC));
-        if (!out) return Errno();
+        if (auto ec = MakeTemporary(folder, temp, [&](const char* name) {
+                out = UniqueFd(::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+                return static_cast<bool>(out);
+            })) {
+            return ec;
+        }
     }
     auto fail = [&](std::error_code ec) {
         out.Reset();
@@ -209,10 +208,11 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     if (Changed(st, now)) return fail(Busy());
 
     if (unnamed) {
-        std::error_code ec = LinkUnnamed(out.get(), to);
+        std::error_code ec = LinkUnnamed(out.get(), to.c_str()) ? std::error_code() : Errno();
         if (ec.value() == EEXIST && replace) {
             // Replacing needs a rename, so a name of its own, for an instant.
-            ec = LinkUnnamedAsTemporary(out.get(), folder, temp);
+            ec = MakeTemporary(folder, temp,
+                               [&](const char* name) { return LinkUnnamed(out.get(), name); });
             if (!ec && ::rename(temp.c_str(), to.c_str()) != 0) ec = Errno();
         }
         if (ec) return fail(ec);
@@ -261,6 +261,11 @@ public:
     bool Exists(const std::filesystem::path& path) override {
         struct stat st {};
         return ::lstat(path.c_str(), &st) == 0;
+    }
+
+    std::vector<std::filesystem::path> RemoveLeftovers(
+        const std::filesystem::path& folder) override {
+        return RemoveMoveLeftovers(folder);
     }
 };
 

@@ -50,11 +50,14 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     // The copy goes into a hidden file of our own (the destination name may
     // already be as long as a name can be) that is marked for deletion
     // while it is written: a process killed mid-copy leaves nothing in the
-    // user's folder. The mark is cleared only once the copy is on disk.
+    // user's folder. The mark is cleared only once the copy is on disk; what
+    // a kill after that leaves, RemoveLeftovers knows by its name.
     std::filesystem::path temp;
     win32::UniqueHandle copy;
+    const long pid = static_cast<long>(::GetCurrentProcessId());
     for (int attempt = 0; attempt < 100 && !copy; ++attempt) {
-        temp = FolderOf(to) / (L".tavren-move-" + win32::UniqueSuffix());
+        temp = FolderOf(to) /
+               win32::Widen(MoveTemporaryName(pid, win32::Narrow(win32::UniqueSuffix())));
         copy.Reset(::CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_HIDDEN, nullptr));
         if (!copy && ::GetLastError() != ERROR_FILE_EXISTS) return LastError();
@@ -139,6 +142,11 @@ public:
     }
 
     bool Exists(const std::filesystem::path& path) override { return platform::Exists(path); }
+
+    std::vector<std::filesystem::path> RemoveLeftovers(
+        const std::filesystem::path& folder) override {
+        return RemoveMoveLeftovers(folder);
+    }
 };
 
 }  // namespace
