@@ -23,12 +23,14 @@ public:
     // is copied (content, permission bits, access and modification times)
     // into an unnamed file in the destination folder (where the file system
     // has none: under a temporary name), flushed to disk, given its name,
-    // and only then is the source removed; only regular files move this
-    // way. So a crash at any moment leaves the source or a complete copy,
-    // and no partial one. On failure the source stays and no copy is left
-    // behind, with one exception: when replacing across file systems and the
-    // source cannot be removed at the very end, the complete copy stays in
-    // place of the old `to` (the error is still returned).
+    // and only then is the source removed. A symbolic link is made again at
+    // `to` with the same target (on Windows such links are not moved across
+    // drives). So a crash at any moment leaves the source or a complete
+    // copy, and no partial one. On failure the source stays and no copy is
+    // left behind, with one exception: when replacing across file systems
+    // and the source cannot be removed at the very end, the complete copy
+    // stays in place of the old `to` (the error is still returned). A
+    // missing destination folder is not created.
     //
     // A copy checks `cancel` before it starts and between chunks; once it is
     // set the copy stops, is discarded, and the move fails with

@@ -255,6 +255,22 @@ TEST_F(CrossFsTest, SourceThatCannotBeRemovedIsNotCopied) {
     EXPECT_THAT(Names(other_), UnorderedElementsAre("taken"));
 }
 
+// A symbolic link arrives as a link with the same target, as with mv; a
+// taken name is kept unless replacing.
+TEST_F(CrossFsTest, SymbolicLinkMovesAsALink) {
+    fs::create_symlink("../elsewhere/report.pdf", dir_ / "link");
+    WriteBytes(other_ / "link", "old");
+    EXPECT_EQ(mover_->Move(dir_ / "link", other_ / "link", false, never_), std::errc::file_exists);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
+    EXPECT_EQ(ReadBytes(other_ / "link"), "old");
+
+    ASSERT_FALSE(mover_->Move(dir_ / "link", other_ / "link", true, never_));
+    ASSERT_FALSE(mover_->Move(other_ / "link", dir_ / "back", false, never_));
+    EXPECT_EQ(fs::read_symlink(dir_ / "back"), "../elsewhere/report.pdf");
+    EXPECT_THAT(Names(dir_.path()), UnorderedElementsAre("back"));
+    EXPECT_THAT(Names(other_), IsEmpty());
+}
+
 // A copy cancelled half-way stops at once: the source stays whole and
 // nothing is left at the destination.
 TEST_F(CrossFsTest, CancelStopsTheCopy) {

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,24 +139,75 @@ bool LinkUnnamed(int fd, const char* to) {
     return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0;
 }
 
+void SyncFolder(const std::filesystem::path& folder) {
+    if (UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
+        ::fsync(dir.get());
+    }
+}
+
+// A symbolic link moved to another file system is made again there with the
+// same target, as mv does; there is no content to copy.
+std::error_code MoveLink(const std::filesystem::path& from, const std::filesystem::path& to,
+                         bool replace) {
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(from.c_str(), target.data(), target.size());
+    if (length < 0) return Errno();
+    if (static_cast<std::size_t>(length) == target.size()) return Error(ENAMETOOLONG);
+    target.resize(static_cast<std::size_t>(length));
+
+    if (!replace) {
+        if (::symlink(target.c_str(), to.c_str()) != 0) return Errno();
+    } else {
+        // Replacing needs a rename, so a name of its own first.
+        std::string temp;
+        if (auto ec = MakeTemporary(FolderOf(to), temp, [&](const char* name) {
+                return ::symlink(target.c_str(), name) == 0;
+            })) {
+            return ec;
+        }
+        if (::rename(temp.c_str(), to.c_str()) != 0) {
+            const std::error_code ec = Errno();
+            ::unlink(temp.c_str());
+            return ec;
+        }
+    }
+    SyncFolder(FolderOf(to));
+    if (::unlink(from.c_str()) != 0) {
+        const std::error_code ec = Errno();
+        if (!replace) ::unlink(to.c_str());  // a replaced link is gone already
+        return ec;
+    }
+    return {};
+}
+
 // The move to another file system: the copy is complete and on disk under
 // its final name before the source goes away, so a crash or a full disk
 // never loses the file.
 std::error_code MoveAcross(const std::filesystem::path& from, const std::filesystem::path& to,
                            bool replace, const WakeEvent& cancel) {
     if (cancel.IsSet()) return Canceled();
-    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!in) return errno == ELOOP ? Error(EXDEV) : Errno();  // a link is not copied
-    struct stat st {};
-    if (::fstat(in.get(), &st) != 0) return Errno();
-    if (!S_ISREG(st.st_mode)) return Error(EXDEV);
-
+    struct stat source {};
+    if (::lstat(from.c_str(), &source) != 0) return Errno();
+    if (!S_ISREG(source.st_mode) && !S_ISLNK(source.st_mode)) return Error(EXDEV);
+    // A taken name, or one that cannot be (too long, in a missing folder),
+    // is told before anything is copied.
     struct stat existing {};
-    if (!replace && ::lstat(to.c_str(), &existing) == 0) return Error(EEXIST);
+    if (::lstat(to.c_str(), &existing) == 0) {
+        if (!replace) return Error(EEXIST);
+    } else if (errno != ENOENT) {
+        return Errno();
+    }
     // The source must be removable at the end; learn that before copying.
     if (::faccessat(AT_FDCWD, FolderOf(from).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
         return Errno();
     }
+    if (S_ISLNK(source.st_mode)) return MoveLink(from, to, replace);
+
+    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!in) return Errno();
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0) return Errno();
+    if (!S_ISREG(st.st_mode)) return Error(EXDEV);
     // A file still open for writing is not copied at all. Where leases are
     // not to be had (a file of another user, a file system without them),
     // only the comparison after the copy below tells a change.
@@ -225,9 +277,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
             return fail(ec);
         }
     }
-    if (UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
-        ::fsync(dir.get());
-    }
+    SyncFolder(folder);
 
     // Undo what can be undone: a name we took. A replaced file is gone
     // already, so its complete replacement stays.
