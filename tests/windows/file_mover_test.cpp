@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <future>
 #include <vector>
 
 #include "engine/actions.h"
@@ -44,6 +46,7 @@ public:
     }
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
+    DWORD pid() const { return ::GetProcessId(process_); }
 
 private:
     HANDLE process_ = nullptr;
@@ -163,6 +166,42 @@ TEST_F(FileMoverTest, MoveToAnotherDriveCopiesWholeAndLeavesNoTemporary) {
     EXPECT_EQ(mover_->Move(source, to_ / U8("請求書.pdf"), false, never_), std::errc::file_exists);
     EXPECT_FALSE(mover_->Move(source, to_ / U8("請求書.pdf"), true, never_));
     EXPECT_EQ(ReadBytes(to_ / U8("請求書.pdf")), "second");
+}
+
+// A copy to another drive cancelled half-way stops and leaves the source;
+// its temporary copy, which RemoveLeftovers keeps while the move runs, goes
+// with it. RemoveLeftovers takes the copy of a process that has ended.
+TEST_F(FileMoverTest, CancelledCopyAndLeftovers) {
+    using namespace std::chrono_literals;
+    const std::filesystem::path other = OtherDrive();
+    if (other.empty()) GTEST_SKIP() << "no memory file system to move from";
+    const std::filesystem::path source = other / "big.bin";
+    std::ofstream(source, std::ios::binary) << std::string(256 << 20, 'x');
+    WakeEvent cancel;
+    auto moving = std::async(std::launch::async,
+                             [&] { return mover_->Move(source, to_ / "big.bin", false, cancel); });
+    ASSERT_TRUE(test::WaitUntil([&] { return !std::filesystem::is_empty(to_); }));
+    const std::string copy = std::filesystem::directory_iterator(to_)->path().filename().string();
+    EXPECT_EQ(copy.rfind(".tavren-move-" + std::to_string(::GetCurrentProcessId()) + "-", 0), 0u)
+        << copy;
+    EXPECT_TRUE(mover_->RemoveLeftovers(to_).empty());
+    cancel.Set();
+    ASSERT_EQ(moving.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(moving.get(), std::errc::operation_canceled);
+    EXPECT_EQ(std::filesystem::file_size(source), 256u << 20);
+    EXPECT_TRUE(std::filesystem::is_empty(to_));
+
+    DWORD ended = 0;
+    {
+        const Writer gone({});  // ended as it goes
+        ended = gone.pid();
+    }
+    ASSERT_NE(ended, 0u);
+    const std::string left = ".tavren-move-" + std::to_string(ended) + "-a1B2c3";
+    WriteBytes(to_ / left, "x");
+    WriteBytes(to_ / "report.pdf", "x");
+    EXPECT_EQ(mover_->RemoveLeftovers(to_), std::vector{to_ / left});
+    EXPECT_TRUE(mover_->Exists(to_ / "report.pdf"));
 }
 
 // A file that another process still writes is neither moved nor removed,
