@@ -95,7 +95,7 @@ std::error_code MakeTemporary(const std::filesystem::path& folder, std::string& 
 // previous few: the final fsync then has little left to do, so that neither
 // the move nor a cancel waits for a gigabyte held in the cache.
 std::error_code CopyData(int in, int out, const WakeEvent& cancel) {
-    constexpr off_t kFlushBytes = 4 << 20;
+    constexpr off_t kFlushBytes = 1 << 20;
     std::vector<char> buffer(256 * 1024);
     off_t written = 0;
     off_t flushing = 0;  // the start of the range sent to disk last
