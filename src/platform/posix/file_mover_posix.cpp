@@ -91,9 +91,9 @@ std::error_code MakeTemporary(const std::filesystem::path& folder, std::string& 
 }
 
 // Copies `in` to `out`, looking at `cancel` before each chunk. The data is
-// sent to disk a few megabytes at a time as it is written, waiting for the
-// previous few: the final fsync then has little left to do, so that neither
-// the move nor a cancel waits for a gigabyte held in the cache.
+// sent to disk a megabyte at a time as it is written, waiting for the one
+// before: the final fsync, which nothing interrupts, then has little left
+// to do, and a cancel never waits for a gigabyte held in the cache.
 std::error_code CopyData(int in, int out, const WakeEvent& cancel) {
     constexpr off_t kFlushBytes = 1 << 20;
     std::vector<char> buffer(256 * 1024);
@@ -208,6 +208,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     struct stat st {};
     if (::fstat(in.get(), &st) != 0) return Errno();
     if (!S_ISREG(st.st_mode)) return Error(EXDEV);
+
     // A file still open for writing is not copied at all. Where leases are
     // not to be had (a file of another user, a file system without them),
     // only the comparison after the copy below tells a change.
