@@ -173,8 +173,9 @@ public:
 class CountingMover final : public platform::FileMover {
 public:
     CountingMover() : real_(platform::MakeFileMover()) {}
-    std::error_code Move(const fs::path& from, const fs::path& to, bool replace) override {
-        const std::error_code ec = real_->Move(from, to, replace);
+    std::error_code Move(const fs::path& from, const fs::path& to, bool replace,
+                         const platform::WakeEvent& cancel) override {
+        const std::error_code ec = real_->Move(from, to, replace, cancel);
         const std::int64_t now = NowNs();
         std::lock_guard lock(mutex_);
         ++calls_[from.filename().string()];
@@ -543,7 +544,8 @@ void MeasureRescan(const fs::path& root, bool quick) {
     const bool untouched = before.st_ino == after.st_ino &&
                            before.st_mtim.tv_sec == after.st_mtim.tv_sec &&
                            before.st_mtim.tv_nsec == after.st_mtim.tv_nsec;
-    const bool quiet = sink.messages.load() == 0 && launcher.started.size() == 0 && mover.moved() == 0;
+    const bool quiet =
+        sink.messages.load() == 0 && launcher.started.size() == 0 && mover.moved() == 0;
 
     std::printf("   %d interleaved pairs; times are medians\n", repetitions);
     std::printf("   bare listing (readdir + fstatat)   %9.2f ms\n", Median(listing));
@@ -835,7 +837,8 @@ void MeasureBurst(const fs::path& root, bool quick) {
         1e3 * probeMs / static_cast<double>(files));
     // The target is the time the burst takes to be handled, what a user
     // waits for; the CPU the engine spends meanwhile is shown beside it.
-    const double ratio = PrintPairs("   first creation to last move, checked/unchecked ", wallRatios);
+    const double ratio =
+        PrintPairs("   first creation to last move, checked/unchecked ", wallRatios);
     PrintPairs("   engine CPU time, checked/unchecked (for information) ", cpuRatios);
     std::printf("   target: every file moved exactly once: %s\n", Verdict(exact));
     std::printf("   target: the checks add under 10%% to the burst's time: %.3fx %s\n\n", ratio,

@@ -168,12 +168,12 @@ inline double Percentile(std::vector<double> samples, double p) {
     return samples[rank - 1];
 }
 
-// A fresh folder under $TMPDIR (or /tmp), removed with everything in it when
-// the object goes away.
+// A fresh folder under `parent`, by default $TMPDIR (or /tmp), removed with
+// everything in it when the object goes away.
 class ScratchFolder {
 public:
-    explicit ScratchFolder(const char* prefix) {
-        const char* tmp = std::getenv("TMPDIR");
+    explicit ScratchFolder(const char* prefix, const char* parent = nullptr) {
+        const char* tmp = parent ? parent : std::getenv("TMPDIR");
         std::string pattern = (tmp && *tmp) ? tmp : "/tmp";
         pattern += '/';
         pattern += prefix;

@@ -74,14 +74,15 @@ Actions::MoveOutcome Actions::PostProcessFile(std::string_view fileName) {
         if (ec == std::errc::device_or_resource_busy) return {MoveOutcome::Busy, {}};
         return {MoveOutcome::Failed, {}};
     };
-    if (entry_.overwrite != 0) return outcome(services_.mover.Move(source, destination, true));
+    if (entry_.overwrite != 0)
+        return outcome(services_.mover.Move(source, destination, true, cancel_));
     if (services_.mover.Exists(destination)) {
         const platform::LocalTime now = services_.clock.ToLocal(services_.clock.NowSeconds());
         destination = platform::PathFromUtf8(entry_.moveTo) /
                       platform::PathFromUtf8(TimeStampedName(fileName, now));
     }
     // Never replaces: a name taken in the meantime leaves the file in place.
-    return outcome(services_.mover.Move(source, destination, /*replace=*/false));
+    return outcome(services_.mover.Move(source, destination, /*replace=*/false, cancel_));
 }
 
 std::string TimeStampedName(std::string_view fileName, const platform::LocalTime& now) {

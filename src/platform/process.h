@@ -47,9 +47,9 @@ public:
     virtual bool StartProgram(std::string_view commandLine) = 0;
 
     enum class OpenResult {
-        Opened,    // handed to the desktop's opener
-        Refused,   // a file of an executable kind: never opened
-        Failed,    // missing file, or no opener
+        Opened,   // handed to the desktop's opener
+        Refused,  // a file of an executable kind: never opened
+        Failed,   // missing file, or no opener
     };
 
     // Opens a watched (target) file in the application the desktop
@@ -67,5 +67,9 @@ public:
 bool IsExecutableKind(const std::filesystem::path& file);
 
 std::unique_ptr<ProcessLauncher> MakeProcessLauncher();
+
+// Whether a process with this id still runs. A process of another user
+// counts as running; on Linux a zombie does too.
+bool ProcessRunning(long pid);
 
 }  // namespace tavren::platform

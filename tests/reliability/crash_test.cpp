@@ -251,9 +251,10 @@ TEST(CrashSafety, KilledMoveAcrossFileSystemsNeverLosesTheFile) {
         content[i] = static_cast<char>(i * 13 + i / 1023);
 
     auto mover = platform::MakeFileMover();
+    const platform::WakeEvent never;
     const auto t0 = std::chrono::steady_clock::now();
     WriteBytes(other.path() / "probe", content);
-    ASSERT_FALSE(mover->Move(other.path() / "probe", out / "probe", false));
+    ASSERT_FALSE(mover->Move(other.path() / "probe", out / "probe", false, never));
     const auto cycle = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - t0);
     fs::remove(out / "probe");
@@ -270,7 +271,7 @@ TEST(CrashSafety, KilledMoveAcrossFileSystemsNeverLosesTheFile) {
         if (taken) WriteBytes(out / name, "old");
         auto child = platform::MakeFileMover();
         const pid_t pid =
-            ForkStarted([&] { child->Move(other.path() / name, out / name, replace); });
+            ForkStarted([&] { child->Move(other.path() / name, out / name, replace, never); });
         ASSERT_GE(pid, 0);
         std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         ::kill(pid, SIGKILL);
@@ -453,10 +454,13 @@ TEST(FullDisk, FileMoverCopyKeepsSourceAndReplacedFileAndSaysWhy) {
     WriteBytes(other.path() / "src", content);
     WriteBytes(dir / "taken", "old");
 
+    const platform::WakeEvent never;
     for (const bool replace : {false, true}) {
         const fs::path to = dir / (replace ? "taken" : "free");
         const std::string reason = WithFileSizeLimit(64 * 1024, [&] {
-            return platform::MakeFileMover()->Move(other.path() / "src", to, replace).message();
+            return platform::MakeFileMover()
+                ->Move(other.path() / "src", to, replace, never)
+                .message();
         });
         EXPECT_EQ(reason, kDiskFull) << "replace=" << replace;
     }

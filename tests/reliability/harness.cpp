@@ -184,8 +184,9 @@ std::map<std::string, int> CountingLauncher::AllOpens() const {
     return opens_;
 }
 
-std::error_code CountingMover::Move(const fs::path& from, const fs::path& to, bool replace) {
-    const std::error_code ec = real_->Move(from, to, replace);
+std::error_code CountingMover::Move(const fs::path& from, const fs::path& to, bool replace,
+                                    const platform::WakeEvent& cancel) {
+    const std::error_code ec = real_->Move(from, to, replace, cancel);
     std::lock_guard lock(mutex_);
     if (ec) {
         ++failures_;

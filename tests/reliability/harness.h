@@ -97,7 +97,7 @@ private:
 class CountingMover final : public platform::FileMover {
 public:
     std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to,
-                         bool replace) override;
+                         bool replace, const platform::WakeEvent& cancel) override;
     bool Exists(const std::filesystem::path& path) override { return real_->Exists(path); }
 
     int MovesOf(const std::string& source) const;

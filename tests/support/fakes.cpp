@@ -67,8 +67,7 @@ void RecordingSink::ReportProblem(std::string_view text) {
 
 void RecordingSink::StatusChanged(const engine::WatchStatus& status) {
     static constexpr const char* kModes[] = {"notified", "polled", "waiting", "none"};
-    log_.Add("status:" + std::to_string(status.slot) + ":" +
-             kModes[static_cast<int>(status.mode)]);
+    log_.Add("status:" + std::to_string(status.slot) + ":" + kModes[static_cast<int>(status.mode)]);
 }
 
 bool FakeLauncher::RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop) {
@@ -86,13 +85,14 @@ bool FakeLauncher::StartProgram(std::string_view commandLine) {
     return true;
 }
 
-platform::ProcessLauncher::OpenResult FakeLauncher::OpenDocument(const std::filesystem::path& file) {
+platform::ProcessLauncher::OpenResult FakeLauncher::OpenDocument(
+    const std::filesystem::path& file) {
     log_.Add("open:" + file.string());
     return OpenResult::Opened;
 }
 
 std::error_code FakeMover::Move(const std::filesystem::path& from, const std::filesystem::path& to,
-                                bool replace) {
+                                bool replace, const platform::WakeEvent& /*cancel*/) {
     // Logged once done, so that a test woken by the entry finds the file moved.
     std::error_code ec;
     if (!replace && std::filesystem::exists(to, ec)) {

@@ -113,7 +113,7 @@ class FakeMover final : public platform::FileMover {
 public:
     explicit FakeMover(EventLog& log) : log_(log) {}
     std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to,
-                         bool replace) override;
+                         bool replace, const platform::WakeEvent& cancel) override;
     bool Exists(const std::filesystem::path& path) override;
 
 private:

@@ -144,8 +144,9 @@ TEST_F(RescanEntryTest, DeletionsAreAnnouncedOnceAndRunTheProgramForEachFile) {
     entry.waitExit = 1;
     RescanLater();
     // A moment passes first: files gone with their folder are no deletions.
-    EXPECT_EQ(Log(), (std::vector<std::string>{"sleep:200", "message:/usr/bin/cleanupを実行します。",
-                                               "run:/usr/bin/cleanup", "run:/usr/bin/cleanup"}));
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{"sleep:200", "message:/usr/bin/cleanupを実行します。",
+                                        "run:/usr/bin/cleanup", "run:/usr/bin/cleanup"}));
     EXPECT_EQ(store::ReadSnapshot(data, 0).size(), 3u);
 }
 
@@ -157,7 +158,7 @@ TEST_F(RescanEntryTest, DeletionNoticeOfAnOpeningEntryIsShownEvenWithoutMessages
     entry.messageMode = 0;
     RescanLater();
     EXPECT_EQ(Log(), (std::vector<std::string>{"sleep:200", "message:" + entry.folder + kSep +
-                                                                 "gone.txt が削除されました。"}));
+                                                                "gone.txt が削除されました。"}));
 }
 
 TEST_F(RescanEntryTest, FileArrivingWhileTheUserReadsTheMessageIsActedOnNextTime) {
@@ -243,7 +244,8 @@ TEST_F(RescanEntryTest, SnapshotOfASlotTakenOverByANewerStartIsNotWritten) {
 struct MoverWith final : platform::FileMover {
     using MoveFn = std::function<std::error_code(const fs::path&, const fs::path&, bool)>;
     MoverWith(platform::FileMover& real, MoveFn move) : real_(real), move_(std::move(move)) {}
-    std::error_code Move(const fs::path& from, const fs::path& to, bool replace) override {
+    std::error_code Move(const fs::path& from, const fs::path& to, bool replace,
+                         const platform::WakeEvent&) override {
         return move_(from, to, replace);
     }
     bool Exists(const fs::path& path) override { return real_.Exists(path); }
@@ -324,7 +326,7 @@ TEST_F(RescanEntryTest, MoveRefusedAsBusyIsRetriedAloneAndTheFileActedOnOnce) {
         if (refusals > 0 && refusals--) {
             return std::make_error_code(std::errc::device_or_resource_busy);
         }
-        return fakes.mover.Move(from, to, replace);
+        return fakes.mover.Move(from, to, replace, cancel);
     });
     Services s{services.clock, services.changes, services.launcher,
                busy,           services.sound,   services.messages};
@@ -385,7 +387,7 @@ TEST_F(RescanEntryTest, FileTakingTheNameOfOneMovedDuringTheLookIsActedOn) {
     // look still runs.
     bool refilled = false;
     MoverWith refill(fakes.mover, [&](const fs::path& from, const fs::path& to, bool replace) {
-        const std::error_code ec = fakes.mover.Move(from, to, replace);
+        const std::error_code ec = fakes.mover.Move(from, to, replace, cancel);
         if (from.filename() == "a.csv" && !std::exchange(refilled, true)) File("a.csv", "new");
         return ec;
     });

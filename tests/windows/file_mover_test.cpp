@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <future>
 #include <vector>
 
 #include "engine/actions.h"
@@ -44,6 +46,7 @@ public:
     }
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
+    DWORD pid() const { return ::GetProcessId(process_); }
 
 private:
     HANDLE process_ = nullptr;
@@ -77,11 +80,12 @@ protected:
     std::filesystem::path from_ = tmp_.path() / U8("監視");
     std::filesystem::path to_ = tmp_.path() / U8("処理済み");
     std::unique_ptr<FileMover> mover_ = MakeFileMover();
+    const WakeEvent never_;
 };
 
 TEST_F(FileMoverTest, MovesToAFreeName) {
     WriteBytes(from_ / U8("請求書.pdf"), "pdf");
-    EXPECT_FALSE(mover_->Move(from_ / U8("請求書.pdf"), to_ / U8("請求書.pdf"), false));
+    EXPECT_FALSE(mover_->Move(from_ / U8("請求書.pdf"), to_ / U8("請求書.pdf"), false, never_));
     EXPECT_FALSE(mover_->Exists(from_ / U8("請求書.pdf")));
     EXPECT_EQ(ReadBytes(to_ / U8("請求書.pdf")), "pdf");
 }
@@ -90,26 +94,26 @@ TEST_F(FileMoverTest, MovesToAFreeName) {
 TEST_F(FileMoverTest, RefusesATakenNameWithoutReplace) {
     WriteBytes(from_ / "a.txt", "new");
     WriteBytes(to_ / "a.txt", "old");
-    EXPECT_EQ(mover_->Move(from_ / "a.txt", to_ / "a.txt", false), std::errc::file_exists);
+    EXPECT_EQ(mover_->Move(from_ / "a.txt", to_ / "a.txt", false, never_), std::errc::file_exists);
     EXPECT_EQ(ReadBytes(from_ / "a.txt"), "new");
     EXPECT_EQ(ReadBytes(to_ / "a.txt"), "old");
     // Names that differ only in case are the same name here.
-    EXPECT_EQ(mover_->Move(from_ / "a.txt", to_ / "A.TXT", false), std::errc::file_exists);
+    EXPECT_EQ(mover_->Move(from_ / "a.txt", to_ / "A.TXT", false, never_), std::errc::file_exists);
 }
 
 TEST_F(FileMoverTest, ReplacesATakenNameWhenAskedTo) {
     WriteBytes(from_ / "a.txt", "new");
     WriteBytes(to_ / "a.txt", "old");
-    EXPECT_FALSE(mover_->Move(from_ / "a.txt", to_ / "a.txt", true));
+    EXPECT_FALSE(mover_->Move(from_ / "a.txt", to_ / "a.txt", true, never_));
     EXPECT_FALSE(mover_->Exists(from_ / "a.txt"));
     EXPECT_EQ(ReadBytes(to_ / "a.txt"), "new");
 }
 
 TEST_F(FileMoverTest, FailureLeavesTheSourceInPlace) {
     WriteBytes(from_ / "a.txt", "data");
-    EXPECT_EQ(mover_->Move(from_ / "a.txt", tmp_ / "missing" / "a.txt", false),
+    EXPECT_EQ(mover_->Move(from_ / "a.txt", tmp_ / "missing" / "a.txt", false, never_),
               std::errc::no_such_file_or_directory);
-    EXPECT_EQ(mover_->Move(from_ / "gone.txt", to_ / "gone.txt", true),
+    EXPECT_EQ(mover_->Move(from_ / "gone.txt", to_ / "gone.txt", true, never_),
               std::errc::no_such_file_or_directory);
     EXPECT_EQ(ReadBytes(from_ / "a.txt"), "data");
 
@@ -117,7 +121,7 @@ TEST_F(FileMoverTest, FailureLeavesTheSourceInPlace) {
     const HANDLE held = ::CreateFileW((from_ / "a.txt").c_str(), GENERIC_READ, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(mover_->Move(from_ / "a.txt", to_ / "a.txt", false));
+    EXPECT_TRUE(mover_->Move(from_ / "a.txt", to_ / "a.txt", false, never_));
     ::CloseHandle(held);
     EXPECT_EQ(ReadBytes(from_ / "a.txt"), "data");
     EXPECT_FALSE(mover_->Exists(to_ / "a.txt"));
@@ -139,7 +143,7 @@ TEST_F(FileMoverTest, MoveToAnotherDriveCopiesWholeAndLeavesNoTemporary) {
         ::CloseHandle(h);
     }
 
-    ASSERT_FALSE(mover_->Move(source, to_ / U8("請求書.pdf"), false));
+    ASSERT_FALSE(mover_->Move(source, to_ / U8("請求書.pdf"), false, never_));
     EXPECT_FALSE(mover_->Exists(source));
     EXPECT_EQ(ReadBytes(to_ / U8("請求書.pdf")), content);
     // Nothing but the moved file in the destination: no temporary copy.
@@ -159,9 +163,42 @@ TEST_F(FileMoverTest, MoveToAnotherDriveCopiesWholeAndLeavesNoTemporary) {
 
     // A taken name is refused unless replacing, and replacing leaves one file.
     WriteBytes(source, "second");
-    EXPECT_EQ(mover_->Move(source, to_ / U8("請求書.pdf"), false), std::errc::file_exists);
-    EXPECT_FALSE(mover_->Move(source, to_ / U8("請求書.pdf"), true));
+    EXPECT_EQ(mover_->Move(source, to_ / U8("請求書.pdf"), false, never_), std::errc::file_exists);
+    EXPECT_FALSE(mover_->Move(source, to_ / U8("請求書.pdf"), true, never_));
     EXPECT_EQ(ReadBytes(to_ / U8("請求書.pdf")), "second");
+}
+
+// A copy to another drive cancelled half-way stops and leaves the source;
+// its temporary copy, which RemoveLeftovers keeps while the move runs, goes
+// with it. RemoveLeftovers takes the copy of a process that has ended.
+TEST_F(FileMoverTest, CancelledCopyAndLeftovers) {
+    using namespace std::chrono_literals;
+    const std::filesystem::path other = OtherDrive();
+    if (other.empty()) GTEST_SKIP() << "no memory file system to move from";
+    const std::filesystem::path source = other / "big.bin";
+    std::ofstream(source, std::ios::binary) << std::string(256 << 20, 'x');
+    WakeEvent cancel;
+    auto moving = std::async(std::launch::async,
+                             [&] { return mover_->Move(source, to_ / "big.bin", false, cancel); });
+    ASSERT_TRUE(test::WaitUntil([&] { return !std::filesystem::is_empty(to_); }));
+    const std::string copy = std::filesystem::directory_iterator(to_)->path().filename().string();
+    EXPECT_EQ(copy.rfind(".tavren-move-" + std::to_string(::GetCurrentProcessId()) + "-", 0), 0u)
+        << copy;
+    EXPECT_TRUE(mover_->RemoveLeftovers(to_).empty());
+    cancel.Set();
+    ASSERT_EQ(moving.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(moving.get(), std::errc::operation_canceled);
+    EXPECT_EQ(std::filesystem::file_size(source), 256u << 20);
+    EXPECT_TRUE(std::filesystem::is_empty(to_));
+
+    DWORD ended = 0;
+    {
+        const Writer gone({});  // ended as it goes
+        ended = gone.pid();
+    }
+    const std::string left = ".tavren-move-" + std::to_string(ended) + "-a1B2c3";
+    WriteBytes(to_ / left, "x");
+    EXPECT_EQ(mover_->RemoveLeftovers(to_), std::vector{to_ / left});
 }
 
 // A file that another process still writes is neither moved nor removed,
@@ -182,16 +219,17 @@ TEST_F(FileMoverTest, AFileStillBeingWrittenWaitsForItsWriter) {
             return ProbeWriters(same) == WriterState::Writing &&
                    ProbeWriters(across) == WriterState::Writing;
         }));
-        EXPECT_EQ(mover_->Move(same, to_ / "same.pdf", false), std::errc::device_or_resource_busy);
-        EXPECT_EQ(mover_->Move(across, to_ / "across.pdf", true),
+        EXPECT_EQ(mover_->Move(same, to_ / "same.pdf", false, never_),
+                  std::errc::device_or_resource_busy);
+        EXPECT_EQ(mover_->Move(across, to_ / "across.pdf", true, never_),
                   std::errc::device_or_resource_busy);
         EXPECT_EQ(ReadBytes(same), "same drive");
         EXPECT_EQ(ReadBytes(across), "across drives");
         EXPECT_TRUE(std::filesystem::is_empty(to_));
     }
     EXPECT_TRUE(test::WaitUntil([&] { return ProbeWriters(across) == WriterState::None; }));
-    EXPECT_FALSE(mover_->Move(same, to_ / "same.pdf", false));
-    EXPECT_FALSE(mover_->Move(across, to_ / "across.pdf", true));
+    EXPECT_FALSE(mover_->Move(same, to_ / "same.pdf", false, never_));
+    EXPECT_FALSE(mover_->Move(across, to_ / "across.pdf", true, never_));
     EXPECT_EQ(ReadBytes(to_ / "across.pdf"), "across drives");
     EXPECT_FALSE(mover_->Exists(across));
 }

@@ -1,12 +1,12 @@
 #include <fcntl.h>
-#include <stdio.h>
-#include <stdlib.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_mover.h"
@@ -26,6 +26,9 @@ std::error_code Error(int value) {
 }
 std::error_code Busy() {
     return std::make_error_code(std::errc::device_or_resource_busy);
+}
+std::error_code Canceled() {
+    return std::make_error_code(std::errc::operation_canceled);
 }
 
 bool SameTime(const timespec& a, const timespec& b) {
@@ -66,9 +69,39 @@ std::error_code RenameNoReplace(const char* from, const char* to) {
     return {};
 }
 
-std::error_code CopyData(int in, int out) {
+// Makes something under a fresh temporary name in `folder` through `make`,
+// which returns false with errno EEXIST when the name is taken, and sets
+// `name` to its path (cleared on failure). The name carries our process id,
+// so that RemoveLeftovers knows whose it is.
+template <typename Make>
+std::error_code MakeTemporary(const std::filesystem::path& folder, std::string& name, Make make) {
+    static constexpr char kDigits[] =
+        "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kDigits - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string suffix(6, '0');
+        for (char& c : suffix) c = kDigits[pick(random)];
+        name = (folder / MoveTemporaryName(::getpid(), suffix)).string();
+        if (make(name.c_str())) return {};
+        if (errno != EEXIST) break;
+    }
+    name.clear();
+    return Errno();
+}
+
+// Copies `in` to `out`, looking at `cancel` before each chunk. The data is
+// sent to disk a megabyte at a time as it is written, waiting for the one
+// before: the final fsync, which nothing interrupts, then has little left
+// to do, and a cancel never waits for a gigabyte held in the cache.
+std::error_code CopyData(int in, int out, const WakeEvent& cancel) {
+    constexpr off_t kFlushBytes = 1 << 20;
     std::vector<char> buffer(256 * 1024);
+    off_t written = 0;
+    off_t flushing = 0;  // the start of the range sent to disk last
+    off_t flushed = 0;   // and its end
     for (;;) {
+        if (cancel.IsSet()) return Canceled();
         const ssize_t got = ::read(in, buffer.data(), buffer.size());
         if (got < 0) {
             if (errno == EINTR) continue;
@@ -83,56 +116,99 @@ std::error_code CopyData(int in, int out) {
             }
             done += put;
         }
+        written += got;
+        if (written - flushed >= kFlushBytes) {
+            // Errors show in the fsync at the end; some file systems have no
+            // such call. (A length of 0 would mean "to the end of the file".)
+            ::sync_file_range(out, flushed, written - flushed, SYNC_FILE_RANGE_WRITE);
+            if (flushed > flushing) {
+                ::sync_file_range(out, flushing, flushed - flushing,
+                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                      SYNC_FILE_RANGE_WAIT_AFTER);
+            }
+            flushing = std::exchange(flushed, written);
+        }
     }
 }
 
 // Gives the unnamed file `fd` (opened with O_TMPFILE) the name `to`; fails
 // with EEXIST when the name is taken. Must happen while `fd` is open:
 // closing an unnamed file frees it.
-std::error_code LinkUnnamed(int fd, const std::filesystem::path& to) {
+bool LinkUnnamed(int fd, const char* to) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-        return Errno();
-    }
-    return {};
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0;
 }
 
-// The same under a fresh temporary name in `folder`, for a rename over an
-// existing file; `name` receives the path.
-std::error_code LinkUnnamedAsTemporary(int fd, const std::filesystem::path& folder,
-                                       std::string& name) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = (folder /
-                (".tavren-move-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
-                   .string();
-        const std::error_code ec = LinkUnnamed(fd, name);
-        if (ec.value() != EEXIST) {
-            if (ec) name.clear();
+void SyncFolder(const std::filesystem::path& folder) {
+    if (UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
+        ::fsync(dir.get());
+    }
+}
+
+// A symbolic link moved to another file system is made again there with the
+// same target, as mv does; there is no content to copy.
+std::error_code MoveLink(const std::filesystem::path& from, const std::filesystem::path& to,
+                         bool replace) {
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(from.c_str(), target.data(), target.size());
+    if (length < 0) return Errno();
+    if (static_cast<std::size_t>(length) == target.size()) return Error(ENAMETOOLONG);
+    target.resize(static_cast<std::size_t>(length));
+
+    if (!replace) {
+        if (::symlink(target.c_str(), to.c_str()) != 0) return Errno();
+    } else {
+        // Replacing needs a rename, so a name of its own first.
+        std::string temp;
+        if (auto ec = MakeTemporary(FolderOf(to), temp, [&](const char* name) {
+                return ::symlink(target.c_str(), name) == 0;
+            })) {
+            return ec;
+        }
+        if (::rename(temp.c_str(), to.c_str()) != 0) {
+            const std::error_code ec = Errno();
+            ::unlink(temp.c_str());
             return ec;
         }
     }
-    name.clear();
-    return Error(EEXIST);
+    SyncFolder(FolderOf(to));
+    if (::unlink(from.c_str()) != 0) {
+        const std::error_code ec = Errno();
+        if (!replace) ::unlink(to.c_str());  // a replaced link is gone already
+        return ec;
+    }
+    return {};
 }
 
 // The move to another file system: the copy is complete and on disk under
 // its final name before the source goes away, so a crash or a full disk
 // never loses the file.
 std::error_code MoveAcross(const std::filesystem::path& from, const std::filesystem::path& to,
-                           bool replace) {
-    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!in) return errno == ELOOP ? Error(EXDEV) : Errno();  // a link is not copied
-    struct stat st {};
-    if (::fstat(in.get(), &st) != 0) return Errno();
-    if (!S_ISREG(st.st_mode)) return Error(EXDEV);
-
+                           bool replace, const WakeEvent& cancel) {
+    if (cancel.IsSet()) return Canceled();
+    struct stat source {};
+    if (::lstat(from.c_str(), &source) != 0) return Errno();
+    if (!S_ISREG(source.st_mode) && !S_ISLNK(source.st_mode)) return Error(EXDEV);
+    // A taken name, or one that cannot be (too long, in a missing folder),
+    // is told before anything is copied.
     struct stat existing {};
-    if (!replace && ::lstat(to.c_str(), &existing) == 0) return Error(EEXIST);
+    if (::lstat(to.c_str(), &existing) == 0) {
+        if (!replace) return Error(EEXIST);
+    } else if (errno != ENOENT) {
+        return Errno();
+    }
     // The source must be removable at the end; learn that before copying.
     if (::faccessat(AT_FDCWD, FolderOf(from).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
         return Errno();
     }
+    if (S_ISLNK(source.st_mode)) return MoveLink(from, to, replace);
+
+    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!in) return Errno();
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0) return Errno();
+    if (!S_ISREG(st.st_mode)) return Error(EXDEV);
+
     // A file still open for writing is not copied at all. Where leases are
     // not to be had (a file of another user, a file system without them),
     // only the comparison after the copy below tells a change.
@@ -144,8 +220,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     // name only once it is complete and on disk, so a crash or a kill in the
     // middle leaves nothing behind. Where unnamed files are not supported
     // (or /proc, through which they are named, is missing) it is written
-    // under a temporary name instead, short and fixed: the destination name
-    // may already be NAME_MAX long.
+    // under a temporary name instead, which RemoveLeftovers recognises.
     const std::filesystem::path folder = FolderOf(to);
     std::string temp;
     UniqueFd out;
@@ -155,9 +230,12 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     }
     const bool unnamed = static_cast<bool>(out);
     if (!unnamed) {
-        temp = (folder / ".tavren-move-XXXXXX").string();
-        out = UniqueFd(::mkostemp(temp.data(), O_CLOEXEC));
-        if (!out) return Errno();
+        if (auto ec = MakeTemporary(folder, temp, [&](const char* name) {
+                out = UniqueFd(::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+                return static_cast<bool>(out);
+            })) {
+            return ec;
+        }
     }
     auto fail = [&](std::error_code ec) {
         out.Reset();
@@ -165,7 +243,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
         return ec;
     };
 
-    if (auto ec = CopyData(in.get(), out.get())) return fail(ec);
+    if (auto ec = CopyData(in.get(), out.get(), cancel)) return fail(ec);
     if (::fchmod(out.get(), st.st_mode & 07777) != 0) return fail(Errno());
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(out.get(), times) != 0) return fail(Errno());
@@ -183,10 +261,11 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     if (Changed(st, now)) return fail(Busy());
 
     if (unnamed) {
-        std::error_code ec = LinkUnnamed(out.get(), to);
+        std::error_code ec = LinkUnnamed(out.get(), to.c_str()) ? std::error_code() : Errno();
         if (ec.value() == EEXIST && replace) {
             // Replacing needs a rename, so a name of its own, for an instant.
-            ec = LinkUnnamedAsTemporary(out.get(), folder, temp);
+            ec = MakeTemporary(folder, temp,
+                               [&](const char* name) { return LinkUnnamed(out.get(), name); });
             if (!ec && ::rename(temp.c_str(), to.c_str()) != 0) ec = Errno();
         }
         if (ec) return fail(ec);
@@ -199,9 +278,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
             return fail(ec);
         }
     }
-    if (UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
-        ::fsync(dir.get());
-    }
+    SyncFolder(folder);
 
     // Undo what can be undone: a name we took. A replaced file is gone
     // already, so its complete replacement stays.
@@ -220,7 +297,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
 class PosixFileMover final : public FileMover {
 public:
     std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to,
-                         bool replace) override {
+                         bool replace, const WakeEvent& cancel) override {
         std::error_code ec;
         if (replace) {
             if (::rename(from.c_str(), to.c_str()) == 0) return {};
@@ -229,12 +306,17 @@ public:
             ec = RenameNoReplace(from.c_str(), to.c_str());
         }
         if (ec.value() != EXDEV) return ec;
-        return MoveAcross(from, to, replace);
+        return MoveAcross(from, to, replace, cancel);
     }
 
     bool Exists(const std::filesystem::path& path) override {
         struct stat st {};
         return ::lstat(path.c_str(), &st) == 0;
+    }
+
+    std::vector<std::filesystem::path> RemoveLeftovers(
+        const std::filesystem::path& folder) override {
+        return RemoveMoveLeftovers(folder);
     }
 };
 

@@ -302,4 +302,9 @@ std::unique_ptr<ProcessLauncher> MakeProcessLauncher() {
     return std::make_unique<PosixProcessLauncher>();
 }
 
+bool ProcessRunning(long pid) {
+    // EPERM: it runs, as another user.
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+}
+
 }  // namespace tavren::platform

@@ -21,7 +21,9 @@ std::filesystem::path FolderOf(const std::filesystem::path& file) {
 // failure, or the process killed, leaves the source alone with no partial
 // copy behind.
 std::error_code MoveAcross(const std::filesystem::path& from, const std::filesystem::path& to,
-                           bool replace) {
+                           bool replace, const WakeEvent& cancel) {
+    const auto canceled = std::make_error_code(std::errc::operation_canceled);
+    if (cancel.IsSet()) return canceled;
     const DWORD attributes = ::GetFileAttributesW(from.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
@@ -48,11 +50,14 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     // The copy goes into a hidden file of our own (the destination name may
     // already be as long as a name can be) that is marked for deletion
     // while it is written: a process killed mid-copy leaves nothing in the
-    // user's folder. The mark is cleared only once the copy is on disk.
+    // user's folder. The mark is cleared only once the copy is on disk; what
+    // a kill after that leaves, RemoveLeftovers knows by its name.
     std::filesystem::path temp;
     win32::UniqueHandle copy;
+    const long pid = static_cast<long>(::GetCurrentProcessId());
     for (int attempt = 0; attempt < 100 && !copy; ++attempt) {
-        temp = FolderOf(to) / (L".tavren-move-" + win32::UniqueSuffix());
+        temp = FolderOf(to) /
+               win32::Widen(MoveTemporaryName(pid, win32::Narrow(win32::UniqueSuffix())));
         copy.Reset(::CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_HIDDEN, nullptr));
         if (!copy && ::GetLastError() != ERROR_FILE_EXISTS) return LastError();
@@ -73,6 +78,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     };
     std::vector<char> buffer(1 << 20);
     for (;;) {
+        if (cancel.IsSet()) return fail(canceled);
         DWORD got = 0;
         if (!::ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
                         nullptr)) {
@@ -121,7 +127,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
 class Win32FileMover final : public FileMover {
 public:
     std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to,
-                         bool replace) override {
+                         bool replace, const WakeEvent& cancel) override {
         // Without MOVEFILE_REPLACE_EXISTING a taken name fails with
         // ERROR_ALREADY_EXISTS, decided by the file system itself, so no
         // other writer can slip in between a check and the rename. A file
@@ -132,10 +138,15 @@ public:
         }
         const DWORD error = ::GetLastError();
         if (error != ERROR_NOT_SAME_DEVICE) return win32::ErrorFrom(error);
-        return MoveAcross(from, to, replace);
+        return MoveAcross(from, to, replace, cancel);
     }
 
     bool Exists(const std::filesystem::path& path) override { return platform::Exists(path); }
+
+    std::vector<std::filesystem::path> RemoveLeftovers(
+        const std::filesystem::path& folder) override {
+        return RemoveMoveLeftovers(folder);
+    }
 };
 
 }  // namespace

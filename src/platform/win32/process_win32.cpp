@@ -136,4 +136,14 @@ std::unique_ptr<ProcessLauncher> MakeProcessLauncher() {
     return std::make_unique<Win32ProcessLauncher>();
 }
 
+bool ProcessRunning(long pid) {
+    if (pid <= 0) return false;
+    const win32::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid)));
+    // No such id: ERROR_INVALID_PARAMETER. Refused access means it runs, as
+    // another user or the system. A process that ended stays openable while
+    // someone holds a handle on it.
+    if (!process) return ::GetLastError() != ERROR_INVALID_PARAMETER;
+    return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
 }  // namespace tavren::platform
