@@ -18,6 +18,9 @@ namespace fs = std::filesystem;
 // Longest file name (one path component) the file systems we run on take.
 constexpr std::size_t kMaxNameBytes = 255;
 
+// Stamped names tried in one second before a move gives up for now.
+constexpr int kMaxNameCopies = 10000;
+
 // Length of the longest prefix of UTF-8 `s` within `maxBytes` that does not
 // cut a character.
 std::size_t Utf8FitLength(std::string_view s, std::size_t maxBytes) {
@@ -65,35 +68,46 @@ void Actions::LaunchProgram() {
 
 Actions::MoveOutcome Actions::PostProcessFile(std::string_view fileName) {
     // An empty destination would resolve against the working folder.
-    if (!entry_.movesFiles() || entry_.moveTo.empty() || cancel_.IsSet()) return {};
+    if (!entry_.movesFiles() || entry_.moveTo.empty()) return {};
     const fs::path name = platform::PathFromUtf8(fileName);
     const fs::path source = platform::PathFromUtf8(entry_.folder) / name;
-    fs::path destination = platform::PathFromUtf8(entry_.moveTo) / name;
-    auto outcome = [&](std::error_code ec) -> MoveOutcome {
-        if (!ec) return {MoveOutcome::Moved, destination};
-        if (ec == std::errc::device_or_resource_busy) return {MoveOutcome::Busy, {}};
-        return {MoveOutcome::Failed, {}};
+    const fs::path folder = platform::PathFromUtf8(entry_.moveTo);
+    fs::path destination = folder / name;
+    if (cancel_.IsSet()) return {MoveOutcome::Cancelled, destination, {}};
+    auto move = [&](bool replace) {
+        return services_.mover.Move(source, destination, replace, cancel_);
     };
-    if (entry_.overwrite != 0)
-        return outcome(services_.mover.Move(source, destination, true, cancel_));
-    if (services_.mover.Exists(destination)) {
-        const platform::LocalTime now = services_.clock.ToLocal(services_.clock.NowSeconds());
-        destination = platform::PathFromUtf8(entry_.moveTo) /
-                      platform::PathFromUtf8(TimeStampedName(fileName, now));
+    auto outcome = [&](std::error_code ec) -> MoveOutcome {
+        if (!ec) return {MoveOutcome::Moved, destination, {}};
+        if (ec == std::errc::operation_canceled) return {MoveOutcome::Cancelled, destination, ec};
+        if (ec == std::errc::device_or_resource_busy) return {MoveOutcome::Busy, destination, ec};
+        return {MoveOutcome::Failed, destination, ec};
+    };
+    if (entry_.overwrite != 0) return outcome(move(true));
+    if (!services_.mover.Exists(destination)) {
+        const std::error_code ec = move(false);
+        if (ec != std::errc::file_exists) return outcome(ec);
     }
-    // Never replaces: a name taken in the meantime leaves the file in place.
-    return outcome(services_.mover.Move(source, destination, /*replace=*/false, cancel_));
+    const platform::LocalTime now = services_.clock.ToLocal(services_.clock.NowSeconds());
+    std::error_code ec = std::make_error_code(std::errc::file_exists);
+    for (int copy = 1; copy <= kMaxNameCopies && ec == std::errc::file_exists; ++copy) {
+        destination = folder / platform::PathFromUtf8(TimeStampedName(fileName, now, copy));
+        ec = move(false);
+    }
+    return outcome(ec);
 }
 
-std::string TimeStampedName(std::string_view fileName, const platform::LocalTime& now) {
+std::string TimeStampedName(std::string_view fileName, const platform::LocalTime& now, int copy) {
     const std::size_t dot = fileName.find('.');
     std::string_view base = fileName.substr(0, dot);
     const std::string_view extension =
         dot == std::string_view::npos ? std::string_view() : fileName.substr(dot);
 
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "_%02d%02d%02d%02d%02d%02d", now.year - 2000, now.month,
-                  now.day, now.hour, now.minute, now.second);
+    const auto length = static_cast<std::size_t>(
+        std::snprintf(stamp, sizeof stamp, "_%02d%02d%02d%02d%02d%02d", now.year - 2000, now.month,
+                      now.day, now.hour, now.minute, now.second));
+    if (copy > 1) std::snprintf(stamp + length, sizeof stamp - length, "_%d", copy);
     const std::size_t fixed = std::string_view(stamp).size() + extension.size();
     if (fixed < kMaxNameBytes) base = base.substr(0, Utf8FitLength(base, kMaxNameBytes - fixed));
 

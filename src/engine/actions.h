@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "engine/services.h"
 #include "platform/clock.h"
@@ -45,9 +46,20 @@ public:
     void LaunchProgram();
 
     // Moves the file to moveTo when the entry moves files; otherwise nothing.
+    // A name taken at the destination (unless the entry replaces) gives the
+    // time-stamped name, and when that is taken too, the same with "_2",
+    // "_3", ... before the extension; names are never replaced, so movers in
+    // several threads or processes never take one another's name.
     struct MoveOutcome {
-        enum Kind { NotMoved, Moved, Busy, Failed } kind = NotMoved;
-        std::filesystem::path destination;  // when moved
+        enum Kind {
+            NotMoved,  // the entry does not move files
+            Moved,
+            Busy,       // the file is in use: try again later
+            Failed,     // destination missing, full, read-only, name refused
+            Cancelled,  // the program is ending; the file stays
+        } kind = NotMoved;
+        std::filesystem::path destination;  // where it went, or was to go
+        std::error_code error;              // Busy, Failed
     };
     MoveOutcome PostProcessFile(std::string_view fileName);
 
@@ -61,7 +73,9 @@ private:
 // the part before the first dot, "_YYMMDDhhmmss", then the rest from the
 // first dot ("report.txt" -> "report_261206150409.txt"). The part before
 // the dot is shortened, on a character boundary, when the result would be
-// longer than a file name may be.
-std::string TimeStampedName(std::string_view fileName, const platform::LocalTime& now);
+// longer than a file name may be. A `copy` above 1 adds "_<copy>" after the
+// stamp, for a stamped name that is taken already.
+std::string TimeStampedName(std::string_view fileName, const platform::LocalTime& now,
+                            int copy = 1);
 
 }  // namespace tavren::engine

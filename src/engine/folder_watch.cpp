@@ -31,6 +31,11 @@ constexpr int kListingShareFactor = 20;
 
 constexpr const char* kUnmounted = "マウントが外れました";
 
+// How often a new worker looks whether the one it takes over from has
+// settled, and how soon a change of the destination tries the moves again.
+constexpr auto kSettlePoll = std::chrono::milliseconds(20);
+constexpr auto kDestinationRetryGap = std::chrono::milliseconds(1000);
+
 class FolderWatch {
 public:
     FolderWatch(RescanContext& context, const platform::WakeEvent& stop, WatchReports& reports)
@@ -44,11 +49,24 @@ public:
     void Run(bool fresh) {
         Subscribe();
         if (fresh) {
-            const RescanResult baseline = TakeBaseline(ctx_);
+            // What was owed before the start is left out of the baseline, so
+            // that the first look acts on it; when the worker that owed it
+            // has not settled yet, it is taken over once it has.
+            const bool takeNow = reports_.takeOwed && reports_.owedReady();
+            const RescanResult baseline =
+                TakeBaseline(ctx_, takeNow ? reports_.takeOwed() : OwedWork{});
             if (baseline == RescanResult::FolderAway && !away_) GoAway(ctx_.awayReason);
             reports_.ready();
             announce_ = true;
+            if (reports_.takeOwed && !takeNow) {
+                while (!reports_.owedReady()) {
+                    if (stop_.WaitFor(kSettlePoll)) return;
+                }
+                AdoptOwed(ctx_, reports_.takeOwed());
+            }
         } else {
+            // After a crash: the moves it owed (its snapshot knows the rest).
+            if (reports_.takeOwed) AdoptOwed(ctx_, reports_.takeOwed());
             reports_.ready();
             announce_ = true;
             // Carried over: look at once, to catch what came while nobody
@@ -57,10 +75,19 @@ public:
             if (!away_ && !stop_.IsSet() && !Handle(Look(Trigger::CatchUp))) return;
         }
         for (;;) {
+            WatchDestination();
             const std::optional<std::chrono::milliseconds> timeout = Timeout();
             platform::WaitResult result;
-            if (sub_) {
+            if (sub_ && destination_) {
+                result = sub_->WaitWith(stop_, timeout, *destination_);
+            } else if (sub_) {
                 result = sub_->Wait(stop_, timeout);
+            } else if (destination_) {
+                result = destination_->Wait(stop_, timeout);
+                if (result != platform::WaitResult::Stopped &&
+                    result != platform::WaitResult::TimedOut) {
+                    result = platform::WaitResult::CompanionChanged;
+                }
             } else {
                 result = stop_.WaitFor(timeout) ? platform::WaitResult::Stopped
                                                 : platform::WaitResult::TimedOut;
@@ -81,6 +108,9 @@ public:
                     break;
                 case platform::WaitResult::PathChanged:
                     goOn = Rearm();
+                    break;
+                case platform::WaitResult::CompanionChanged:
+                    goOn = OnDestinationChanged();
                     break;
                 case platform::WaitResult::TimedOut:
                 case platform::WaitResult::Stopped:
@@ -190,6 +220,44 @@ private:
         return Handle(Look(Trigger::CatchUp));
     }
 
+    // While files wait for their move, the destination folder is watched
+    // too (or, while it is missing, its parent for it to come): a change
+    // there may let them move now.
+    void WatchDestination() {
+        const store::WatchEntry& e = ctx_.entry;
+        bool wanted = false;
+        if (e.movesFiles() && !e.moveTo.empty() && !away_) {
+            std::unique_lock look(ctx_.state.lookMutex, std::try_to_lock);
+            wanted = look ? !ctx_.state.pendingMoves.empty() : destination_ != nullptr;
+        }
+        if (!wanted) {
+            destination_.reset();
+            return;
+        }
+        if (destination_) return;
+        const std::filesystem::path folder = platform::PathFromUtf8(e.moveTo);
+        std::error_code ec;
+        destination_ = ctx_.services.changes.Watch(folder, platform::ChangeKind::Destination, ec);
+        if (!destination_) destination_ = ctx_.services.changes.WatchForFolder(folder, ec);
+    }
+
+    // The moves that wait are tried at once, but not more than once a
+    // second for this reason: a failed attempt may itself touch the folder.
+    bool OnDestinationChanged() {
+        destination_.reset();  // watched anew, as what is there now asks
+        const auto now = Clock::now();
+        const SteadyTime due = std::max(now, lastDestinationRetry_ + kDestinationRetryGap);
+        {
+            std::lock_guard look(ctx_.state.lookMutex);
+            for (PendingMove& m : ctx_.state.pendingMoves) m.due = std::min(m.due, due);
+            ctx_.state.recheckAt = std::min(ctx_.state.recheckAt, due);
+        }
+        if (due > now) return true;
+        lastDestinationRetry_ = now;
+        if (!CheckPending(ctx_)) return true;
+        return Handle(Look(Trigger::CatchUp));
+    }
+
     // One look, its processor time kept for the poll interval.
     RescanResult Look(Trigger trigger) {
         const auto before = platform::ThreadCpuTime();
@@ -216,8 +284,8 @@ private:
                 break;
         }
         if (polled_) {
-            nextPoll_ = Clock::now() + PollInterval(lookCpu_, ctx_.listingTime,
-                                                    reports_.polledEntries.load());
+            nextPoll_ = Clock::now() +
+                        PollInterval(lookCpu_, ctx_.listingTime, reports_.polledEntries.load());
         }
         return true;
     }
@@ -273,6 +341,8 @@ private:
     const std::filesystem::path path_;
 
     std::unique_ptr<platform::ChangeSubscription> sub_;
+    std::unique_ptr<platform::ChangeSubscription> destination_;  // while moves wait
+    SteadyTime lastDestinationRetry_{};
     bool subGone_ = false;  // sub_ watched a folder that is no longer at the path
     FolderProbe armed_;     // the folder as it was when watching began
     bool away_ = false;
@@ -290,9 +360,9 @@ private:
 std::chrono::milliseconds PollInterval(std::chrono::nanoseconds lookCpu,
                                        std::chrono::steady_clock::duration listingTime,
                                        int polledEntries) {
-    const auto budget = std::max<std::chrono::nanoseconds>(
-        lookCpu * std::max(1, polledEntries) * kPollBudgetFactor,
-        listingTime * kListingShareFactor);
+    const auto budget =
+        std::max<std::chrono::nanoseconds>(lookCpu * std::max(1, polledEntries) * kPollBudgetFactor,
+                                           listingTime * kListingShareFactor);
     return std::clamp<std::chrono::milliseconds>(
         std::chrono::ceil<std::chrono::milliseconds>(budget), kMinPollInterval, kMaxPollInterval);
 }

@@ -26,6 +26,11 @@ struct WatchReports {
     std::function<void()> ready;
     // Entries being polled across the engine: they share one budget.
     std::atomic<int>& polledEntries;
+    // What the entry owed from before this start, when it is to take that
+    // over: `takeOwed` is called once, as soon as `owedReady` says the
+    // worker that owed it has settled (at once, mostly).
+    std::function<bool()> owedReady = nullptr;
+    std::function<OwedWork()> takeOwed = nullptr;
 };
 
 // One entry's worker, until `stop` is set or the program ends. It waits

@@ -34,15 +34,31 @@ bool MaybeSameFile(platform::FileId a, platform::FileId b) {
     return !a.known() || !b.known() || a == b;
 }
 
-platform::FileId IdAt(std::span<const platform::FileId> ids, std::int32_t index) {
+FileFacts FactsAt(std::span<const FileFacts> facts, std::int32_t index) {
     const auto i = static_cast<std::size_t>(index);
-    return i < ids.size() ? ids[i] : platform::FileId{};
+    return i < facts.size() ? facts[i] : FileFacts{};
+}
+
+FileFacts FactsOf(const store::FoundFile& file) {
+    return {file.id, file.mtimeNs, file.ctimeNs};
+}
+
+// Two times that may be the same: equal, or one unknown.
+bool MaybeSameTime(std::int64_t a, std::int64_t b) {
+    return a == 0 || b == 0 || a == b;
+}
+
+// Whether `file` may still be what `known` describes: the record's whole
+// seconds and size cannot tell a rewrite within the same second.
+bool MaybeUnchanged(const FileFacts& known, const store::FoundFile& file) {
+    return MaybeSameFile(known.id, file.id) && MaybeSameTime(known.mtimeNs, file.mtimeNs) &&
+           MaybeSameTime(known.ctimeNs, file.ctimeNs);
 }
 
 }  // namespace
 
 RescanPlan PlanRescan(store::SnapshotList& list, const std::vector<store::FoundFile>& found,
-                      const store::WatchEntry& entry, std::span<const platform::FileId> listIds) {
+                      const store::WatchEntry& entry, std::span<const FileFacts> known) {
     RescanPlan plan;
     plan.unchanged = list.size() == found.size();
     for (std::size_t i = 0; i < found.size(); ++i) {
@@ -50,7 +66,7 @@ RescanPlan PlanRescan(store::SnapshotList& list, const std::vector<store::FoundF
         store::SnapshotNode* node = list.Find(file.item.name);
         if (node) {
             node->seen = 1;
-            if (MaybeSameFile(IdAt(listIds, node->index), file.id) &&
+            if (MaybeUnchanged(FactsAt(known, node->index), file) &&
                 node->item.SameState(file.item)) {
                 // Same records, but also in the same order, or the file differs.
                 plan.unchanged = plan.unchanged && node->index == static_cast<std::int32_t>(i);
@@ -98,10 +114,9 @@ bool FolderMissing(const std::error_code& ec) {
 // reach for now, which says nothing about its files.
 bool FolderUnreachable(const std::error_code& ec) {
     static const std::errc kErrors[] = {
-        std::errc::not_connected,   std::errc::host_unreachable,
-        std::errc::network_unreachable, std::errc::network_down,
-        std::errc::no_such_device,  std::errc::no_such_device_or_address,
-        std::errc::timed_out,       std::errc::io_error,
+        std::errc::not_connected, std::errc::host_unreachable, std::errc::network_unreachable,
+        std::errc::network_down,  std::errc::no_such_device,   std::errc::no_such_device_or_address,
+        std::errc::timed_out,     std::errc::io_error,
     };
     for (const std::errc e : kErrors) {
         if (ec == e) return true;
@@ -167,31 +182,56 @@ void WriteStateSnapshot(RescanContext& ctx) {
 }
 
 void SetSnapshot(WatchState& state, std::vector<store::SnapshotItem> items,
-                 std::vector<platform::FileId> ids) {
+                 std::vector<FileFacts> facts) {
     store::SnapshotList list;
     list.Reserve(items.size());
     for (store::SnapshotItem& item : items) list.Append(std::move(item));
     state.list = std::move(list);
-    state.ids = std::move(ids);
+    state.facts = std::move(facts);
 }
 
 void KeepListingAsSnapshot(WatchState& state, std::vector<store::FoundFile>& listing) {
     std::vector<store::SnapshotItem> items;
-    std::vector<platform::FileId> ids;
+    std::vector<FileFacts> facts;
     items.reserve(listing.size());
-    ids.reserve(listing.size());
+    facts.reserve(listing.size());
     for (store::FoundFile& f : listing) {
         items.push_back(std::move(f.item));
-        ids.push_back(f.id);
+        facts.push_back(FactsOf(f));
     }
-    SetSnapshot(state, std::move(items), std::move(ids));
+    SetSnapshot(state, std::move(items), std::move(facts));
     state.haveBaseline = true;
+}
+
+// The snapshot without the records for which `drop` is true.
+template <typename Drop>
+void DropRecords(WatchState& state, Drop drop) {
+    std::vector<store::SnapshotItem> items;
+    std::vector<FileFacts> facts;
+    bool dropped = false;
+    for (const store::SnapshotNode& node : state.list) {
+        const FileFacts known = FactsAt(state.facts, node.index);
+        if (drop(node.item, known)) {
+            dropped = true;
+            continue;
+        }
+        items.push_back(node.item);
+        facts.push_back(known);
+    }
+    if (dropped) SetSnapshot(state, std::move(items), std::move(facts));
 }
 
 // Retries of what failed (a listing, a move of a file in use): soon at
 // first, then less and less often; 1 s doubling to 32 s.
 std::chrono::milliseconds Backoff(int failures) {
     return std::chrono::milliseconds(1000) * (1 << std::clamp(failures - 1, 0, 5));
+}
+
+// A move that failed: 1 s doubling to a minute.
+std::chrono::milliseconds MoveBackoff(int failures) {
+    return std::min<std::chrono::milliseconds>(
+        std::chrono::milliseconds(1000) * (1 << std::clamp(failures - 1, 0, 6)),
+        std::chrono::minutes(1));
 }
 constexpr int kReportListingAfter = 3;  // failures in a row before the user is told
 
@@ -222,29 +262,117 @@ void ScheduleRecheck(WatchState& state) {
         state.recheckAt = std::min(state.recheckAt, m.due);
 }
 
+// A move refused because the file is in use is usually over in a moment:
+// the user hears of it only once it has failed this often.
+constexpr int kTellBusyAfter = 3;
+
+std::string MoveReason(const RescanContext& ctx, const Actions::MoveOutcome& outcome) {
+    if (outcome.kind == Actions::MoveOutcome::Busy) return "ほかのプログラムが使用中です";
+    if (outcome.error == std::errc::no_such_file_or_directory) {
+        platform::DirEntry folder;
+        if (ctx.services.folders.Stat(platform::PathFromUtf8(ctx.entry.moveTo), folder) ||
+            !folder.isDirectory) {
+            return "移動先のフォルダがありません";
+        }
+    }
+    return outcome.error.message();
+}
+
+// Tells the user of a move that failed, once per file and cause.
+void TellMoveFailure(RescanContext& ctx, PendingMove& move, const Actions::MoveOutcome& outcome) {
+    if (move.told == outcome.error) return;
+    if (outcome.kind == Actions::MoveOutcome::Busy && move.attempts < kTellBusyAfter) return;
+    move.told = outcome.error;
+    ctx.services.messages.ReportProblem(platform::PathToUtf8(InFolder(ctx.entry, move.name)) +
+                                        " を " + platform::PathToUtf8(outcome.destination) +
+                                        " へ移動できません: " + MoveReason(ctx, outcome) +
+                                        "。移動できるまで繰り返します。");
+}
+
+std::vector<OwedFile> OwedMoves(const WatchState& state) {
+    std::vector<OwedFile> moves;
+    for (const PendingMove& m : state.pendingMoves) moves.push_back({m.name, m.id});
+    return moves;
+}
+
+// Tells the state's keeper when the files waiting for their move changed.
+void MovesChanged(RescanContext& ctx) {
+    if (ctx.movesChanged) ctx.movesChanged(OwedMoves(ctx.state));
+}
+
 // Records a move's result: names the move put into the watched folder are
-// the engine's own, a refused move is tried again later.
-void AfterMove(RescanContext& ctx, const store::FoundFile& file, platform::FileId id,
+// the engine's own; a move that did not succeed is told and tried again
+// later, the file staying out of the snapshot meanwhile. True when the
+// files waiting for their move changed.
+bool AfterMove(RescanContext& ctx, const std::string& name, platform::FileId id,
                const Actions::MoveOutcome& outcome, std::set<std::string>& movedAway) {
     WatchState& state = ctx.state;
     switch (outcome.kind) {
         case Actions::MoveOutcome::Moved: {
-            movedAway.insert(file.fileName);
+            movedAway.insert(name);
             // The folder's identity is known from the look that acted.
             const platform::FileId here = state.folderId;
             if (here.known() &&
                 ctx.services.folders.Identity(outcome.destination.parent_path()) == here) {
                 state.ownArrivals[platform::PathToUtf8(outcome.destination.filename())] = id;
             }
-            break;
+            return false;
         }
         case Actions::MoveOutcome::Busy:
-            state.pendingMoves.push_back({file.fileName, id, 1, Clock::now() + Backoff(1)});
-            break;
+        case Actions::MoveOutcome::Failed: {
+            PendingMove& move = state.pendingMoves.emplace_back(
+                PendingMove{name, id, 1, Clock::now() + MoveBackoff(1), {}});
+            TellMoveFailure(ctx, move, outcome);
+            return true;
+        }
+        case Actions::MoveOutcome::Cancelled:
+            // The program is ending: the next start moves it.
+            state.pendingMoves.push_back({name, id, 0, Clock::now(), {}});
+            return true;
         case Actions::MoveOutcome::NotMoved:
-        case Actions::MoveOutcome::Failed:
             break;
     }
+    return false;
+}
+
+bool IsPendingMove(const WatchState& state, const std::string& name, platform::FileId id) {
+    return std::any_of(
+        state.pendingMoves.begin(), state.pendingMoves.end(),
+        [&](const PendingMove& m) { return m.name == name && MaybeSameFile(m.id, id); });
+}
+
+// After a look cut short by the end of the program: the files it acted on
+// are recorded as they were found, those it moved away are forgotten.
+void RecordActedOn(WatchState& state, const std::vector<const store::FoundFile*>& done,
+                   const std::set<std::string>& movedAway) {
+    std::map<std::string, const store::FoundFile*> acted;  // by stored name
+    std::set<std::string> gone;
+    for (const store::FoundFile* f : done) {
+        if (movedAway.contains(f->fileName)) {
+            gone.insert(f->item.name);
+        } else if (!IsPendingMove(state, f->fileName, f->id)) {
+            acted[f->item.name] = f;
+        }
+    }
+    std::vector<store::SnapshotItem> items;
+    std::vector<FileFacts> facts;
+    for (const store::SnapshotNode& node : state.list) {
+        if (gone.contains(node.item.name)) continue;
+        if (const auto it = acted.find(node.item.name); it != acted.end()) {
+            items.push_back(it->second->item);
+            facts.push_back(FactsOf(*it->second));
+            acted.erase(it);
+            continue;
+        }
+        items.push_back(node.item);
+        facts.push_back(FactsAt(state.facts, node.index));
+    }
+    for (const auto& [key, f] : acted) {
+        items.push_back(f->item);
+        facts.push_back(FactsOf(*f));
+    }
+    SetSnapshot(state, std::move(items), std::move(facts));
+    state.fileCurrent = false;
 }
 
 bool IsOwnArrival(const std::map<std::string, platform::FileId>& ownArrivals,
@@ -253,9 +381,54 @@ bool IsOwnArrival(const std::map<std::string, platform::FileId>& ownArrivals,
     return it != ownArrivals.end() && MaybeSameFile(it->second, id);
 }
 
+// Takes over what the entry owed before this start (lookMutex held): files
+// not acted on yet leave the snapshot, so that the next look acts on them;
+// files waiting for their move are moved, and nothing else is done for
+// them. Only files still there, and the same files, count. True when a
+// look is needed.
+bool AdoptOwedLocked(RescanContext& ctx, const OwedWork& owed) {
+    WatchState& state = ctx.state;
+    auto stillThere = [&](const OwedFile& f, platform::FileId& id) {
+        platform::DirEntry now;
+        if (ctx.services.folders.Stat(InFolder(ctx.entry, f.name), now) || now.isDirectory ||
+            !MaybeSameFile(f.id, now.id)) {
+            return false;
+        }
+        id = now.id;
+        return true;
+    };
+    std::map<std::string, platform::FileId> leaving;  // by stored name
+    for (const OwedFile& f : owed.act) {
+        platform::FileId id;
+        if (stillThere(f, id)) leaving[store::SnapshotKey(f.name)] = id;
+    }
+    for (const OwedFile& f : owed.move) {
+        platform::FileId id;
+        if (!stillThere(f, id) || IsPendingMove(state, f.name, id)) continue;
+        state.pendingMoves.push_back({f.name, id, 0, Clock::now(), {}});
+        leaving[store::SnapshotKey(f.name)] = id;
+    }
+    // The keeper's record drops the moves of files gone meanwhile.
+    if (!owed.move.empty()) MovesChanged(ctx);
+    if (leaving.empty()) return false;
+    DropRecords(state, [&](const store::SnapshotItem& item, const FileFacts& known) {
+        const auto it = leaving.find(item.name);
+        return it != leaving.end() && MaybeSameFile(known.id, it->second);
+    });
+    state.fileCurrent = false;
+    state.catchUpAt = Clock::now();  // the worker looks at once
+    ScheduleRecheck(state);
+    return true;
+}
+
 }  // namespace
 
-RescanResult TakeBaseline(RescanContext& ctx) {
+bool AdoptOwed(RescanContext& ctx, const OwedWork& owed) {
+    std::lock_guard look(ctx.state.lookMutex);
+    return AdoptOwedLocked(ctx, owed);
+}
+
+RescanResult TakeBaseline(RescanContext& ctx, const OwedWork& owed) {
     WatchState& state = ctx.state;
     std::lock_guard look(state.lookMutex);
     const FolderProbe here = ProbeFolder(ctx.services.folders, ctx.entry.folder);
@@ -271,6 +444,7 @@ RescanResult TakeBaseline(RescanContext& ctx) {
     }
     ListingWorked(state);
     KeepListingAsSnapshot(state, listing);
+    AdoptOwedLocked(ctx, owed);
     WriteStateSnapshot(ctx);
     return ec ? Away(ctx, AwayReason(ec)) : RescanResult::Completed;
 }
@@ -317,6 +491,8 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     std::lock_guard look(state.lookMutex);
     if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
     state.catchUpAt = kNever;  // this look covers every held-back notification
+    // A look at the folder tries the moves that wait once more.
+    for (PendingMove& m : state.pendingMoves) m.due = std::min(m.due, Clock::now());
 
     // Only the folder the snapshot describes is compared with it.
     const FolderProbe here = ProbeFolder(ctx.services.folders, entry.folder);
@@ -336,10 +512,12 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
         return ListingFailed(ctx, listingError);
     }
     ListingWorked(state);
-    if (trigger == Trigger::Rearmed && state.folderId != here.id) {
-        // Another folder, or the same one remounted: what tells its files
-        // apart may have changed, so names, sizes and times decide.
-        state.ids.assign(state.list.size(), platform::FileId{});
+    if (trigger == Trigger::Rearmed) {
+        // Another folder, or the same one remounted (which may even bring
+        // back the device number it had): what tells its files apart, and
+        // their change times, say nothing now, so names, sizes and times
+        // of the records decide.
+        state.facts.assign(state.list.size(), FileFacts{});
     }
     state.folderId = here.id;
     if (!state.haveBaseline) {
@@ -349,7 +527,7 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     }
 
     for (store::SnapshotNode& node : state.list) node.seen = 0;
-    RescanPlan plan = PlanRescan(state.list, found, entry, state.ids);
+    RescanPlan plan = PlanRescan(state.list, found, entry, state.facts);
     // Files that went with their folder were not deleted one by one.
     if (trigger == Trigger::Rearmed) plan.deleted.clear();
     if (!plan.deleted.empty()) {
@@ -373,6 +551,7 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     const auto steadyNow = Clock::now();
     for (const store::FoundFile* file : plan.targets) {
         if (IsOwnArrival(state.ownArrivals, file->fileName, file->id)) continue;
+        if (IsPendingMove(state, file->fileName, file->id)) continue;  // acted on already
         const Observation seen{file->id, file->size, file->mtimeNs};
         const auto previous = state.waiting.find(file->fileName);
         WaitingFile record;
@@ -392,21 +571,26 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
 
     Actions actions(entry, ctx.services, ctx.cancel);
     bool acted = false;
+    bool movesChanged = false;
     std::set<std::string> movedAway;
+    std::vector<const store::FoundFile*> done;  // acted on, whatever their move did
     for (const store::FoundFile* file : ready) {
-        if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
+        if (ctx.cancel.IsSet()) break;
         // Only the first file of a look is announced.
         if (file == ready.front()) actions.NotifyUser(ChangeNoticeText(entry, file->fileName));
+        if (ctx.cancel.IsSet()) break;  // its box was cut short: not acted on
         if (entry.openFile != 0) {
             actions.OpenTargetFile(file->fileName);
         } else if (!entry.program.empty()) {
             actions.LaunchProgram();
         }
-        AfterMove(ctx, *file, file->id, actions.PostProcessFile(file->fileName), movedAway);
+        done.push_back(file);
+        movesChanged |= AfterMove(ctx, file->fileName, file->id,
+                                  actions.PostProcessFile(file->fileName), movedAway);
         acted = true;
     }
     for (const store::SnapshotNode* node : plan.deleted) {
-        if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
+        if (ctx.cancel.IsSet()) break;
         // Announced once, but the program runs for every file gone.
         if (node == plan.deleted.front()) {
             const Notice notice = DeletionNotice(entry, node->item.name);
@@ -417,10 +601,15 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
             acted = true;
         }
     }
+    if (movesChanged) MovesChanged(ctx);
 
-    // Ending in the middle: what was done is kept in memory; the snapshot
-    // file keeps the state before this look.
-    if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
+    if (ctx.cancel.IsSet()) {
+        // Ending in the middle: the files acted on are recorded in memory,
+        // so that what is owed at the end counts only those that were not.
+        // The snapshot file keeps the state before this look.
+        RecordActedOn(state, done, movedAway);
+        return RescanResult::Cancelled;
+    }
 
     // Own arrivals are recorded by this look; those gone are forgotten.
     std::map<std::string, platform::FileId> ownArrivals;
@@ -447,27 +636,29 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
         after = std::move(found);
     }
     std::vector<store::SnapshotItem> items;
-    std::vector<platform::FileId> ids;
+    std::vector<FileFacts> facts;
     items.reserve(after.size());
-    ids.reserve(after.size());
+    facts.reserve(after.size());
     for (store::FoundFile& f : after) {
         if (state.waiting.contains(f.fileName)) {
             if (const store::SnapshotNode* old = state.list.Find(f.item.name)) {
                 items.push_back(old->item);
-                ids.push_back(IdAt(state.ids, old->index));
+                facts.push_back(FactsAt(state.facts, old->index));
             }
             continue;
         }
+        // Acted on, not moved yet: recorded once it has gone.
+        if (IsPendingMove(state, f.fileName, f.id)) continue;
         if (!IsOwnArrival(ownArrivals, f.fileName, f.id)) {
             if (movedAway.contains(f.fileName)) continue;  // another file took its name
             const auto m = met.find(f.fileName);
             if (m == met.end()) continue;  // arrived during the actions
             if (!MaybeSameFile(m->second, f.id)) continue;
         }
+        facts.push_back(FactsOf(f));
         items.push_back(std::move(f.item));
-        ids.push_back(f.id);
     }
-    SetSnapshot(state, std::move(items), std::move(ids));
+    SetSnapshot(state, std::move(items), std::move(facts));
     WriteStateSnapshot(ctx);
     return RescanResult::Completed;
 }
@@ -478,9 +669,10 @@ bool CheckPending(RescanContext& ctx) {
     const auto now = Clock::now();
     bool lookNeeded = false;
 
-    // Moves refused because the file was in use, tried again when due.
+    // Moves that did not succeed, tried again when due.
     Actions actions(ctx.entry, ctx.services, ctx.cancel);
     std::set<std::string> movedAway;
+    bool movesChanged = false;
     for (auto it = state.pendingMoves.begin(); it != state.pendingMoves.end();) {
         if (it->due > now || ctx.cancel.IsSet()) {
             ++it;
@@ -490,34 +682,43 @@ bool CheckPending(RescanContext& ctx) {
         if (ctx.services.folders.Stat(InFolder(ctx.entry, it->name), current) ||
             !MaybeSameFile(it->id, current.id)) {
             it = state.pendingMoves.erase(it);  // gone or replaced: a look sees to it
-            lookNeeded = true;
+            movesChanged = lookNeeded = true;
             continue;
         }
         const Actions::MoveOutcome outcome = actions.PostProcessFile(it->name);
-        if (outcome.kind == Actions::MoveOutcome::Busy) {
-            ++it->attempts;
-            it->due = now + Backoff(it->attempts);
-            ++it;
-            continue;
-        }
-        if (outcome.kind == Actions::MoveOutcome::Moved) {
-            store::FoundFile file{it->name, {}};
-            AfterMove(ctx, file, it->id, outcome, movedAway);
+        switch (outcome.kind) {
+            case Actions::MoveOutcome::Busy:
+            case Actions::MoveOutcome::Failed:
+                ++it->attempts;
+                it->due = now + MoveBackoff(it->attempts);
+                TellMoveFailure(ctx, *it, outcome);
+                ++it;
+                continue;
+            case Actions::MoveOutcome::Cancelled:
+                ++it;
+                continue;
+            case Actions::MoveOutcome::Moved:
+                if (it->told) {
+                    ctx.services.messages.ReportProblem(
+                        platform::PathToUtf8(InFolder(ctx.entry, it->name)) + " を " +
+                        platform::PathToUtf8(outcome.destination) + " へ移動しました。");
+                }
+                AfterMove(ctx, it->name, it->id, outcome, movedAway);
+                break;
+            case Actions::MoveOutcome::NotMoved:  // the entry no longer moves files
+                break;
         }
         it = state.pendingMoves.erase(it);
+        movesChanged = true;
     }
+    if (movesChanged) MovesChanged(ctx);
     if (!movedAway.empty()) {
         // Moved away by us: out of the snapshot, so no deletion is reported.
         std::set<std::string> keys;
         for (const std::string& name : movedAway) keys.insert(store::SnapshotKey(name));
-        std::vector<store::SnapshotItem> items;
-        std::vector<platform::FileId> ids;
-        for (const store::SnapshotNode& node : state.list) {
-            if (keys.contains(node.item.name)) continue;
-            items.push_back(node.item);
-            ids.push_back(IdAt(state.ids, node.index));
-        }
-        SetSnapshot(state, std::move(items), std::move(ids));
+        DropRecords(state, [&](const store::SnapshotItem& item, const FileFacts&) {
+            return keys.contains(item.name);
+        });
         WriteStateSnapshot(ctx);
     }
 
@@ -541,6 +742,31 @@ bool CheckPending(RescanContext& ctx) {
         std::max(kFirstWaitingRecheck, state.waitingBackoff * 2), kWaitingRecheck);
     ScheduleRecheck(state);
     return lookNeeded;
+}
+
+OwedWork OwedAtStop(RescanContext& ctx) {
+    WatchState& state = ctx.state;
+    std::lock_guard look(state.lookMutex);
+    OwedWork owed;
+    owed.move = OwedMoves(state);
+    if (!state.haveBaseline) return owed;
+    // What differs from the snapshot arrived or changed while the entry
+    // watched, and has not been acted on yet.
+    std::vector<store::FoundFile> found;
+    if (ListTargetFiles(ctx, found)) {
+        for (const auto& [name, record] : state.waiting) owed.act.push_back({name, record.id});
+        return owed;
+    }
+    for (store::SnapshotNode& node : state.list) node.seen = 0;
+    const RescanPlan plan = PlanRescan(state.list, found, ctx.entry, state.facts);
+    for (const store::FoundFile* file : plan.targets) {
+        if (IsOwnArrival(state.ownArrivals, file->fileName, file->id) ||
+            IsPendingMove(state, file->fileName, file->id)) {
+            continue;
+        }
+        owed.act.push_back({file->fileName, file->id});
+    }
+    return owed;
 }
 
 }  // namespace tavren::engine

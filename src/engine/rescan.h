@@ -20,11 +20,11 @@
 namespace tavren::engine {
 
 enum class RescanResult {
-    Debounced,      // within 3 seconds of the previous notification: nothing done
-    Completed,      // compared, acted, snapshot brought up to date
-    Cancelled,      // the program is ending: stopped between two actions
-    ListingFailed,  // the folder could not be listed: nothing done, tried again later
-    FolderAway,     // the folder is gone or out of reach: nothing done, the snapshot kept
+    Debounced,       // within 3 seconds of the previous notification: nothing done
+    Completed,       // compared, acted, snapshot brought up to date
+    Cancelled,       // the program is ending: stopped between two actions
+    ListingFailed,   // the folder could not be listed: nothing done, tried again later
+    FolderAway,      // the folder is gone or out of reach: nothing done, the snapshot kept
     FolderReplaced,  // another folder is at the path now: nothing done until it is watched
 };
 
@@ -56,12 +56,12 @@ struct RescanPlan {
 };
 
 // Marks every record met by the listing as seen and sorts the files out.
-// With identities (`listIds` by record index, may be empty), a file that
-// has the name, size and time of its record but is another file is changed
+// With what is known of the records' files (`known` by record index, may be
+// empty), a file that has the name, size and time of its record but is
+// another file, or was written again within the same second, is changed
 // too.
 RescanPlan PlanRescan(store::SnapshotList& list, const std::vector<store::FoundFile>& found,
-                      const store::WatchEntry& entry,
-                      std::span<const platform::FileId> listIds = {});
+                      const store::WatchEntry& entry, std::span<const FileFacts> known = {});
 
 // The text announcing the first new or changed file: the program about to
 // run, when the entry runs one, else the file's name.
@@ -96,6 +96,10 @@ struct RescanContext {
         services.messages.ReportProblem(advice);
     };
 
+    // Told, with the look's lock held, whenever the files waiting for their
+    // move change, so that they outlive a crash.
+    std::function<void(const std::vector<OwedFile>& moves)> movesChanged{};
+
     // Left by the last look, for its worker: how long listing the folder
     // took, and why the folder counts as away.
     std::chrono::steady_clock::duration listingTime{};
@@ -124,7 +128,20 @@ std::string AwayReason(const std::error_code& ec);
 // listing that works becomes the snapshot, so an unreadable folder or an
 // unreachable share at start is never taken for a folder of new files.
 // Completed, FolderAway (also after an empty baseline) or ListingFailed.
-RescanResult TakeBaseline(RescanContext& context);
+// What the entry owed before the start is taken over as AdoptOwed does.
+RescanResult TakeBaseline(RescanContext& context, const OwedWork& owed = {});
+
+// Takes over what an entry owed when it last stopped (or, after a crash,
+// the moves it owed): files not acted on yet are acted on by the next look,
+// files waiting for their move are moved and nothing else. Only files that
+// are still there, and the same files, count. True when a look is needed.
+bool AdoptOwed(RescanContext& context, const OwedWork& owed);
+
+// What the entry owes as its watching ends: the files that arrived or
+// changed while it watched and were not acted on yet (held back by the
+// debounce, waiting for their writer, queued behind an action the end cut
+// short), and those waiting for their move.
+OwedWork OwedAtStop(RescanContext& context);
 
 // One look at an entry's folder: lists its target files, compares them with
 // the snapshot, carries out the actions for new and changed files that are
@@ -146,8 +163,9 @@ RescanResult TakeBaseline(RescanContext& context);
 RescanResult RescanEntry(RescanContext& context, Trigger trigger = Trigger::Notification);
 
 // Between looks, while files wait or moves are pending: tries the moves that
-// are due again, and checks the waiting files. True when one of them is
-// ready (or gone), so a look is needed.
+// are due again (telling the user of a failure once per file and cause, and
+// of the success after one), and checks the waiting files. True when one of
+// them is ready (or gone), so a look is needed.
 bool CheckPending(RescanContext& context);
 
 // How long a state waits at most before checking its waiting files again,

@@ -9,6 +9,7 @@
 #include "engine/descriptor_budget.h"
 #include "engine/folder_watch.h"
 #include "engine/rescan.h"
+#include "platform/file_mover.h"
 #include "platform/path_text.h"
 #include "store/session_file.h"
 #include "store/settings_file.h"
@@ -19,6 +20,9 @@ namespace tavren::engine {
 struct CTavrenDoc::Generation {
     std::uint64_t id = 0;
     platform::WakeEvent stop;
+    // The stop ends watching (rather than pausing it for a reload): each
+    // worker records what its entry still owes.
+    std::atomic<bool> ending{false};
 
     // Workers of this start not yet watching their folder, or (new
     // entries) still writing their first snapshot.
@@ -47,7 +51,7 @@ store::SessionSlot SessionSlotOf(int slot, const store::WatchEntry& entry) {
 }  // namespace
 
 CTavrenDoc::CTavrenDoc(store::DataFolder data, Services services)
-    : data_(std::move(data)), services_(std::move(services)) {
+    : data_(std::move(data)), services_(std::move(services)), pending_(data_, services_.messages) {
     StartWatching();
 }
 
@@ -62,22 +66,26 @@ void CTavrenDoc::StartWatching() {
 
     // Only the first start of a run can follow an outage.
     std::optional<std::vector<store::SessionSlot>> outage;
-    if (firstStart_) {
-        firstStart_ = false;
+    const bool firstStart = std::exchange(firstStart_, false);
+    if (firstStart) {
         outage = store::ReadSession(data_);
+        pending_.Load();
     }
 
     lastLoad_ = store::LoadWatchTable(data_.settingsFile(), table_);
+    if (firstStart) RemoveLeftoverCopies();
     {
         std::lock_guard lock(statusMutex_);
         statuses_.clear();
         for (int n = 0; n < table_.count(); ++n) {
-            statuses_.push_back({n, table_.entries[n].title, table_.entries[n].folder,
-                                 WatchMode::Notified, {}});
+            statuses_.push_back(
+                {n, table_.entries[n].title, table_.entries[n].folder, WatchMode::Notified, {}});
         }
     }
     std::vector<std::shared_ptr<WatchState>> kept = std::move(retained_);
     retained_.clear();
+    std::vector<std::shared_ptr<WatchState>> predecessors = std::move(stopped_);
+    stopped_.clear();
     if (table_.count() <= 0) {
         for (auto& state : kept) state->slot.store(-1);
         EndSession();
@@ -90,6 +98,7 @@ void CTavrenDoc::StartWatching() {
     states_.assign(static_cast<std::size_t>(table_.count()), nullptr);
     // Not vector<bool>: its elements are proxies, unfit for a lambda's capture.
     std::vector<char> fresh(states_.size(), 1);
+    std::vector<Owed> owed(states_.size(), Owed::All);
     for (int n = 0; n < table_.count(); ++n) {
         const WatchKey key = KeyOf(table_.entries[n]);
         auto same = std::find_if(kept.begin(), kept.end(),
@@ -97,6 +106,7 @@ void CTavrenDoc::StartWatching() {
         if (same != kept.end()) {
             states_[n] = std::move(*same);
             fresh[n] = 0;
+            owed[n] = Owed::None;  // it has its work still
             continue;
         }
         auto state = std::make_shared<WatchState>();
@@ -117,11 +127,14 @@ void CTavrenDoc::StartWatching() {
                         " を読めないため、" + table_.entries[n].folder + " の一覧を取り直します。");
                     break;
                 }
-                state->ids.assign(list.size(), platform::FileId{});
+                state->facts.assign(list.size(), FileFacts{});
                 state->list = std::move(list);
                 state->haveBaseline = true;
                 state->catchUpAt = SteadyTime::min();  // look at once
                 fresh[n] = 0;
+                // Its snapshot knows what was not acted on; only the moves
+                // it owed are not in it.
+                owed[n] = Owed::MovesOnly;
                 break;
             }
         }
@@ -150,19 +163,28 @@ void CTavrenDoc::StartWatching() {
 
     // Workers only for the entries that the descriptor limit has room for.
     const int watched = ApplyDescriptorBudget(statuses_, statusMutex_, services_.messages);
+    for (int n = watched; n < table_.count(); ++n) states_[n]->settled.store(true);  // no worker
     for (int n = 0; n < watched; ++n) {
         auto worker = std::make_unique<Worker>();
         {
             std::lock_guard lock(generation->mutex);
             ++generation->notReady;
         }
+        std::shared_ptr<WatchState> predecessor;
+        if (owed[n] == Owed::All) {
+            auto p = std::find_if(predecessors.begin(), predecessors.end(),
+                                  [&](const auto& s) { return s->key == states_[n]->key; });
+            if (p != predecessors.end()) predecessor = *p;
+        }
         try {
-            worker->thread = services_.startThread([this, entry = table_.entries[n], generation,
-                                                    state = states_[n], n, isFresh = fresh[n] != 0,
-                                                    finished = worker->finished] {
-                WatcherThread(entry, *generation, *state, n, isFresh);
-                finished->store(true);
-            });
+            states_[n]->settled.store(false);
+            worker->thread =
+                services_.startThread([this, entry = table_.entries[n], generation,
+                                       state = states_[n], n, isFresh = fresh[n] != 0,
+                                       claim = owed[n], predecessor, finished = worker->finished] {
+                    WatcherThread(entry, *generation, *state, n, isFresh, claim, predecessor);
+                    finished->store(true);
+                });
         } catch (const std::system_error&) {
             char text[128];
             std::snprintf(text, sizeof text, kThreadCreationFailed, n);
@@ -172,6 +194,7 @@ void CTavrenDoc::StartWatching() {
                 for (int rest = n; rest < table_.count(); ++rest) {
                     statuses_[rest].mode = WatchMode::None;
                     statuses_[rest].reason = text;
+                    states_[rest]->settled.store(true);  // no worker will
                 }
             }
             services_.messages.ShowMessage(text, exiting_);
@@ -230,10 +253,47 @@ void CTavrenDoc::Reload() {
 }
 
 void CTavrenDoc::StopWatching() {
+    if (current_) {
+        current_->ending.store(true);
+    } else {
+        // Paused for the settings, so no worker will record what these
+        // owe: record what they know (a look still under way is skipped).
+        for (auto& state : retained_) {
+            if (std::unique_lock look(state->lookMutex, std::try_to_lock); look) {
+                OwedWork owed;
+                for (const auto& [name, record] : state->waiting)
+                    owed.act.push_back({name, record.id});
+                for (const PendingMove& m : state->pendingMoves)
+                    owed.move.push_back({m.name, m.id});
+                pending_.RecordStop(state->key, state.get(), std::move(owed), /*write=*/true);
+            }
+            state->settled.store(true);
+        }
+    }
     PauseForReload();
     for (auto& state : retained_) state->slot.store(-1);
+    if (!retained_.empty()) stopped_ = std::move(retained_);
     retained_.clear();
     EndSession();
+}
+
+void CTavrenDoc::RemoveLeftoverCopies() {
+    std::vector<std::string> destinations;
+    for (int n = 0; n < table_.count(); ++n) {
+        const store::WatchEntry& e = table_.entries[n];
+        if (!e.movesFiles() || e.moveTo.empty()) continue;
+        if (std::find(destinations.begin(), destinations.end(), e.moveTo) != destinations.end())
+            continue;
+        destinations.push_back(e.moveTo);
+        const std::vector<std::filesystem::path> removed =
+            services_.mover.RemoveLeftovers(platform::PathFromUtf8(e.moveTo));
+        if (removed.empty()) continue;
+        std::string names;
+        for (const auto& path : removed) names += " " + platform::PathToUtf8(path.filename());
+        services_.messages.ReportProblem("移動先 " + e.moveTo + " に残っていた途中までのコピー " +
+                                         std::to_string(removed.size()) +
+                                         " 個を削除しました:" + names);
+    }
 }
 
 void CTavrenDoc::EndSession() {
@@ -250,10 +310,15 @@ bool CTavrenDoc::Shutdown(std::chrono::milliseconds limit) {
     // sees the exit. Poll briefly rather than join, so the limit holds.
     for (;;) {
         JoinFinishedWorkers();
-        if (workers_.empty()) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (workers_.empty()) break;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            pending_.Flush();  // what the busy ones recorded last
+            return false;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    pending_.Flush();
+    return true;
 }
 
 void CTavrenDoc::JoinFinishedWorkers() {
@@ -265,9 +330,13 @@ void CTavrenDoc::JoinFinishedWorkers() {
 }
 
 void CTavrenDoc::WatcherThread(const store::WatchEntry& entry, Generation& generation,
-                               WatchState& state, int slot, bool fresh) {
+                               WatchState& state, int slot, bool fresh, Owed owed,
+                               const std::shared_ptr<WatchState>& predecessor) {
     RescanContext context{entry, data_, services_, state, exiting_};
     context.tellLimit = [this](const std::string& advice) { TellLimit(advice); };
+    context.movesChanged = [this, &state](const std::vector<OwedFile>& moves) {
+        pending_.RecordMoves(state.key, &state, moves);
+    };
     context.guardSnapshotWrite = [this, &state](const std::function<void(int)>& write) {
         const int owned = state.slot.load();
         if (owned < 0) return false;
@@ -287,7 +356,19 @@ void CTavrenDoc::WatcherThread(const store::WatchEntry& entry, Generation& gener
         [&generation] { generation.Ready(); },
         polledEntries_,
     };
+    if (owed != Owed::None) {
+        reports.owedReady = [predecessor] { return !predecessor || predecessor->settled.load(); };
+        reports.takeOwed = [this, &state, owed] {
+            OwedWork work = pending_.Claim(state.key, &state);
+            if (owed == Owed::MovesOnly) work.act.clear();
+            return work;
+        };
+    }
     RunFolderWatch(context, generation.stop, fresh, reports);
+    if (generation.ending.load()) {
+        pending_.RecordStop(state.key, &state, OwedAtStop(context), !exiting_.IsSet());
+    }
+    state.settled.store(true);
 }
 
 }  // namespace tavren::engine

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/pending_book.h"
 #include "engine/services.h"
 #include "engine/watch_state.h"
 #include "platform/wake_event.h"
@@ -56,7 +57,11 @@ public:
 
     // Turns watching off and wakes every waiting worker; returns at once.
     // The next start takes fresh snapshots: what changes meanwhile is not
-    // acted on.
+    // acted on. What arrived while watching and was not acted on yet (held
+    // back, waiting for its writer, queued behind an action), and the moves
+    // still to be done, are recorded as each worker ends, in memory and in
+    // the data folder's pending file; the next start, of this run or the
+    // next one, acts on those files that are still there, once.
     void StopWatching();
 
     // Turns watching off for a reload of the settings: an entry that the
@@ -90,8 +95,12 @@ private:
     struct Generation;
     struct Worker;
 
+    // Which work owed from before a start a worker takes over.
+    enum class Owed { None, All, MovesOnly };
     void WatcherThread(const store::WatchEntry& entry, Generation& generation, WatchState& state,
-                       int slot, bool fresh);
+                       int slot, bool fresh, Owed owed,
+                       const std::shared_ptr<WatchState>& predecessor);
+    void RemoveLeftoverCopies();
     void SetStatus(const Generation& generation, int slot, WatchMode mode,
                    const std::string& reason, bool announce);
     void TellLimit(const std::string& advice);
@@ -118,6 +127,10 @@ private:
     // pause for a reload.
     std::vector<std::shared_ptr<WatchState>> states_;
     std::vector<std::shared_ptr<WatchState>> retained_;
+    // The states of the last stop, until the next start: a new entry's
+    // worker takes over what its predecessor owes once that one settled.
+    std::vector<std::shared_ptr<WatchState>> stopped_;
+    PendingBook pending_;
 
     // Per slot: the state that owns its snapshot file, and a lock that
     // keeps an old worker's snapshot write apart from a new start's.

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/fs.h"
@@ -37,13 +38,41 @@ struct WaitingFile {
     SteadyTime lastChange;     // when we last saw its size or time move
 };
 
-// A file that was acted on but whose move was refused because it was in
-// use: the move alone is tried again later.
+// What a look knows of a recorded file beyond its snapshot record, which
+// keeps whole seconds and the low 32 bits of the size: a rewrite within the
+// same second to the same size still shows in these. Zero where unknown (a
+// record read back from a file).
+struct FileFacts {
+    platform::FileId id;
+    std::int64_t mtimeNs = 0;  // last write
+    std::int64_t ctimeNs = 0;  // last change of data or attributes
+};
+
+// A file that was acted on but not moved yet: refused because it was in
+// use, or failed (destination full, missing, read-only, name refused).
+// The move alone is tried again, ever less often, and at once when the
+// destination folder changes or the entry's folder is looked at again.
 struct PendingMove {
     std::string name;
     platform::FileId id;
-    int attempts = 0;
+    int attempts = 0;  // failed attempts so far
     SteadyTime due;
+    std::error_code told;  // the failure the user was told of, if any
+};
+
+// A file an entry still owes work to, known by name and identity.
+struct OwedFile {
+    std::string name;
+    platform::FileId id;
+    bool operator==(const OwedFile&) const = default;
+};
+// What an entry still owes: files that arrived while it watched and were
+// not acted on yet, and files acted on whose move has not succeeded yet.
+struct OwedWork {
+    std::vector<OwedFile> act;
+    std::vector<OwedFile> move;
+    bool empty() const { return act.empty() && move.empty(); }
+    bool operator==(const OwedWork&) const = default;
 };
 
 // Everything one entry knows between two looks at its folder. It outlives
@@ -71,10 +100,9 @@ public:
     bool haveBaseline = false;  // the folder was listed at least once
     // The folder the snapshot describes (unknown until listed).
     platform::FileId folderId;
-    store::SnapshotList list;   // the snapshot, in file order
-    // The identity of each record's file, by record index (unknown for
-    // records read back from a file).
-    std::vector<platform::FileId> ids;
+    store::SnapshotList list;  // the snapshot, in file order
+    // What is known of each record's file, by record index.
+    std::vector<FileFacts> facts;
     bool fileCurrent = false;                    // the snapshot file holds `list`
     std::string reportedWriteError;              // the failure already told, if any
     std::map<std::string, WaitingFile> waiting;  // by file name
@@ -92,6 +120,10 @@ public:
     SteadyTime listingRetryAt = kNever;  // a listing that failed
     int listingFailures = 0;
     bool listingErrorReported = false;
+
+    // Set when a worker that watched with this state has ended and, after a
+    // stop, recorded what the entry still owes.
+    std::atomic<bool> settled{false};
 
     SteadyTime NextWakeUp() const;
 };

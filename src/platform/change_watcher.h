@@ -15,16 +15,22 @@ class WakeEvent;
 enum class ChangeKind {
     Names,    // a file created, renamed or deleted
     Updates,  // a file written to or its attributes changed
+    // Anything that may let a move into the folder succeed now: a file
+    // made, removed, renamed or written, the folder's own attributes (it
+    // became writable). The copies that moves write there meanwhile
+    // (kMoveTemporaryPrefix) do not count.
+    Destination,
 };
 
 enum class WaitResult {
-    Changed,      // something of the chosen kind happened since the last wait
-    TimedOut,     // the timeout passed first
-    Stopped,      // the stop event is set
-    FolderGone,   // the folder itself was deleted, moved or unmounted
-    PathChanged,  // something was made, removed or renamed under the folder's
-                  // name in its parent: the path may name another folder now
-    Overflowed,   // the system dropped notifications: anything may have changed
+    Changed,           // something of the chosen kind happened since the last wait
+    TimedOut,          // the timeout passed first
+    Stopped,           // the stop event is set
+    FolderGone,        // the folder itself was deleted, moved or unmounted
+    PathChanged,       // something was made, removed or renamed under the folder's
+                       // name in its parent: the path may name another folder now
+    Overflowed,        // the system dropped notifications: anything may have changed
+    CompanionChanged,  // the subscription waited on alongside reported something
 };
 
 // One folder being watched. Changes that happen while nobody waits are
@@ -37,6 +43,17 @@ public:
     // folder's own changes are no longer reported; PathChanged still is.
     virtual WaitResult Wait(const WakeEvent& stop,
                             std::optional<std::chrono::milliseconds> timeout) = 0;
+
+    // The same, waiting on `companion` (of the same watcher) too: whatever
+    // it reports is taken from it and returned as CompanionChanged. Where
+    // two cannot be waited on together, the companion is not heard and the
+    // caller's timeout must serve.
+    virtual WaitResult WaitWith(const WakeEvent& stop,
+                                std::optional<std::chrono::milliseconds> timeout,
+                                ChangeSubscription& companion) {
+        (void)companion;
+        return Wait(stop, timeout);
+    }
 };
 
 // Serves the change notifications of every watched folder of the process.

@@ -10,7 +10,7 @@
 namespace tavren::platform {
 namespace {
 
-constexpr std::string_view kPrefix = ".tavren-move-";
+constexpr std::string_view kPrefix = kMoveTemporaryPrefix;
 // Copies named without a process id (from older versions) are judged by
 // age: one that no move has written to for this long has been given up.
 constexpr std::int64_t kUnownedAgeSeconds = 60;

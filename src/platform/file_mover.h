@@ -11,6 +11,10 @@
 
 namespace tavren::platform {
 
+// What the copies of a move across file systems are called while they are
+// written, where the file system cannot keep them unnamed.
+inline constexpr std::string_view kMoveTemporaryPrefix = ".tavren-move-";
+
 // Moves files for the post-processing action, also to another file system.
 // Stateless and safe to call from several threads at once.
 class FileMover {

@@ -28,6 +28,9 @@ struct DirEntry {
     std::int64_t mtimeSeconds = 0;      // last write, seconds since the epoch (UTC)
     std::int32_t mtimeNanoseconds = 0;  // and its fraction, where the system keeps it
     FileId id;                          // of what a link points to, like the rest
+    // Last change of the file's data or attributes (the inode's change
+    // time), nanoseconds since the epoch; 0 where the system does not tell.
+    std::int64_t ctimeNs = 0;
 
     std::int64_t mtimeNs() const { return mtimeSeconds * 1'000'000'000 + mtimeNanoseconds; }
 };

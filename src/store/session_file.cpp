@@ -92,4 +92,65 @@ void RemoveSession(const DataFolder& data) {
     std::filesystem::remove(SessionPath(data), ec);
 }
 
+namespace {
+
+constexpr std::string_view kPendingHeader = "tavren3-pending 1";
+// A stop in the middle of a burst may leave many thousands of files.
+constexpr std::size_t kMaxPendingBytes = std::size_t{64} << 20;
+
+std::filesystem::path PendingPath(const DataFolder& data) {
+    return data.root() / "tavren3.pending";
+}
+
+}  // namespace
+
+Status WritePending(const DataFolder& data, const std::vector<PendingRecord>& records) {
+    const std::filesystem::path path = PendingPath(data);
+    if (records.empty()) {
+        std::error_code ec;
+        if (std::filesystem::remove(path, ec); !ec) return {};
+        return Status::Error(platform::PathToUtf8(path) + " を削除できません: " + ec.message());
+    }
+    std::string text(kPendingHeader);
+    text += '\n';
+    for (const PendingRecord& r : records) {
+        text += std::to_string(r.fileMode) + ' ' + Hex(r.folder) + ' ' + Hex(r.pattern) + ' ' +
+                static_cast<char>(r.kind) + ' ' + Hex(r.name) + ' ' + std::to_string(r.volume) +
+                ' ' + std::to_string(r.index) + '\n';
+    }
+    if (auto ec = platform::WriteFileAtomically(path, text)) {
+        return Status::Error(platform::PathToUtf8(path) + " を保存できません: " + ec.message());
+    }
+    return {};
+}
+
+std::vector<PendingRecord> ReadPending(const DataFolder& data) {
+    std::vector<PendingRecord> records;
+    std::string text;
+    if (platform::ReadFile(PendingPath(data), text, kMaxPendingBytes)) return records;
+    std::istringstream lines(text);
+    std::string line;
+    if (!std::getline(lines, line) || line != kPendingHeader) return records;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        PendingRecord r;
+        std::string folder, pattern, kind, name;
+        if (!(fields >> r.fileMode >> folder >> pattern >> kind >> name >> r.volume >> r.index))
+            continue;
+        auto f = Unhex(folder);
+        auto p = Unhex(pattern);
+        auto n = Unhex(name);
+        if (!f || !p || !n || n->empty() || kind.size() != 1 ||
+            (kind[0] != 'a' && kind[0] != 'm')) {
+            continue;
+        }
+        r.folder = std::move(*f);
+        r.pattern = std::move(*p);
+        r.name = std::move(*n);
+        r.kind = static_cast<PendingRecord::Kind>(kind[0]);
+        records.push_back(std::move(r));
+    }
+    return records;
+}
+
 }  // namespace tavren::store

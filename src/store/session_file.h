@@ -33,4 +33,28 @@ std::optional<std::vector<SessionSlot>> ReadSession(const DataFolder& data);
 
 void RemoveSession(const DataFolder& data);
 
+// Work an entry still owes to files that arrived while it watched, kept in
+// <root>/tavren3.pending across a stop, an exit or a crash: files not acted
+// on yet, and files acted on whose move to the destination has not
+// succeeded yet. Entries are known by folder, file mode and pattern, files
+// by name and identity (device and inode), so that a file put in place of
+// one of them while nobody watched is not taken for it.
+struct PendingRecord {
+    enum class Kind : char { Act = 'a', Move = 'm' };
+    std::string folder;
+    std::int16_t fileMode = 0;
+    std::string pattern;
+    Kind kind = Kind::Act;
+    std::string name;  // the file's name as the file system gives it
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+
+    bool operator==(const PendingRecord&) const = default;
+};
+
+// Replaces the pending file; an empty list removes it.
+Status WritePending(const DataFolder& data, const std::vector<PendingRecord>& records);
+// What the pending file holds; lines that cannot be read are skipped.
+std::vector<PendingRecord> ReadPending(const DataFolder& data);
+
 }  // namespace tavren::store

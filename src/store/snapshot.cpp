@@ -109,7 +109,7 @@ std::error_code ListTargetFiles(const WatchEntry& entry, platform::FolderReader&
     for (platform::DirEntry& e : listed) {
         if (!IsTargetFile(entry, e)) continue;
         SnapshotItem item = DescribeFile(e, clock);
-        out.push_back({std::move(e.name), std::move(item), e.id, e.size, e.mtimeNs()});
+        out.push_back({std::move(e.name), std::move(item), e.id, e.size, e.mtimeNs(), e.ctimeNs});
     }
     return ec;
 }

@@ -72,6 +72,7 @@ struct FoundFile {
     platform::FileId id = {};  // unknown where the system does not tell
     std::uint64_t size = 0;    // whole, where `item` keeps the low 32 bits
     std::int64_t mtimeNs = 0;  // last write, nanoseconds since the epoch
+    std::int64_t ctimeNs = 0;  // last change of data or attributes; 0 unknown
 };
 
 // Describes a listed file as a snapshot records it, with the date and time

@@ -2,9 +2,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <optional>
-#include <filesystem>
 #include <thread>
 
 #include "engine/tavren_doc.h"
@@ -213,12 +213,16 @@ struct FolderTrip {
     std::function<void(const fs::path& place, const fs::path& real)> back;
 };
 
-void PrintTo(const FolderTrip& trip, std::ostream* os) { *os << trip.name; }
+void PrintTo(const FolderTrip& trip, std::ostream* os) {
+    *os << trip.name;
+}
 
 bool Mount(const fs::path& at) {
     return std::system(("mount -t tmpfs tmpfs '" + at.string() + "' 2>/dev/null").c_str()) == 0;
 }
-void Unmount(const fs::path& at) { std::system(("umount '" + at.string() + "'").c_str()); }
+void Unmount(const fs::path& at) {
+    std::system(("umount '" + at.string() + "'").c_str());
+}
 
 class FolderTripTest : public EngineTest, public ::testing::WithParamInterface<FolderTrip> {};
 
@@ -286,7 +290,8 @@ INSTANTIATE_TEST_SUITE_P(
                        const fs::path second = real.parent_path() / "second";
                        fs::create_directory(second);
                        fs::copy_file(real / "old.txt", second / "old.txt");
-                       fs::last_write_time(second / "old.txt", fs::last_write_time(real / "old.txt"));
+                       fs::last_write_time(second / "old.txt",
+                                           fs::last_write_time(real / "old.txt"));
                        test::WriteBytes(second / "new.txt", "new");
                        fs::create_directory_symlink(second, place.string() + ".tmp");
                        return true;
@@ -294,26 +299,27 @@ INSTANTIATE_TEST_SUITE_P(
                    [](const fs::path& place, const fs::path&) {
                        fs::rename(place.string() + ".tmp", place);  // as ln -sfn does
                    }},
-        FolderTrip{"unmounted_and_mounted_again", false, true,
-                   [](const fs::path& place, const fs::path&) {
-                       fs::copy_file(place / "old.txt", place.parent_path() / "old.copy");
-                       fs::last_write_time(place.parent_path() / "old.copy",
-                                           fs::last_write_time(place / "old.txt"));
-                       Unmount(place);
-                       return true;
-                   },
-                   [](const fs::path& place, const fs::path&) {
-                       // The drive comes with its files, as a real one does.
-                       const fs::path drive = place.parent_path() / "drive";
-                       fs::create_directory(drive);
-                       Mount(drive);
-                       fs::copy_file(place.parent_path() / "old.copy", drive / "old.txt");
-                       fs::last_write_time(drive / "old.txt",
-                                           fs::last_write_time(place.parent_path() / "old.copy"));
-                       test::WriteBytes(drive / "new.txt", "new");
-                       std::system(("mount --move '" + drive.string() + "' '" + place.string() + "'")
-                                       .c_str());
-                   }}),
+        FolderTrip{
+            "unmounted_and_mounted_again", false, true,
+            [](const fs::path& place, const fs::path&) {
+                fs::copy_file(place / "old.txt", place.parent_path() / "old.copy");
+                fs::last_write_time(place.parent_path() / "old.copy",
+                                    fs::last_write_time(place / "old.txt"));
+                Unmount(place);
+                return true;
+            },
+            [](const fs::path& place, const fs::path&) {
+                // The drive comes with its files, as a real one does.
+                const fs::path drive = place.parent_path() / "drive";
+                fs::create_directory(drive);
+                Mount(drive);
+                fs::copy_file(place.parent_path() / "old.copy", drive / "old.txt");
+                fs::last_write_time(drive / "old.txt",
+                                    fs::last_write_time(place.parent_path() / "old.copy"));
+                test::WriteBytes(drive / "new.txt", "new");
+                std::system(
+                    ("mount --move '" + drive.string() + "' '" + place.string() + "'").c_str());
+            }}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(EngineTest, PresentButEmptiedFolderStillReportsItsDeletions) {
@@ -487,6 +493,61 @@ TEST_F(EngineTest, StartAfterAKillGoesOnFromTheSnapshotsButOneAfterAStopDoesNot)
     EXPECT_EQ(fakes.log.Matching("move:").size(), 1u);
     EXPECT_TRUE(fs::exists(dir / "out" / "during-outage.txt"));
     EXPECT_TRUE(fs::exists(dir / "in" / "old.txt"));
+}
+
+// Work owed when watching stops (a file its writer still holds, a move its
+// destination refused) is done by the next start, of the same run (停止 then
+// 開始) or of the next one, once: the moved file is not acted on again, and
+// a file that came while nothing watched is left alone.
+TEST_F(EngineTest, WorkOwedAtAStopIsDoneOnceByTheNextStart) {
+    auto e = Entry("in");
+    e.afterMode = 2;
+    e.moveTo = (dir / "out").string();  // missing at first: moves fail
+    e.program = "/usr/bin/handle";
+    e.waitExit = 1;
+    SaveSettings({{true, e}});
+    std::atomic<bool> held{true};
+    Services services = fakes.services();
+    services.probeWriters = [&held](const fs::path& file) {
+        return held && file.filename().string().starts_with("open") ? platform::WriterState::Writing
+                                                                    : platform::WriterState::None;
+    };
+    auto arrived = [&](const char* name) {
+        for (int i = 0; i < 500 && !fs::exists(dir / "out" / name); ++i)
+            std::this_thread::sleep_for(10ms);
+        return fs::exists(dir / "out" / name);
+    };
+    auto doc = Start(services);
+    for (const std::string round : {"1", "2"}) {
+        const std::size_t told = fakes.log.Matching("problem:").size();
+        test::WriteBytes(dir / "in" / ("stuck" + round), "s");
+        ASSERT_TRUE(fakes.log.WaitFor("problem:", told + 1)) << round;
+        test::WriteBytes(dir / "in" / ("open" + round), "o");
+        std::this_thread::sleep_for(200ms);  // seen, and held by its writer
+        if (round == "1") {
+            doc->StopWatching();
+        } else {
+            EXPECT_TRUE(doc->Shutdown(2s));
+            doc.reset();
+        }
+        test::WriteBytes(dir / "in" / ("down" + round), "d");
+        fs::create_directories(dir / "out");
+        held = false;
+        if (round == "1") {
+            doc->StartWatching();
+        } else {
+            doc = Start(services);
+        }
+        EXPECT_TRUE(arrived(("stuck" + round).c_str())) << round;
+        EXPECT_TRUE(arrived(("open" + round).c_str())) << round;
+        EXPECT_TRUE(fs::exists(dir / "in" / ("down" + round))) << round;
+        fs::remove_all(dir / "out");
+        held = true;
+    }
+    std::this_thread::sleep_for(300ms);
+    // stuck1, open1, stuck2, open2: each run once.
+    EXPECT_EQ(fakes.log.Matching("run:").size(), 4u);
+    EXPECT_TRUE(doc->Shutdown(2s));
 }
 
 }  // namespace

@@ -104,11 +104,16 @@ TEST_F(ActionsTest, PostProcessKeepsTheNameWhenFreeAndStampsItWhenTaken) {
     EXPECT_EQ(test::ReadBytes(dir / "dest" / "report_261206150409.txt"), "newer");
     EXPECT_EQ(test::ReadBytes(dir / "dest" / "report.txt"), "new");
 
-    // A third one within the same second finds the stamped name taken too
-    // and stays where it is.
-    test::WriteBytes(dir / "watch" / "report.txt", "newest");
-    MakeActions().PostProcessFile("report.txt");
-    EXPECT_EQ(test::ReadBytes(dir / "watch" / "report.txt"), "newest");
+    // Later ones within the same second find the stamped name taken too
+    // and get a counter after it; nothing is left behind or replaced.
+    for (const char* expected : {"report_261206150409_2.txt", "report_261206150409_3.txt"}) {
+        test::WriteBytes(dir / "watch" / "report.txt", expected);
+        const Actions::MoveOutcome outcome = MakeActions().PostProcessFile("report.txt");
+        EXPECT_EQ(outcome.kind, Actions::MoveOutcome::Moved);
+        EXPECT_EQ(outcome.destination.filename(), expected);
+        EXPECT_EQ(test::ReadBytes(dir / "dest" / expected), expected);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "watch" / "report.txt"));
     EXPECT_EQ(test::ReadBytes(dir / "dest" / "report_261206150409.txt"), "newer");
 }
 

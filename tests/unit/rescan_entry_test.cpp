@@ -315,33 +315,82 @@ TEST_F(RescanEntryTest, FileHeldByAWriterWaitsOutOfTheSnapshotAndIsActedOnOnceCl
     EXPECT_EQ(state.recheckAt, kNever);  // nothing waits: no more wake-ups
 }
 
-TEST_F(RescanEntryTest, MoveRefusedAsBusyIsRetriedAloneAndTheFileActedOnOnce) {
+// Moves that do not succeed (in use, destination full, then read-only): the
+// file stays out of the snapshot, its move alone is tried again ever less
+// often, each cause is told once (being in use only when it lasts), and the
+// success after a told failure is told too; nothing is announced or run
+// again, and the keeper of the pending moves hears of each change.
+TEST_F(RescanEntryTest, FailedMoveIsRetriedAloneAndToldOncePerCause) {
     Baseline();
-    File("in-use.txt");
+    File("a.txt");
     entry.afterMode = 2;
     entry.program = "/usr/bin/handle";
     entry.waitExit = 1;
-    int refusals = 1;
-    MoverWith busy(fakes.mover, [&](const fs::path& from, const fs::path& to, bool replace) {
-        if (refusals > 0 && refusals--) {
-            return std::make_error_code(std::errc::device_or_resource_busy);
-        }
-        return fakes.mover.Move(from, to, replace, cancel);
+    std::vector<std::errc> refusals = {
+        std::errc::device_or_resource_busy, std::errc::device_or_resource_busy,
+        std::errc::device_or_resource_busy, std::errc::no_space_on_device,
+        std::errc::no_space_on_device,      std::errc::read_only_file_system};
+    MoverWith failing(fakes.mover, [&](const fs::path& from, const fs::path& to, bool replace) {
+        if (refusals.empty()) return fakes.mover.Move(from, to, replace, cancel);
+        const std::errc e = refusals.front();
+        refusals.erase(refusals.begin());
+        return std::make_error_code(e);
     });
     Services s{services.clock, services.changes, services.launcher,
-               busy,           services.sound,   services.messages};
+               failing,        services.sound,   services.messages};
     RescanContext ctx{entry, data, s, state, cancel};
+    std::vector<std::size_t> recorded;  // pending moves, as their keeper heard
+    ctx.movesChanged = [&](const std::vector<OwedFile>& moves) {
+        recorded.push_back(moves.size());
+    };
     fakes.clock.Advance(10);
     RescanEntry(ctx);
-    EXPECT_TRUE(fs::exists(dir / "watch" / "in-use.txt"));
     ASSERT_EQ(state.pendingMoves.size(), 1u);
-    state.pendingMoves[0].due = SteadyTime{};  // due now
+    EXPECT_EQ(store::ReadSnapshot(data, 0).size(), 0u);  // out of the snapshot while it waits
+    std::vector<std::chrono::milliseconds> intervals;
+    while (!refusals.empty()) {
+        if (refusals.size() == 1) state.pendingMoves[0].attempts = 8;  // long refused
+        state.pendingMoves[0].due = SteadyTime{};                      // due now
+        EXPECT_FALSE(CheckPending(ctx));
+        ASSERT_EQ(state.pendingMoves.size(), 1u);
+        intervals.push_back(std::chrono::ceil<std::chrono::milliseconds>(
+            state.pendingMoves[0].due - std::chrono::steady_clock::now()));
+    }
+    // 2, 4, 8, 16 s after the first second's failure; a minute at most.
+    EXPECT_EQ(intervals.front(), std::chrono::milliseconds(2000));
+    EXPECT_EQ(intervals.back(), std::chrono::minutes(1));
+    const auto told = fakes.log.Matching("problem:");
+    ASSERT_EQ(told.size(), 3u);  // busy once it lasted, full, read-only
+    EXPECT_NE(told[0].find("a.txt を " + (dir / "dest" / "a.txt").string() + " へ移動できません"),
+              std::string::npos);
+    EXPECT_NE(told[2].find(std::make_error_code(std::errc::read_only_file_system).message()),
+              std::string::npos);
+
+    fakes.clock.Advance(10);
+    RescanEntry(ctx);  // a look tries the move at once: it succeeds
     EXPECT_FALSE(CheckPending(ctx));
-    EXPECT_TRUE(fs::exists(dir / "dest" / "in-use.txt"));
+    EXPECT_TRUE(fs::exists(dir / "dest" / "a.txt"));
+    EXPECT_TRUE(fakes.log.Matching("problem:").back().ends_with("へ移動しました。"));
     fakes.clock.Advance(10);
     RescanEntry(ctx);  // the move is not a deletion, and nothing runs again
     EXPECT_EQ(fakes.log.Matching("run:").size(), 1u);
     EXPECT_EQ(fakes.log.Matching("message:").size(), 1u);
+    EXPECT_EQ(recorded, (std::vector<std::size_t>{1, 0}));
+}
+
+// The record keeps whole seconds and the low bits of the size; a rewrite
+// within the same second to the same size still counts while the engine
+// runs.
+TEST_F(RescanEntryTest, RewriteWithinTheSameSecondToTheSameSizeIsAChange) {
+    entry.timing = 0;
+    File("f.txt", "AAAA");
+    const auto second = fs::file_time_type(std::chrono::seconds(1'800'000'000));
+    fs::last_write_time(dir / "watch" / "f.txt", second + std::chrono::milliseconds(100));
+    Baseline();
+    File("f.txt", "BBBB");
+    fs::last_write_time(dir / "watch" / "f.txt", second + std::chrono::milliseconds(500));
+    RescanLater();
+    EXPECT_EQ(Log(), std::vector<std::string>{"message:f.txtを実行します。"});
 }
 
 TEST_F(RescanEntryTest, UnreadableSnapshotFileIsReportedOnceAndNothingIsRepeated) {

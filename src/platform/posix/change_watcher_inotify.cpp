@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/change_watcher.h"
+#include "platform/file_mover.h"
 #include "platform/posix/poll_util.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/wake_event.h"
@@ -27,6 +28,7 @@ using posix::UniqueFd;
 
 constexpr std::uint32_t kNamesMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
 constexpr std::uint32_t kUpdatesMask = IN_ATTRIB | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO;
+constexpr std::uint32_t kDestinationMask = kNamesMask | kUpdatesMask;
 constexpr std::uint32_t kSelfMask = IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED;
 // On the parent: the folder's name made, removed or renamed (a symbolic
 // link re-pointed is renamed over), or the parent itself going.
@@ -55,8 +57,9 @@ class InotifyWatcher;
 
 class InotifySubscription final : public ChangeSubscription {
 public:
-    InotifySubscription(InotifyWatcher& owner, std::uint32_t mask, std::string name)
-        : owner_(owner), mask_(mask), name_(std::move(name)) {}
+    InotifySubscription(InotifyWatcher& owner, std::uint32_t mask, std::string name,
+                        bool destination = false)
+        : owner_(owner), mask_(mask), name_(std::move(name)), destination_(destination) {}
     ~InotifySubscription() override;
 
     // Why its wake descriptor could not be made (descriptors ran out); 0
@@ -81,6 +84,30 @@ public:
         }
     }
 
+    WaitResult WaitWith(const WakeEvent& stop, std::optional<std::chrono::milliseconds> timeout,
+                        ChangeSubscription& companion) override {
+        auto* other = dynamic_cast<InotifySubscription*>(&companion);
+        if (!other) return Wait(stop, timeout);
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = timeout ? Clock::now() + *timeout : Clock::time_point::max();
+        for (;;) {
+            if (stop.IsSet()) return WaitResult::Stopped;
+            if (auto result = Take()) return *result;
+            if (other->Take()) return WaitResult::CompanionChanged;
+            std::optional<std::chrono::milliseconds> left;
+            if (timeout) {
+                left = std::chrono::ceil<std::chrono::milliseconds>(
+                    std::max(Clock::duration::zero(), deadline - Clock::now()));
+            }
+            pollfd fds[3] = {{stop.NativeHandle(), POLLIN, 0},
+                             {pending_.get(), POLLIN, 0},
+                             {other->pending_.get(), POLLIN, 0}};
+            if (!PollReadable(fds, 3, left)) return WaitResult::TimedOut;
+            Drain(pending_.get());
+            Drain(other->pending_.get());
+        }
+    }
+
     // Called by the dispatcher with the watcher's lock held: an event on the
     // folder itself (`asParent` false) or on its parent.
     void Deliver(std::uint32_t eventMask, std::string_view name, bool asParent) {
@@ -93,8 +120,12 @@ public:
             bits = kPathChanged;
         } else if (eventMask & kSelfMask) {
             bits = kGone;
+        } else if (destination_ && name.empty() && (eventMask & IN_ATTRIB)) {
+            bits = kChanged;  // the folder's own mode or owner
         } else if ((eventMask & IN_ISDIR) || !(eventMask & mask_)) {
             return;  // sub-folders never count; other kinds belong to other subscribers
+        } else if (destination_ && name.starts_with(kMoveTemporaryPrefix)) {
+            return;  // a move's own copy under way
         } else {
             bits = kChanged;
         }
@@ -127,6 +158,7 @@ private:
     InotifyWatcher& owner_;
     const std::uint32_t mask_;
     const std::string name_;  // the folder's name in its parent
+    const bool destination_;  // ChangeKind::Destination
     UniqueFd pending_{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     const int wakeError_ = errno;  // right after the eventfd: its error, if it failed
     std::atomic<unsigned> pendingBits_{0};
@@ -148,9 +180,12 @@ public:
     std::unique_ptr<ChangeSubscription> Watch(const std::filesystem::path& folder, ChangeKind kind,
                                               std::error_code& ec) override {
         if (!Usable(ec)) return nullptr;
-        const std::uint32_t mask = kind == ChangeKind::Names ? kNamesMask : kUpdatesMask;
+        const std::uint32_t mask = kind == ChangeKind::Names     ? kNamesMask
+                                   : kind == ChangeKind::Updates ? kUpdatesMask
+                                                                 : kDestinationMask;
         const PlaceInParent place = PlaceOf(folder);
-        auto sub = std::make_unique<InotifySubscription>(*this, mask, place.name.native());
+        auto sub = std::make_unique<InotifySubscription>(*this, mask, place.name.native(),
+                                                         kind == ChangeKind::Destination);
         if (!Wakes(*sub, ec)) return nullptr;
         std::lock_guard lock(mutex_);
         // IN_MASK_ADD: two entries may watch the same folder for different
@@ -245,18 +280,21 @@ private:
                 off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
                 if (ev->mask & IN_Q_OVERFLOW) {  // events were lost: wake everybody
                     for (auto& [wd, listeners] : subscribers_) {
-                        for (const Listener& l : listeners) l.sub->Deliver(IN_Q_OVERFLOW, {}, l.asParent);
+                        for (const Listener& l : listeners)
+                            l.sub->Deliver(IN_Q_OVERFLOW, {}, l.asParent);
                     }
                     continue;
                 }
                 auto it = subscribers_.find(ev->wd);
                 if (it == subscribers_.end()) continue;
-                const std::string_view name = ev->len ? std::string_view(ev->name) : std::string_view();
+                const std::string_view name =
+                    ev->len ? std::string_view(ev->name) : std::string_view();
                 for (const Listener& l : it->second) l.sub->Deliver(ev->mask, name, l.asParent);
                 if (ev->mask & IN_IGNORED) {
                     // The kernel dropped the watch; its number may come back
                     // for another folder.
-                    for (const Listener& l : it->second) (l.asParent ? l.sub->parentWd : l.sub->wd) = -1;
+                    for (const Listener& l : it->second)
+                        (l.asParent ? l.sub->parentWd : l.sub->wd) = -1;
                     subscribers_.erase(it);
                 }
             }
@@ -271,7 +309,9 @@ private:
     std::thread dispatcher_;  // last: it starts after everything above exists
 };
 
-InotifySubscription::~InotifySubscription() { owner_.Unsubscribe(this); }
+InotifySubscription::~InotifySubscription() {
+    owner_.Unsubscribe(this);
+}
 
 }  // namespace
 
@@ -294,6 +334,8 @@ std::string ChangeOverflowAdvice() {
            "sysctl の fs.inotify.max_queued_events を引き上げてください。";
 }
 
-std::unique_ptr<ChangeWatcher> MakeChangeWatcher() { return std::make_unique<InotifyWatcher>(); }
+std::unique_ptr<ChangeWatcher> MakeChangeWatcher() {
+    return std::make_unique<InotifyWatcher>();
+}
 
 }  // namespace tavren::platform

@@ -86,6 +86,7 @@ std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirE
         entry.size = static_cast<std::uint64_t>(st.st_size);
         entry.mtimeSeconds = st.st_mtim.tv_sec;
         entry.mtimeNanoseconds = static_cast<std::int32_t>(st.st_mtim.tv_nsec);
+        entry.ctimeNs = st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec;
         entry.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
         out.push_back(std::move(entry));
     }

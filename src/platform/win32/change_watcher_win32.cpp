@@ -54,8 +54,7 @@ public:
         }
         // Re-arm at once: a change made during the rescan that follows then
         // signals the handle again and is seen by the next wait.
-        if (which != folderAt || !::FindNextChangeNotification(folder_.get()) ||
-            !IsFolder(path_)) {
+        if (which != folderAt || !::FindNextChangeNotification(folder_.get()) || !IsFolder(path_)) {
             folder_.Reset();
             return WaitResult::FolderGone;
         }
@@ -86,7 +85,10 @@ public:
             return nullptr;
         }
         win32::ChangeHandle handle(::FindFirstChangeNotificationW(
-            folder.c_str(), FALSE, kind == ChangeKind::Names ? kNamesFilter : kUpdatesFilter));
+            folder.c_str(), FALSE,
+            kind == ChangeKind::Names     ? kNamesFilter
+            : kind == ChangeKind::Updates ? kUpdatesFilter
+                                          : kNamesFilter | kUpdatesFilter));
         if (!handle) {
             ec = win32::LastError();
             return nullptr;
@@ -111,8 +113,12 @@ public:
 }  // namespace
 
 // Windows has no per-user limit of change notifications to raise.
-std::string ChangeLimitAdvice(const std::error_code&) { return {}; }
-std::string ChangeOverflowAdvice() { return {}; }
+std::string ChangeLimitAdvice(const std::error_code&) {
+    return {};
+}
+std::string ChangeOverflowAdvice() {
+    return {};
+}
 
 std::unique_ptr<ChangeWatcher> MakeChangeWatcher() {
     return std::make_unique<Win32ChangeWatcher>();
