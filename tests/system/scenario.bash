@@ -112,6 +112,17 @@ program() {  # NAME [SHELL-LINES]
 }
 runs() { lines "$d/$1.log"; }  # NAME: how often the program started
 
+# A bindfs (FUSE) mount of $d/backing on MOUNT-POINT, standing in for a NAS
+# share: what is written into the backing folder is not notified.
+mount_share() {  # MOUNT-POINT
+    command -v bindfs >/dev/null || skip "no bindfs (scripts/install-deps.sh installs it)"
+    [[ -e /dev/fuse ]] || skip "no /dev/fuse"
+    mkdir -p "$d/backing" "$1"
+    local why
+    why=$(bindfs "$d/backing" "$1" 2>&1) || skip "bindfs cannot mount here: $why"
+    echo "$1" >>"$d/mounts"
+}
+
 # Runs the named case functions side by side; prints each one's report and
 # "SCRIPT: ok" when none failed. Called as "run_cases ...; exit" on the last
 # line, so that nothing of the script is read after the cases ran.

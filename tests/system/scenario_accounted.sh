@@ -176,12 +176,7 @@ same_size_rewrite() {
 # says so; either way the file is moved at the next start.
 cut_copy() {
     begin
-    command -v bindfs >/dev/null || skip "no bindfs (scripts/install-deps.sh installs it)"
-    [[ -e /dev/fuse ]] || skip "no /dev/fuse"
-    mkdir -p "$d/backing" "$d/dest"
-    local why
-    why=$(bindfs "$d/backing" "$d/dest" 2>&1) || skip "bindfs cannot mount here: $why"
-    echo "$d/dest" >>"$d/mounts"
+    mount_share "$d/dest"
     [[ $(stat -f -c %T "$d/dest") != "$(stat -f -c %T "$d")" ]] || skip "one file system only"
     mover_entry "$d/dest"
     local sig t0 copying='compgen -G "$d/backing/.tavren-move-*" >/dev/null'

@@ -63,16 +63,6 @@ resumed() {
         fail "the last line about the folder says it is not watched"
 }
 
-# A bindfs (FUSE) mount of $d/backing on $d/share, standing in for a NAS
-# share: what is written into the backing folder is not notified.
-mount_share() {
-    command -v bindfs >/dev/null || skip "no bindfs (scripts/install-deps.sh installs it)"
-    [[ -e /dev/fuse ]] || skip "no /dev/fuse"
-    mkdir -p "$d/backing" "$d/share"
-    local why
-    why=$(bindfs "$d/backing" "$d/share" 2>&1) || skip "bindfs cannot mount here: $why"
-    echo "$d/share" >>"$d/mounts"
-}
 unmount() {  # MOUNT-POINT: a listing of the watcher may hold it for a moment
     local at=$1
     wait_for 5 eval 'fusermount -u "$at" 2>/dev/null || umount "$at" 2>/dev/null' ||
@@ -84,7 +74,7 @@ unmount() {  # MOUNT-POINT: a listing of the watcher may hold it for a moment
 # line says the entry is polled and why.
 share() {
     begin
-    mount_share
+    mount_share "$d/share"
     echo old >"$d/backing/old.txt"
     entry "$d/share"
     watch
@@ -101,7 +91,7 @@ share() {
 # meanwhile: that one is acted on once, the others not again.
 share_drops() {
     begin
-    mount_share
+    mount_share "$d/share"
     echo a >"$d/backing/a.txt"
     echo b >"$d/backing/b.txt"
     entry "$d/share"
