@@ -386,7 +386,8 @@ TEST_F(RescanEntryTest, FailedMoveIsRetriedAloneAndToldOncePerCause) {
 TEST_F(RescanEntryTest, RewriteWithinTheSameSecondToTheSameSizeIsAChange) {
     entry.timing = 0;
     File("f.txt", "AAAA");
-    const auto second = fs::file_time_type(std::chrono::seconds(1'800'000'000));
+    const auto second = std::chrono::floor<std::chrono::seconds>(
+        fs::last_write_time(dir / "watch" / "f.txt"));
     fs::last_write_time(dir / "watch" / "f.txt", second + std::chrono::milliseconds(100));
     Baseline();
     File("f.txt", "BBBB");
