@@ -26,6 +26,43 @@ struct ControlState {
     std::condition_variable changed;
     std::deque<ControlSignal> pending;
     bool receiving = false;
+};
+
+ControlState& Shared() {
+    static ControlState state;
+    return state;
+}
+
+// Queues `signal`; with `hold`, keeps the calling thread until the program
+// has ended. False when nothing receives signals.
+bool Deliver(ControlSignal signal, bool hold) {
+    ControlState& s = Shared();
+    std::unique_lock lock(s.mutex);
+    if (!s.receiving) return false;
+    s.pending.push_back(signal);
+    s.changed.notify_all();
+    if (hold) s.changed.wait_for(lock, kTerminateGrace, [&] { return !s.receiving; });
+    return true;
+}
+
+BOOL WINAPI OnControlEvent(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+            return Deliver(ControlSignal::Interrupt, false);
+        case CTRL_BREAK_EVENT:
+            return Deliver(ControlSignal::Reload, false);
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            return Deliver(ControlSignal::Terminate, true);
+        default:
+            return FALSE;  // the default handling: end the process
+    }
+}
+
+}  // namespace
+
+struct ControlSignals::State {
     // A reload asked for by the command line (AskToReload), which cannot
     // send Ctrl+Break to a console it does not share.
     win32::UniqueHandle reloadEvent;
@@ -33,88 +70,64 @@ struct ControlState {
     std::thread reloadWaiter;
 };
 
-ControlState& State() {
-    static ControlState state;
-    return state;
-}
-
-BOOL WINAPI OnControlEvent(DWORD event) {
-    ControlSignal signal;
-    switch (event) {
-        case CTRL_C_EVENT:
-            signal = ControlSignal::Interrupt;
-            break;
-        case CTRL_BREAK_EVENT:
-            signal = ControlSignal::Reload;
-            break;
-        case CTRL_CLOSE_EVENT:
-        case CTRL_LOGOFF_EVENT:
-        case CTRL_SHUTDOWN_EVENT:
-            signal = ControlSignal::Terminate;
-            break;
-        default:
-            return FALSE;
-    }
-    ControlState& s = State();
-    std::unique_lock lock(s.mutex);
-    if (!s.receiving) return FALSE;  // the default handling: end the process
-    s.pending.push_back(signal);
-    s.changed.notify_all();
-    if (signal == ControlSignal::Terminate) {
-        s.changed.wait_for(lock, kTerminateGrace, [&] { return !s.receiving; });
-    }
-    return TRUE;
-}
-
-}  // namespace
-
-ControlSignals::ControlSignals() {
+ControlSignals::ControlSignals() : state_(std::make_unique<State>()) {
+    ControlState& shared = Shared();
     {
-        std::lock_guard lock(State().mutex);
-        State().receiving = true;
-        State().pending.clear();
+        std::lock_guard lock(shared.mutex);
+        shared.receiving = true;
+        shared.pending.clear();
     }
     // A parent that ignores Ctrl+C passes that on to the programs it
     // starts; the user's Ctrl+C must end the watcher all the same.
     ::SetConsoleCtrlHandler(nullptr, FALSE);
     ::SetConsoleCtrlHandler(&OnControlEvent, TRUE);
 
-    ControlState& s = State();
+    State& s = *state_;
     s.reloadEvent.Reset(::CreateEventW(nullptr, FALSE, FALSE,
                                        win32::ReloadEventName(::GetCurrentProcessId()).c_str()));
     s.stopEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (s.reloadEvent && s.stopEvent) {
-        s.reloadWaiter = std::thread([&s] {
+        s.reloadWaiter = std::thread([&s, &shared] {
             const HANDLE events[] = {s.stopEvent.get(), s.reloadEvent.get()};
             while (::WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-                std::lock_guard lock(s.mutex);
-                s.pending.push_back(ControlSignal::Reload);
-                s.changed.notify_all();
+                std::lock_guard lock(shared.mutex);
+                shared.pending.push_back(ControlSignal::Reload);
+                shared.changed.notify_all();
             }
         });
     }
 }
 
 ControlSignals::~ControlSignals() {
-    ControlState& s = State();
+    ControlState& shared = Shared();
+    {
+        std::lock_guard lock(shared.mutex);
+        shared.receiving = false;
+    }
+    shared.changed.notify_all();  // releases a terminating handler
+    State& s = *state_;
     if (s.reloadWaiter.joinable()) {
         ::SetEvent(s.stopEvent.get());
         s.reloadWaiter.join();
     }
-    s.reloadEvent.Reset();
-    s.stopEvent.Reset();
-    {
-        std::lock_guard lock(State().mutex);
-        State().receiving = false;
-    }
-    State().changed.notify_all();  // releases a terminating handler
     ::SetConsoleCtrlHandler(&OnControlEvent, FALSE);
 }
 
 ControlSignal ControlSignals::Wait() {
-    ControlState& s = State();
+    ControlState& s = Shared();
     std::unique_lock lock(s.mutex);
     s.changed.wait(lock, [&] { return !s.pending.empty(); });
+    const ControlSignal signal = s.pending.front();
+    s.pending.pop_front();
+    return signal;
+}
+
+std::optional<ControlSignal> ControlSignals::WaitFor(int milliseconds) {
+    ControlState& s = Shared();
+    std::unique_lock lock(s.mutex);
+    if (!s.changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                            [&] { return !s.pending.empty(); }))
+        return std::nullopt;
     const ControlSignal signal = s.pending.front();
     s.pending.pop_front();
     return signal;
