@@ -145,6 +145,16 @@ int RunTray(const store::DataFolder& data, const std::wstring& instanceName) {
         // Ends every loop left on this thread (the version box's, say).
         ::PostQuitMessage(0);
     };
+    commands.end = [&] {
+        if (state.quitting) return;  // a second request while ending
+        settings.Discard();
+        state.quitting = true;
+        sink.CloseAll();
+        // At the end of the session the process may be ended as soon as the
+        // window has taken it: the engine shuts down here, not after the loop.
+        doc.Shutdown(std::chrono::milliseconds(1000));
+        ::PostQuitMessage(0);
+    };
 
     TrayWindow frame(instanceName, commands);
     if (!frame.hwnd()) return 1;

@@ -1,6 +1,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -13,13 +14,20 @@ namespace {
 
 // The console's control events play the part of the POSIX signals:
 // Ctrl+C interrupts, Ctrl+Break reloads (it has no other use here), and
-// closing the console, logging off or shutting down terminates.
+// closing the console, logging off or shutting down terminates. A program
+// that loads user32.dll, as this one does, is not told of logging off or
+// shutting down through its console: that comes as WM_ENDSESSION to its
+// top-level windows, so a hidden one of its own takes it (and WM_CLOSE,
+// which taskkill sends without /f).
 //
-// The system calls the handler on a thread of its own. For the terminating
-// events it ends the process as soon as the handler returns (and after
-// about five seconds in any case), so the handler holds that thread until
-// the program has stopped watching.
+// The system calls the handler on a thread of its own, and sends
+// WM_ENDSESSION to the window's thread. For the terminating events it ends
+// the process as soon as the handler returns (and after about five seconds
+// in any case), so the handler holds that thread until the program has
+// stopped watching.
 constexpr auto kTerminateGrace = std::chrono::milliseconds(4500);
+constexpr wchar_t kWindowClass[] = L"Tavren3.ControlSignals";
+constexpr UINT kCloseWindow = WM_APP + 1;
 
 struct ControlState {
     std::mutex mutex;
@@ -60,6 +68,45 @@ BOOL WINAPI OnControlEvent(DWORD event) {
     }
 }
 
+LRESULT CALLBACK OnWindowMessage(HWND window, UINT message, WPARAM w, LPARAM l) {
+    switch (message) {
+        case WM_QUERYENDSESSION:
+            return TRUE;
+        case WM_ENDSESSION:
+            if (w) Deliver(ControlSignal::Terminate, true);
+            return 0;
+        case WM_CLOSE:
+            Deliver(ControlSignal::Terminate, false);
+            return 0;
+        case kCloseWindow:
+            ::DestroyWindow(window);
+            return 0;
+        case WM_DESTROY:
+            ::PostQuitMessage(0);
+            return 0;
+        default:
+            return ::DefWindowProcW(window, message, w, l);
+    }
+}
+
+// Makes the hidden top-level window, tells `made` of it (null when it could
+// not be made), and runs its messages until it is destroyed.
+void RunWindow(std::promise<HWND>& made) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &OnWindowMessage;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = kWindowClass;
+    ::RegisterClassExW(&wc);  // fails harmlessly when registered before
+    // A tool window of no size, never shown: no taskbar button.
+    const HWND window = ::CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, nullptr, WS_OVERLAPPED, 0,
+                                          0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+    made.set_value(window);
+    if (!window) return;
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+}
+
 }  // namespace
 
 struct ControlSignals::State {
@@ -68,6 +115,8 @@ struct ControlSignals::State {
     win32::UniqueHandle reloadEvent;
     win32::UniqueHandle stopEvent;
     std::thread reloadWaiter;
+    HWND window = nullptr;
+    std::thread windowThread;
 };
 
 ControlSignals::ControlSignals() : state_(std::make_unique<State>()) {
@@ -96,6 +145,10 @@ ControlSignals::ControlSignals() : state_(std::make_unique<State>()) {
             }
         });
     }
+    std::promise<HWND> made;
+    std::future<HWND> window = made.get_future();
+    s.windowThread = std::thread([&made] { RunWindow(made); });
+    s.window = window.get();
 }
 
 ControlSignals::~ControlSignals() {
@@ -110,6 +163,8 @@ ControlSignals::~ControlSignals() {
         ::SetEvent(s.stopEvent.get());
         s.reloadWaiter.join();
     }
+    if (s.window) ::PostMessageW(s.window, kCloseWindow, 0, 0);
+    s.windowThread.join();
     ::SetConsoleCtrlHandler(&OnControlEvent, FALSE);
 }
 
