@@ -8,7 +8,7 @@
 #include "app/entry_commands.h"
 #include "engine/services.h"
 #include "engine/tavren_doc.h"
-#include "platform/reload_request.h"
+#include "platform/signals.h"
 #include "store/data_folder.h"
 
 namespace tavren::app {
@@ -23,6 +23,10 @@ struct TrayCommands {
     std::function<void()> helpTopics;
     std::function<void()> about;
     std::function<void()> quit;
+    // The program is ended from outside (a signal, the end of the session):
+    // as 終了, but open settings close without saving and without a
+    // question, since no one may be there to answer it.
+    std::function<void()> end;
     // The command line changed the settings file: read it again.
     std::function<void()> reload;
     // How each entry is watched now, for the icon's tip.
@@ -77,14 +81,16 @@ inline void BindEngineCommands(TrayCommands& commands, engine::CTavrenDoc& doc, 
     };
 }
 
-// Waits for the command line's reload requests on a thread of its own and
-// hands each to `post`, which passes it on to the tray's own thread.
-class ReloadWaiter {
+// Waits for the requests from outside (the command line's reload, a
+// signal to end) on a thread of its own and hands each to `post`, which
+// passes it on to the tray's own thread.
+class SignalWaiter {
 public:
-    ReloadWaiter(platform::ReloadRequests& requests, std::function<void()> post)
-        : thread_([&requests, post = std::move(post)](std::stop_token stop) {
+    SignalWaiter(platform::ControlSignals& controlSignals,
+                 std::function<void(platform::ControlSignal)> post)
+        : thread_([&controlSignals, post = std::move(post)](std::stop_token stop) {
               while (!stop.stop_requested()) {
-                  if (requests.WaitFor(200)) post();
+                  if (const auto signal = controlSignals.WaitFor(200)) post(*signal);
               }
           }) {}
 

@@ -5,7 +5,8 @@
 # The icon must appear once the panel is there; its menu must open while a
 # worker's message box and while the watch settings are open; a second
 # start must bring the open dialog forward; 終了 from that menu must end the
-# program within 2 s.
+# program within 2 s; so must SIGTERM and SIGINT, open settings closing
+# without a question; SIGHUP must still reload it.
 #
 # Usage: desktop_tray.sh PATH_TO_TAVREN3
 export LC_ALL=C  # the settings helpers count bytes
@@ -144,4 +145,49 @@ wait "$app"
 rc=$?
 ((rc == 0)) || fail "exit status $rc after 終了"
 echo "desktop tray: ended $(($(now_ms) - t0)) ms after 終了, status 0"
+
+# --- ended from outside -----------------------------------------------------------
+# SIGTERM (kill, systemctl, a logout), SIGINT, and the X server's end (Qt then
+# ends the program with status 1): a clean end, so the next start does not
+# take it for a crash (no session file left); open settings close unsaved,
+# without a question. The command line's reload (SIGHUP) is taken on the way.
+session=$tmp/data/tavren3.session
+for case in "TERM 0 box" "INT 0 reload" "TERM 0 settings" "X 1 -"; do
+    read -r sig status with <<<"$case"
+    "$bin" --data-dir "$tmp/data" >"$tmp/app.log" 2>&1 &
+    app=$!
+    pids+=($app)
+    wait_for 10 test -e "$session" || fail "$case: watching did not start"
+    before=$(windows)
+    case $with in
+    box)
+        echo x >"$tmp/in/c.txt"
+        new_window "$before" 40 >/dev/null || fail "$case: no message box for a new file" ;;
+    reload)
+        mkdir "$tmp/in2"
+        "$bin" --data-dir "$tmp/data" add --title in2 --folder "$tmp/in2" --message \
+            >"$tmp/cli.log" 2>&1 || fail "$case: add: $(cat "$tmp/cli.log")"
+        wait_for 10 test -e "$tmp/data/tavdat/1.dir" || fail "$case: no reload after the add"
+        echo x >"$tmp/in2/d.txt"
+        new_window "$before" 40 >/dev/null || fail "$case: the added entry was not watched" ;;
+    settings)
+        wait_for 10 find_icon >/dev/null || fail "$case: no icon"
+        icon=$(find_icon)
+        open_menu >/dev/null || fail "$case: the menu did not open"
+        before=$(windows)
+        xdotool key u   # 監視設定(&U)...
+        list=$(new_window "$before" 100) || fail "$case: the watch settings did not open"
+        read -r x y w h < <(geometry "$list")
+        xdotool mousemove --sync $((x + w * 248 / 291)) $((y + h * 120 / 209)) click 1 ;;
+    esac
+    cp "$tmp/data/tavdat/dirinfo.dat" "$tmp/before.dat"
+    if [[ $sig == X ]]; then kill "${pids[0]}"; else kill -"$sig" "$app"; fi  # pids[0]: Xvfb
+    wait_for 2 sh -c "! kill -0 $app" || fail "$case: still running $((2 * slowdown)) s later"
+    wait "$app"
+    rc=$?
+    ((rc == status)) || fail "$case: exit status $rc"
+    [[ ! -e $session ]] || fail "$case: the session file, the mark of a crash, was left"
+    cmp -s "$tmp/data/tavdat/dirinfo.dat" "$tmp/before.dat" || fail "$case: the settings changed"
+done
+echo "desktop tray: SIGTERM, SIGINT and the X server's end ended it cleanly"
 echo "desktop tray: ok"

@@ -70,7 +70,8 @@ TEST(TrayWindow, MenuCommandsRunAndTheMenuFollowsWatching) {
     TrayCommands c;
     c.watchRunning = [&] { return running; };
     c.statuses = [] {
-        return std::vector<engine::WatchStatus>{{0, "受信", "C:\\in", engine::WatchMode::Notified, ""}};
+        return std::vector<engine::WatchStatus>{
+            {0, "受信", "C:\\in", engine::WatchMode::Notified, ""}};
     };
     c.stop = record("stop", false);
     c.start = record("start", true);
@@ -115,8 +116,10 @@ TEST(TrayWindow, MenuCommandsRunAndTheMenuFollowsWatching) {
         EXPECT_EQ(running, step.runningAfter);
         const app::win32::UniqueMenu now = frame.LoadPopupMenu();
         const HMENU items = ::GetSubMenu(now.get(), 0);
-        EXPECT_EQ((::GetMenuState(items, 32771, MF_BYCOMMAND) & MF_GRAYED) != 0, running) << step.call;
-        EXPECT_EQ((::GetMenuState(items, 32772, MF_BYCOMMAND) & MF_GRAYED) != 0, !running) << step.call;
+        EXPECT_EQ((::GetMenuState(items, 32771, MF_BYCOMMAND) & MF_GRAYED) != 0, running)
+            << step.call;
+        EXPECT_EQ((::GetMenuState(items, 32772, MF_BYCOMMAND) & MF_GRAYED) != 0, !running)
+            << step.call;
         if (step.tip) {
             EXPECT_STREQ(frame.tip(), step.tip) << step.call;
         }
@@ -182,8 +185,8 @@ protected:
     std::filesystem::path data() const { return tmp_.path() / L"data"; }
 
     HANDLE Start(const std::wstring& command = L"") {
-        std::wstring line = L"\"" + program_.wstring() + L"\" --data-dir \"" + data().wstring() +
-                            L"\" " + command;
+        std::wstring line =
+            L"\"" + program_.wstring() + L"\" --data-dir \"" + data().wstring() + L"\" " + command;
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
@@ -220,6 +223,21 @@ protected:
             },
             kLong);
         return shown;
+    }
+    // The hidden window of `process` of that window class.
+    static HWND WindowOf(HANDLE process, const wchar_t* windowClass) {
+        HWND found = nullptr;
+        test::WaitUntil(
+            [&] {
+                for (HWND w = nullptr; (w = ::FindWindowExW(nullptr, w, windowClass, nullptr));) {
+                    DWORD pid = 0;
+                    ::GetWindowThreadProcessId(w, &pid);
+                    if (pid == ::GetProcessId(process)) found = w;
+                }
+                return found != nullptr;
+            },
+            kLong);
+        return found;
     }
     static int ExitCode(HANDLE process) {
         DWORD code = 99;
@@ -305,6 +323,46 @@ TEST_F(TrayProgram, ExitAsksBeforeDroppingChangedSettings) {
     EXPECT_EQ(test::ReadBytes(file), stored);
 }
 
+// Ended from outside: by the end of the session (the process may be ended
+// as soon as WM_ENDSESSION has been taken, so the engine must have stopped
+// by then) and by WM_CLOSE, as taskkill sends it. No session file is left
+// for the next start to take for a crash; the tray drops changed settings
+// without a question. The session's end reaches a program that loads
+// user32 only through a window: the headless runner has a hidden one.
+TEST_F(TrayProgram, EndsCleanlyWhenTheSessionEndsOrItIsClosed) {
+    const store::DataFolder folder(data());
+    ASSERT_TRUE(folder.Prepare().ok());
+    const std::string stored = test::SlotBytes({test::MakeSlot("a", true)});
+    test::WriteBytes(folder.settingsFile(), stored);
+    const std::filesystem::path session = data() / L"tavren3.session";
+    for (const bool headless : {false, true}) {
+        for (const UINT message : {WM_ENDSESSION, WM_CLOSE}) {
+            SCOPED_TRACE(std::string(headless ? "headless " : "tray ") + std::to_string(message));
+            const HANDLE program = Start(headless ? L"--headless" : L"");
+            ASSERT_TRUE(program);
+            const HWND window = headless ? WindowOf(program, L"Tavren3.ControlSignals") : Frame();
+            ASSERT_TRUE(window);
+            ASSERT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(session); }, kLong));
+            if (!headless) {
+                ::PostMessageW(window, WM_COMMAND, 32773, 0);
+                const HWND list = Shown(window, text::kListCaption);
+                ASSERT_TRUE(list);
+                ::SendMessageW(list, WM_COMMAND, MAKEWPARAM(IDC_LIST_RUN_STOP, BN_CLICKED), 0);
+            }
+            if (message == WM_ENDSESSION) {
+                EXPECT_TRUE(::SendMessageW(window, WM_QUERYENDSESSION, 0, 0));
+                ::SendMessageW(window, WM_ENDSESSION, TRUE, 0);
+                EXPECT_FALSE(std::filesystem::exists(session));
+            } else {
+                ::PostMessageW(window, WM_CLOSE, 0, 0);
+            }
+            ASSERT_EQ(ExitCode(program), 0);  // else the next start meets this one
+            EXPECT_FALSE(std::filesystem::exists(session));
+            EXPECT_EQ(test::ReadBytes(folder.settingsFile()), stored);
+        }
+    }
+}
+
 // The command line's changes reach the running tray program: an entry
 // added is watched at once (its baseline appears); while the settings are
 // open, a change is refused, as the dialog will write the file itself.
@@ -320,8 +378,8 @@ TEST_F(TrayProgram, TakesChangesFromTheCommandLineUnlessItsSettingsAreOpen) {
     const std::wstring add = L"add --title a --folder \"" + watched.wstring() + L"\"";
 
     EXPECT_EQ(ExitCode(Start(add)), 0);
-    EXPECT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(folder.snapshotFile(0)); },
-                                kLong));
+    EXPECT_TRUE(
+        test::WaitUntil([&] { return std::filesystem::exists(folder.snapshotFile(0)); }, kLong));
 
     ::PostMessageW(frame, WM_COMMAND, 32773, 0);
     const HWND list = Shown(frame, text::kListCaption);

@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSessionManager>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +22,7 @@
 #include "engine/system_services.h"
 #include "engine/tavren_doc.h"
 #include "platform/env.h"
-#include "platform/reload_request.h"
+#include "platform/signals.h"
 #include "ui/qt/dir_list_dlg.h"
 
 namespace tavren::app {
@@ -70,10 +72,48 @@ bool CloseSettingsDialog() {
     return !list->isVisible();
 }
 
+// Closes the watch settings without their question and without saving,
+// and first whatever they have open above them, each as if cancelled.
+void DiscardSettingsDialog() {
+    QDialog* list = SettingsDialog();
+    if (!list) return;
+    QList<QDialog*> above = list->findChildren<QDialog*>();
+    for (auto it = above.rbegin(); it != above.rend(); ++it) {
+        if ((*it)->isVisible()) (*it)->done(QDialog::Rejected);
+    }
+    list->done(QDialog::Rejected);
+}
+
+// Qt ends the program with exit() when its X connection breaks (the X
+// server went with the session). The engine is shut down on that way out
+// too, so that the next start does not take it for a crash. Only the GUI
+// thread, which owns the engine, calls exit().
+class ShutdownAtExit {
+public:
+    explicit ShutdownAtExit(engine::CTavrenDoc& doc) {
+        static const bool registered = std::atexit(&AtExit) == 0;
+        if (registered) doc_ = &doc;
+    }
+    ~ShutdownAtExit() { doc_ = nullptr; }
+    ShutdownAtExit(const ShutdownAtExit&) = delete;
+    ShutdownAtExit& operator=(const ShutdownAtExit&) = delete;
+
+private:
+    static void AtExit() {
+        engine::CTavrenDoc* doc = doc_.exchange(nullptr);
+        if (doc && !doc->Shutdown(std::chrono::milliseconds(1000))) {
+            // A worker still busy must not meet the static destructors.
+            std::fflush(nullptr);
+            std::_Exit(EXIT_FAILURE);
+        }
+    }
+    static inline std::atomic<engine::CTavrenDoc*> doc_{nullptr};
+};
+
 }  // namespace
 
 int RunTray(int& argc, char** argv, const store::DataFolder& data) {
-    platform::ReloadRequests reloadRequests;  // before Qt starts any thread
+    platform::ControlSignals controlSignals;  // before Qt starts any thread
     QApplication app(argc, argv);
     LoadQtTranslations();
     QApplication::setOrganizationName(QStringLiteral("QUORVALE"));
@@ -96,6 +136,7 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     const engine::SystemServices system;
     GuiMessageSink sink;
     engine::CTavrenDoc doc(data, system.services(sink));
+    const ShutdownAtExit shutdownAtExit(doc);
 
     TrayCommands commands;
     TrayState state;
@@ -107,15 +148,23 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
         CAboutDlg box;
         box.exec();
     };
-    commands.quit = [&] {
-        // The settings dialog goes first: it asks whether unsaved changes may
-        // be lost, and いいえ keeps it, and the program, as they were.
-        if (state.settingsOpen && !CloseSettingsDialog()) return;
+    const auto leave = [&] {
         state.quitting = true;
         doc.StopWatching();
         sink.CloseAll();
         // Every dialog and box still open ends with its event loop.
         QCoreApplication::exit(0);
+    };
+    commands.quit = [&, leave] {
+        // The settings dialog goes first: it asks whether unsaved changes may
+        // be lost, and いいえ keeps it, and the program, as they were.
+        if (state.settingsOpen && !CloseSettingsDialog()) return;
+        leave();
+    };
+    commands.end = [&, leave] {
+        if (state.quitting) return;  // a second request while ending
+        if (state.settingsOpen) DiscardSettingsDialog();
+        leave();
     };
     CMainFrame frame(commands);
     QObject::connect(&sink, &GuiMessageSink::statusChanged, &frame, &CMainFrame::UpdateStatus);
@@ -126,10 +175,36 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
             stderr);
     }
 
-    // The command line changed the settings (SIGHUP).
-    const ReloadWaiter reloadWaiter(reloadRequests, [&] {
+    // The session manager's logout. Nothing may be asked now, and the
+    // program is not to leave within the signal: the engine stops here, so
+    // that a session that kills the program next leaves no mark of a crash,
+    // and the event loop ends once Qt has answered the manager. The program
+    // starts with the desktop, not again from a restored session.
+    QObject::connect(
+        &app, &QGuiApplication::commitDataRequest, &frame,
+        [&](QSessionManager& manager) {
+            manager.setRestartHint(QSessionManager::RestartNever);
+            commands.end();
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        &app, &QGuiApplication::saveStateRequest, &frame,
+        [](QSessionManager& manager) { manager.setRestartHint(QSessionManager::RestartNever); },
+        Qt::DirectConnection);
+
+    // SIGHUP: the command line changed the settings; SIGINT, SIGTERM: end.
+    // Posted to the frame, so that none runs once it is gone.
+    const SignalWaiter signalWaiter(controlSignals, [&](platform::ControlSignal signal) {
         QMetaObject::invokeMethod(
-            &app, [&] { commands.reload(); }, Qt::QueuedConnection);
+            &frame,
+            [&commands, signal] {
+                if (signal == platform::ControlSignal::Reload) {
+                    commands.reload();
+                } else {
+                    commands.end();
+                }
+            },
+            Qt::QueuedConnection);
     });
 
     const int status = QApplication::exec();

@@ -1,7 +1,7 @@
 #include "app/win32/tray_app.h"
 
-#include <windows.h>  // before the headers that build on it
-
+#include <windows.h>
+// After <windows.h>, on which they build.
 #include <commctrl.h>
 #include <objbase.h>
 #include <ole2.h>
@@ -20,7 +20,7 @@
 #include "app_ids.h"
 #include "engine/system_services.h"
 #include "engine/tavren_doc.h"
-#include "platform/reload_request.h"
+#include "platform/signals.h"
 #include "platform/win32/wide_text.h"
 #include "ui/win32/settings_dialog.h"
 
@@ -145,6 +145,16 @@ int RunTray(const store::DataFolder& data, const std::wstring& instanceName) {
         // Ends every loop left on this thread (the version box's, say).
         ::PostQuitMessage(0);
     };
+    commands.end = [&] {
+        if (state.quitting) return;  // a second request while ending
+        settings.Discard();
+        state.quitting = true;
+        sink.CloseAll();
+        // At the end of the session the process may be ended as soon as the
+        // window has taken it: the engine shuts down here, not after the loop.
+        doc.Shutdown(std::chrono::milliseconds(1000));
+        ::PostQuitMessage(0);
+    };
 
     TrayWindow frame(instanceName, commands);
     if (!frame.hwnd()) return 1;
@@ -157,10 +167,12 @@ int RunTray(const store::DataFolder& data, const std::wstring& instanceName) {
     }
 
     // The command line changed the settings: its request waits on an event
-    // named after this process.
-    platform::ReloadRequests reloadRequests;
-    const ReloadWaiter reloadWaiter(reloadRequests, [&window] {
-        if (const HWND w = window.load()) ::PostMessageW(w, TrayWindow::kReloadMessage, 0, 0);
+    // named after this process. A request to end closes the window.
+    platform::ControlSignals controlSignals;
+    const SignalWaiter signalWaiter(controlSignals, [&window](platform::ControlSignal signal) {
+        const UINT message =
+            signal == platform::ControlSignal::Reload ? TrayWindow::kReloadMessage : WM_CLOSE;
+        if (const HWND w = window.load()) ::PostMessageW(w, message, 0, 0);
     });
 
     const int status = RunMessageLoop();

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "app/status_tip.h"
-#include "platform/win32/wide_text.h"
 #include "app_ids.h"
+#include "platform/win32/wide_text.h"
 
 namespace tavren::app::win32 {
 namespace {
@@ -36,8 +36,8 @@ TrayWindow::TrayWindow(std::wstring instanceName, TrayCommands commands)
     : instanceName_(std::move(instanceName)), commands_(std::move(commands)) {
     RegisterClassOnce();
     // A tool window of no size has no taskbar button; it is never shown.
-    hwnd_ = ::CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, L"Tavren3", WS_OVERLAPPED, 0, 0, 0,
-                              0, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    hwnd_ = ::CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, L"Tavren3", WS_OVERLAPPED, 0, 0, 0, 0,
+                              nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (!hwnd_) return;
     ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Procedure));
@@ -106,13 +106,26 @@ void TrayWindow::ShowMenu() {
 bool TrayWindow::RunCommand(UINT id) {
     const std::function<void()>* handler = nullptr;
     switch (id) {
-        case ID_WATCH_START: handler = &commands_.start; break;
-        case ID_WATCH_STOP: handler = &commands_.stop; break;
-        case ID_WATCH_SETTINGS: handler = &commands_.watchSettings; break;
-        case ID_HELP_FINDER: handler = &commands_.helpTopics; break;
-        case ID_APP_ABOUT: handler = &commands_.about; break;
-        case ID_APP_QUIT: handler = &commands_.quit; break;
-        default: return false;
+        case ID_WATCH_START:
+            handler = &commands_.start;
+            break;
+        case ID_WATCH_STOP:
+            handler = &commands_.stop;
+            break;
+        case ID_WATCH_SETTINGS:
+            handler = &commands_.watchSettings;
+            break;
+        case ID_HELP_FINDER:
+            handler = &commands_.helpTopics;
+            break;
+        case ID_APP_ABOUT:
+            handler = &commands_.about;
+            break;
+        case ID_APP_QUIT:
+            handler = &commands_.quit;
+            break;
+        default:
+            return false;
     }
     if (*handler) (*handler)();
     if (::IsWindow(hwnd_)) UpdateStatus();
@@ -139,9 +152,15 @@ LRESULT TrayWindow::Handle(UINT message, WPARAM w, LPARAM l) {
         case WM_COMMAND:
             if (HIWORD(w) == 0 && RunCommand(LOWORD(w))) return 0;
             break;
+        // Ended from outside: logging off, shutting down, taskkill.
+        case WM_QUERYENDSESSION:
+            return TRUE;
+        case WM_ENDSESSION:
+            // The process may be ended as soon as this returns.
+            if (w && commands_.end) commands_.end();
+            return 0;
         case WM_CLOSE:
-            // Ending the session closes the program as its Exit command does.
-            RunCommand(ID_APP_QUIT);
+            if (commands_.end) commands_.end();
             return 0;
         default:
             if (message == taskbarCreated_ && taskbarCreated_ != 0) {

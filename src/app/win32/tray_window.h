@@ -23,7 +23,8 @@ using UniqueMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, decltype(&::Des
 // that owns the icon in the notification area, opens the icon's menu on a
 // release of the right button and runs the menu's commands. It carries a
 // window property named by the instance name, by which a second start
-// finds it. The menu and icons come from the module's resources.
+// finds it. The end of the session and WM_CLOSE run the end command. The
+// menu and icons come from the module's resources.
 class TrayWindow {
 public:
     static constexpr UINT kIconMessage = WM_USER + 500;

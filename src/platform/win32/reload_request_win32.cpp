@@ -4,9 +4,9 @@
 
 namespace tavren::platform {
 
-// A watcher that takes requests has its event open (the headless runner
-// through ControlSignals); without one, the request cannot be delivered
-// and the user restarts the watcher.
+// A watcher that takes requests has its event open (through ControlSignals);
+// without one, the request cannot be delivered and the user restarts the
+// watcher.
 ReloadRequest AskToReload(long pid) {
     if (pid <= 0) return ReloadRequest::Failed;
     const win32::UniqueHandle event(::OpenEventW(
@@ -17,26 +17,6 @@ ReloadRequest AskToReload(long pid) {
 
 long CurrentProcessId() {
     return static_cast<long>(::GetCurrentProcessId());
-}
-
-struct ReloadRequests::Channel {
-    win32::UniqueHandle event;
-};
-
-ReloadRequests::ReloadRequests() : channel_(std::make_unique<Channel>()) {
-    channel_->event.Reset(::CreateEventW(nullptr, FALSE, FALSE,
-                                         win32::ReloadEventName(::GetCurrentProcessId()).c_str()));
-}
-
-ReloadRequests::~ReloadRequests() = default;
-
-bool ReloadRequests::WaitFor(int milliseconds) {
-    if (!channel_->event) {
-        ::Sleep(static_cast<DWORD>(milliseconds));
-        return false;
-    }
-    return ::WaitForSingleObject(channel_->event.get(), static_cast<DWORD>(milliseconds)) ==
-           WAIT_OBJECT_0;
 }
 
 }  // namespace tavren::platform

@@ -673,20 +673,31 @@ void ListDialog::OnCommand(int id, int code) {
     Show();
 }
 
-bool ListDialog::CloseAsking() {
+void ListDialog::DismissAbove() {
     const HWND d = hwnd();
-    if (!d) return true;
     // Each dialog or box closed here is hidden at once and leaves its loop
     // when this command returns; a window that stays is not pressed again.
     for (HWND front = FrontmostAbove(d), last = nullptr; front && front != last;
          last = front, front = FrontmostAbove(d)) {
         Dismiss(front);
     }
+}
+
+bool ListDialog::CloseAsking() {
+    const HWND d = hwnd();
+    if (!d) return true;
+    DismissAbove();
     // The question is asked over the list, in front.
     ::SetForegroundWindow(d);
     if (!rules_.Cancel()) return false;
     Close(IDCANCEL);
     return true;
+}
+
+void ListDialog::CloseDiscarding() {
+    if (!hwnd()) return;
+    DismissAbove();
+    Close(IDCANCEL);
 }
 
 }  // namespace tavren::ui::win32

@@ -109,11 +109,14 @@ public:
     // cancel button (else No, else OK) would: true when the dialog closed,
     // false when the user keeps it.
     bool CloseAsking();
+    // Closes it the same way, but without the question: nothing is saved.
+    void CloseDiscarding();
 
 private:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void Show();
     void OnCommand(int id, int code);
+    void DismissAbove();
 
     rules::EntryList rules_;
 };

@@ -33,4 +33,8 @@ bool WatchSettings::Close() {
     return closed;
 }
 
+void WatchSettings::Discard() {
+    if (open_) open_->CloseDiscarding();
+}
+
 }  // namespace tavren::ui::win32

@@ -27,6 +27,9 @@ public:
     // chooser): true when they are closed (or were not open), false when the
     // user chose to keep unsaved changes and they stay open.
     bool Close();
+    // Closes them the same way, but without the question: the program is
+    // ended from outside, and nothing is saved.
+    void Discard();
 
 private:
     const store::DataFolder& data_;
