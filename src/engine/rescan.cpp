@@ -746,7 +746,6 @@ bool CheckPending(RescanContext& ctx) {
 
 OwedWork OwedAtStop(RescanContext& ctx) {
     WatchState& state = ctx.state;
-    std::lock_guard look(state.lookMutex);
     OwedWork owed;
     owed.move = OwedMoves(state);
     if (!state.haveBaseline) return owed;

@@ -140,7 +140,8 @@ bool AdoptOwed(RescanContext& context, const OwedWork& owed);
 // What the entry owes as its watching ends: the files that arrived or
 // changed while it watched and were not acted on yet (held back by the
 // debounce, waiting for their writer, queued behind an action the end cut
-// short), and those waiting for their move.
+// short), and those waiting for their move. The caller holds the state's
+// lookMutex.
 OwedWork OwedAtStop(RescanContext& context);
 
 // One look at an entry's folder: lists its target files, compares them with

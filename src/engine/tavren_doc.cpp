@@ -255,6 +255,18 @@ void CTavrenDoc::Reload() {
 void CTavrenDoc::StopWatching() {
     if (current_) {
         current_->ending.store(true);
+        // What each idle entry owes, as of now: a file that comes after the
+        // stop is not one of them. A worker busy in a look records its own
+        // once the look is over.
+        for (std::size_t n = 0; n < states_.size(); ++n) {
+            WatchState& state = *states_[n];
+            std::unique_lock look(state.lookMutex, std::try_to_lock);
+            if (!look || state.owedRecorded) continue;
+            RescanContext context{table_.entries[n], data_, services_, state, exiting_};
+            pending_.RecordStop(state.key, &state, OwedAtStop(context), /*write=*/false);
+            state.owedRecorded = true;
+        }
+        pending_.Flush();
     } else {
         // Paused for the settings, so no worker will record what these
         // owe: record what they know (a look still under way is skipped).
@@ -366,7 +378,11 @@ void CTavrenDoc::WatcherThread(const store::WatchEntry& entry, Generation& gener
     }
     RunFolderWatch(context, generation.stop, fresh, reports);
     if (generation.ending.load()) {
-        pending_.RecordStop(state.key, &state, OwedAtStop(context), !exiting_.IsSet());
+        std::lock_guard look(state.lookMutex);
+        if (!state.owedRecorded) {
+            pending_.RecordStop(state.key, &state, OwedAtStop(context), !exiting_.IsSet());
+            state.owedRecorded = true;
+        }
     }
     state.settled.store(true);
 }

@@ -124,6 +124,11 @@ public:
     // Set when a worker that watched with this state has ended and, after a
     // stop, recorded what the entry still owes.
     std::atomic<bool> settled{false};
+    // What the entry owes has been recorded at a stop (guarded by
+    // lookMutex): by the stopping thread when the worker was idle, so that
+    // the record is of the moment of the stop, else by the worker once its
+    // look is over.
+    bool owedRecorded = false;
 
     SteadyTime NextWakeUp() const;
 };
