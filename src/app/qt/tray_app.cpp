@@ -150,7 +150,10 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     };
     const auto leave = [&] {
         state.quitting = true;
-        doc.StopWatching();
+        // The engine's exit first, without waiting: a worker whose box is
+        // closed below takes it as cut short (its file is still owed to the
+        // next start), not as the user's OK, and starts nothing more.
+        doc.Shutdown(std::chrono::milliseconds(0));
         sink.CloseAll();
         // Every dialog and box still open ends with its event loop.
         QCoreApplication::exit(0);

@@ -140,7 +140,10 @@ int RunTray(const store::DataFolder& data, const std::wstring& instanceName) {
         // lost, and いいえ keeps them, and the program, as they were.
         if (!settings.Close()) return;
         state.quitting = true;
-        doc.StopWatching();
+        // The engine's exit first, without waiting: a worker whose box is
+        // closed below takes it as cut short (its file is still owed to the
+        // next start), not as the user's OK, and starts nothing more.
+        doc.Shutdown(std::chrono::milliseconds(0));
         sink.CloseAll();
         // Ends every loop left on this thread (the version box's, say).
         ::PostQuitMessage(0);
@@ -149,6 +152,7 @@ int RunTray(const store::DataFolder& data, const std::wstring& instanceName) {
         if (state.quitting) return;  // a second request while ending
         settings.Discard();
         state.quitting = true;
+        doc.Shutdown(std::chrono::milliseconds(0));  // as in quit above
         sink.CloseAll();
         // At the end of the session the process may be ended as soon as the
         // window has taken it: the engine shuts down here, not after the loop.
