@@ -301,7 +301,10 @@ void CTavrenDoc::RemoveLeftoverCopies() {
             services_.mover.RemoveLeftovers(platform::PathFromUtf8(e.moveTo));
         if (removed.empty()) continue;
         std::string names;
-        for (const auto& path : removed) names += " " + platform::PathToUtf8(path.filename());
+        for (const auto& path : removed) {
+            names += ' ';
+            names += platform::PathToUtf8(path.filename());
+        }
         services_.messages.ReportProblem("移動先 " + e.moveTo + " に残っていた途中までのコピー " +
                                          std::to_string(removed.size()) +
                                          " 個を削除しました:" + names);

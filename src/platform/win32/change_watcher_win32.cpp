@@ -28,11 +28,22 @@ public:
 
     WaitResult Wait(const WakeEvent& stop,
                     std::optional<std::chrono::milliseconds> timeout) override {
+        return WaitOn(stop, timeout, nullptr);
+    }
+
+    WaitResult WaitWith(const WakeEvent& stop, std::optional<std::chrono::milliseconds> timeout,
+                        ChangeSubscription& companion) override {
+        return WaitOn(stop, timeout, dynamic_cast<Win32Subscription*>(&companion));
+    }
+
+private:
+    WaitResult WaitOn(const WakeEvent& stop, std::optional<std::chrono::milliseconds> timeout,
+                      Win32Subscription* companion) {
         if (stop.IsSet()) return WaitResult::Stopped;
         // The stop comes through its own event: closing a change handle does
         // not end a wait on it under Wine, and Windows leaves that undefined.
         // The stop event is first, so it wins when both are signalled.
-        HANDLE handles[3] = {stop.NativeHandle()};
+        HANDLE handles[5] = {stop.NativeHandle()};
         DWORD count = 1;
         int folderAt = -1, parentAt = -1;
         if (folder_) {
@@ -43,11 +54,19 @@ public:
             parentAt = static_cast<int>(count);
             handles[count++] = parent_.get();
         }
+        const DWORD own = count;
+        if (companion) {
+            for (const win32::ChangeHandle* h : {&companion->folder_, &companion->parent_}) {
+                if (*h) handles[count++] = h->get();
+            }
+        }
         const DWORD r =
             ::WaitForMultipleObjects(count, handles, FALSE, win32::WaitMilliseconds(timeout));
         if (r == WAIT_OBJECT_0 || stop.IsSet()) return WaitResult::Stopped;
         if (r == WAIT_TIMEOUT) return WaitResult::TimedOut;
         const int which = static_cast<int>(r - WAIT_OBJECT_0);
+        // The companion is made anew by its owner after each report.
+        if (which >= static_cast<int>(own)) return WaitResult::CompanionChanged;
         if (which == parentAt) {
             if (!::FindNextChangeNotification(parent_.get())) parent_.Reset();
             return WaitResult::PathChanged;
@@ -61,7 +80,6 @@ public:
         return WaitResult::Changed;
     }
 
-private:
     win32::ChangeHandle folder_;  // empty once the folder is gone
     win32::ChangeHandle parent_;  // empty when the parent is not watched
     const std::filesystem::path path_;
@@ -84,11 +102,13 @@ public:
                                 : std::make_error_code(std::errc::no_such_file_or_directory);
             return nullptr;
         }
+        // A folder's own notification cannot leave out the copies that moves
+        // write into it, so a destination is watched through its parent
+        // alone: its coming back wakes the waiter, the rest waits for the
+        // retry.
+        if (kind == ChangeKind::Destination) return WatchForFolder(folder, ec);
         win32::ChangeHandle handle(::FindFirstChangeNotificationW(
-            folder.c_str(), FALSE,
-            kind == ChangeKind::Names     ? kNamesFilter
-            : kind == ChangeKind::Updates ? kUpdatesFilter
-                                          : kNamesFilter | kUpdatesFilter));
+            folder.c_str(), FALSE, kind == ChangeKind::Names ? kNamesFilter : kUpdatesFilter));
         if (!handle) {
             ec = win32::LastError();
             return nullptr;
