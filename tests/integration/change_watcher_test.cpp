@@ -1,4 +1,8 @@
+#include "platform/change_watcher.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -7,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/change_watcher.h"
 #include "platform/wake_event.h"
 #include "support/temp_dir.h"
 
@@ -51,8 +54,8 @@ TEST_F(ChangeWatcherTest, NamesReactToCreateRenameAndDeleteOnly) {
     test::WriteBytes(dir / "existing", "1");
     auto sub = Watch(dir.path(), ChangeKind::Names);
 
-    test::WriteBytes(dir / "existing", "12");  // content only
-    fs::create_directory(dir / "sub");         // folders are never targets
+    test::WriteBytes(dir / "existing", "12");     // content only
+    fs::create_directory(dir / "sub");            // folders are never targets
     test::WriteBytes(dir / "sub" / "deep", "x");  // nor is anything inside them
     EXPECT_EQ(sub->Wait(stop, kQuiet), WaitResult::TimedOut);
 
@@ -72,6 +75,36 @@ TEST_F(ChangeWatcherTest, UpdatesReactToWritesAndAttributes) {
     ExpectQuietAfterAtMostEchoes(*sub, stop, 2);
     fs::permissions(dir / "f", fs::perms::owner_read);
     EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);
+}
+
+// A destination waited on beside the entry's folder wakes for what may let
+// a waiting move succeed (a file removed, the folder made writable), never
+// for the copies the moves write there themselves (unnamed, or under their
+// temporary name), which would retry a failing move over and over.
+TEST_F(ChangeWatcherTest, DestinationWakesAsCompanionButNotForTheMovesOwnCopies) {
+    fs::create_directory(dir / "in");
+    fs::create_directory(dir / "dest");
+    test::WriteBytes(dir / "dest" / "old", "x");
+    auto sub = Watch(dir / "in", ChangeKind::Names);
+    auto dest = Watch(dir / "dest", ChangeKind::Destination);
+    {
+        const int fd = ::open((dir / "dest").c_str(), O_TMPFILE | O_WRONLY, 0600);
+        if (fd >= 0) {
+            EXPECT_EQ(::write(fd, "copy", 4), 4);
+            ::close(fd);
+        }
+    }
+    test::WriteBytes(dir / "dest" / ".tavren-move-1-abcdef", "copy");
+    fs::remove(dir / "dest" / ".tavren-move-1-abcdef");
+    EXPECT_EQ(sub->WaitWith(stop, kQuiet, *dest), WaitResult::TimedOut);
+
+    fs::remove(dir / "dest" / "old");
+    EXPECT_EQ(sub->WaitWith(stop, kSoon, *dest), WaitResult::CompanionChanged);
+    EXPECT_EQ(sub->WaitWith(stop, kQuiet, *dest), WaitResult::TimedOut);
+    fs::permissions(dir / "dest", fs::perms::owner_all);
+    EXPECT_EQ(sub->WaitWith(stop, kSoon, *dest), WaitResult::CompanionChanged);
+    test::WriteBytes(dir / "in" / "f", "x");  // its own changes still come first
+    EXPECT_EQ(sub->WaitWith(stop, kSoon, *dest), WaitResult::Changed);
 }
 
 TEST_F(ChangeWatcherTest, ChangesBeforeTheWaitAreKept) {

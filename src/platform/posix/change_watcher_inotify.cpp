@@ -45,6 +45,13 @@ void Drain(int fd) {
     [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
 }
 
+// The name inotify gives an unnamed file (O_TMPFILE) that is written in a
+// watched folder: "#" and its inode number.
+bool IsUnnamed(std::string_view name) {
+    return name.size() > 1 && name[0] == '#' &&
+           name.find_first_not_of("0123456789", 1) == std::string_view::npos;
+}
+
 // What a subscription has to report, as bits, most urgent first.
 enum Pending : unsigned {
     kGone = 1,
@@ -124,7 +131,7 @@ public:
             bits = kChanged;  // the folder's own mode or owner
         } else if ((eventMask & IN_ISDIR) || !(eventMask & mask_)) {
             return;  // sub-folders never count; other kinds belong to other subscribers
-        } else if (destination_ && name.starts_with(kMoveTemporaryPrefix)) {
+        } else if (destination_ && (name.starts_with(kMoveTemporaryPrefix) || IsUnnamed(name))) {
             return;  // a move's own copy under way
         } else {
             bits = kChanged;
