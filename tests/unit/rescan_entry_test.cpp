@@ -391,7 +391,10 @@ TEST_F(RescanEntryTest, RewriteWithinTheSameSecondToTheSameSizeIsAChange) {
     fs::last_write_time(dir / "watch" / "f.txt", second + std::chrono::milliseconds(100));
     Baseline();
     File("f.txt", "BBBB");
-    fs::last_write_time(dir / "watch" / "f.txt", second + std::chrono::milliseconds(500));
+    const auto rewritten = second + std::chrono::milliseconds(500);
+    fs::last_write_time(dir / "watch" / "f.txt", rewritten);
+    if (fs::last_write_time(dir / "watch" / "f.txt") != rewritten)
+        GTEST_SKIP() << "file times cannot be set here below the second";
     RescanLater();
     EXPECT_EQ(Log(), std::vector<std::string>{"message:f.txtを実行します。"});
 }
