@@ -60,4 +60,12 @@ void SetLocalMtime(const std::filesystem::path& file, int year, int month, int d
     }
 }
 
+void SetMtimeNs(const std::filesystem::path& file, std::int64_t ns) {
+    const struct timespec t = {static_cast<time_t>(ns / 1'000'000'000), ns % 1'000'000'000};
+    const struct timespec times[2] = {t, t};
+    if (::utimensat(AT_FDCWD, file.c_str(), times, 0) != 0) {
+        throw std::runtime_error("cannot set the time of " + file.string());
+    }
+}
+
 }  // namespace tavren::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -31,5 +32,8 @@ std::string ReadBytes(const std::filesystem::path& file);
 // Sets the last-write time of `file` to the given local time.
 void SetLocalMtime(const std::filesystem::path& file, int year, int month, int day, int hour,
                    int minute, int second);
+// The same, to `ns` nanoseconds after the epoch (as finely as the system
+// keeps it: 100 ns on Windows).
+void SetMtimeNs(const std::filesystem::path& file, std::int64_t ns);
 
 }  // namespace tavren::test

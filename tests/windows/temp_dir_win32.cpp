@@ -102,4 +102,16 @@ void SetLocalMtime(const std::filesystem::path& file, int year, int month, int d
     }
 }
 
+void SetMtimeNs(const std::filesystem::path& file, std::int64_t ns) {
+    constexpr std::int64_t kTicksTo1970 = 116444736000000000LL;  // 100 ns ticks since 1601
+    const auto ticks = static_cast<std::uint64_t>(ns / 100 + kTicksTo1970);
+    const FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    HandleCloser h{::CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+    if (h.h == INVALID_HANDLE_VALUE || !::SetFileTime(h.h, nullptr, &utc, &utc)) {
+        throw Failure("cannot set the time of", file);
+    }
+}
+
 }  // namespace tavren::test
