@@ -174,54 +174,5 @@ TEST(HeadlessRunner, ASecondRunnerOnTheSameDataFolderRefuses) {
     EXPECT_TRUE(third.OutputHas("監視を開始しました")) << third.Output();
 }
 
-// A move into a missing destination is told and not dropped: a clean end
-// (WM_CLOSE to the runner's hidden window, as taskkill sends it) keeps it,
-// and the next start, once the folder is there, moves the file without
-// announcing it again.
-TEST(HeadlessRunner, AFailedMoveIsToldAndDoneByTheNextStartAlone) {
-    TempDir tmp;
-    const auto watched = tmp.path() / "watch";
-    const auto dest = tmp.path() / "dest";
-    std::filesystem::create_directory(watched);
-    const store::DataFolder data(tmp.path() / U8("データ"));
-    ASSERT_TRUE(data.Prepare());
-    store::WatchEntry entry;
-    entry.timing = 1;
-    entry.messageMode = 1;
-    entry.afterMode = store::after_mode::kMove;
-    entry.title = "受信";
-    entry.folder = platform::PathToUtf8(watched);
-    entry.moveTo = platform::PathToUtf8(dest);
-    store::SlotImage image = store::BlankSlotImage();
-    ASSERT_TRUE(store::EncodeSlot({true, entry}, image));
-    ASSERT_TRUE(store::WriteAllSlots(data.settingsFile(), {&image, 1}));
-    const std::wstring arguments = L"--headless --data-dir \"" + data.root().wstring() + L"\"";
-    {
-        Runner first(arguments);
-        ASSERT_TRUE(first.OutputHas("1 件の監視を開始しました")) << first.Output();
-        test::WriteBytes(watched / "a.txt", "a");
-        ASSERT_TRUE(first.OutputHas("a.txt を ")) << first.Output();
-        EXPECT_TRUE(first.OutputHas("へ移動できません: 移動先のフォルダがありません"))
-            << first.Output();
-        HWND window = nullptr;
-        ASSERT_TRUE(test::WaitUntil([&] {
-            for (HWND w = nullptr;
-                 (w = ::FindWindowExW(nullptr, w, L"Tavren3.ControlSignals", nullptr));) {
-                DWORD pid = 0;
-                ::GetWindowThreadProcessId(w, &pid);
-                if (pid == first.pid()) window = w;
-            }
-            return window != nullptr;
-        }));
-        ::PostMessageW(window, WM_CLOSE, 0, 0);
-        EXPECT_EQ(first.Wait(), 0) << first.Output();
-    }
-    std::filesystem::create_directory(dest);
-    Runner second(arguments);
-    EXPECT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(dest / "a.txt"); }))
-        << second.Output();
-    EXPECT_EQ(second.Output().find("Tavren3: a.txt"), std::string::npos) << second.Output();
-}
-
 }  // namespace
 }  // namespace tavren
