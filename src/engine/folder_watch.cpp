@@ -254,7 +254,7 @@ private:
         }
         if (due > now) return true;
         lastDestinationRetry_ = now;
-        if (!CheckPending(ctx_)) return true;
+        if (!CheckPending(ctx_, /*destinationChanged=*/true)) return true;
         return Handle(Look(Trigger::CatchUp));
     }
 

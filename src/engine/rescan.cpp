@@ -663,7 +663,7 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     return RescanResult::Completed;
 }
 
-bool CheckPending(RescanContext& ctx) {
+bool CheckPending(RescanContext& ctx, bool destinationChanged) {
     WatchState& state = ctx.state;
     std::lock_guard look(state.lookMutex);
     const auto now = Clock::now();
@@ -689,8 +689,14 @@ bool CheckPending(RescanContext& ctx) {
         switch (outcome.kind) {
             case Actions::MoveOutcome::Busy:
             case Actions::MoveOutcome::Failed:
-                ++it->attempts;
-                it->due = now + MoveBackoff(it->attempts);
+                if (destinationChanged && !it->settling) {
+                    it->settling = true;
+                    it->due = now + kDestinationSettle;
+                } else {
+                    it->settling = false;
+                    ++it->attempts;
+                    it->due = now + MoveBackoff(it->attempts);
+                }
                 TellMoveFailure(ctx, *it, outcome);
                 ++it;
                 continue;

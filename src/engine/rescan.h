@@ -167,12 +167,16 @@ RescanResult RescanEntry(RescanContext& context, Trigger trigger = Trigger::Noti
 // are due again (telling the user of a failure once per file and cause, and
 // of the success after one), and checks the waiting files. True when one of
 // them is ready (or gone), so a look is needed.
-bool CheckPending(RescanContext& context);
+// `destinationChanged`: the try follows a change in the destination folder.
+bool CheckPending(RescanContext& context, bool destinationChanged = false);
 
 // How long a state waits at most before checking its waiting files again,
 // and the first, short wait for a file that has just begun to wait.
 inline constexpr auto kWaitingRecheck = std::chrono::milliseconds(500);
 inline constexpr auto kFirstWaitingRecheck = std::chrono::milliseconds(20);
+// How soon a move tried at once after a change in its destination is tried
+// once more when that failed.
+inline constexpr auto kDestinationSettle = std::chrono::milliseconds(250);
 // How long a look that found files gone waits before it looks whether the
 // folder itself is still there.
 inline constexpr auto kDeletionSettle = std::chrono::milliseconds(200);

@@ -58,6 +58,10 @@ struct PendingMove {
     int attempts = 0;  // failed attempts so far
     SteadyTime due;
     std::error_code told;  // the failure the user was told of, if any
+    // Tried again soon after a change in the destination failed: one more
+    // try follows shortly, since what the change frees (room, a name) may
+    // show a moment after its notification.
+    bool settling = false;
 };
 
 // A file an entry still owes work to, known by name and identity.
