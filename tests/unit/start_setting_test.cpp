@@ -88,6 +88,7 @@ TEST_F(StartSettingTest, FlagIsStoredFirstAndTheEntryFollowsIt) {
     EXPECT_TRUE(HasLine("Type=Application"));
     EXPECT_TRUE(HasLine("Comment=フォルダ監視"));
     EXPECT_TRUE(HasLine("Exec=" + kProgram.string()));
+    EXPECT_TRUE(HasLine("TryExec=" + kProgram.string()));
 
     test::WriteBytes(entry, "stale");
     setting_.Apply(1);

@@ -281,6 +281,10 @@ std::string AutostartEntryText(const std::vector<std::string>& command, const st
            "Exec=" +
            DesktopExecValue(command) +
            "\n"
+           // Once the program is uninstalled, the entry is not started.
+           "TryExec=" +
+           EscapeValue(command.front()) +
+           "\n"
            "Icon=" +
            EscapeValue(icon) +
            "\n"
