@@ -17,6 +17,9 @@ namespace tavren::app {
 // in, and its icon and menu call it.
 struct TrayCommands {
     std::function<bool()> watchRunning;
+    // The watch settings are open: watching is paused for them, and
+    // 開始 and 停止 wait until they close.
+    std::function<bool()> settingsOpen;
     std::function<void()> start;
     std::function<void()> stop;
     std::function<void()> watchSettings;
@@ -55,11 +58,14 @@ inline void BindEngineCommands(TrayCommands& commands, engine::CTavrenDoc& doc, 
                                const store::DataFolder& data, std::function<void()> runSettings,
                                std::function<void()> raiseSettings) {
     commands.watchRunning = [&doc] { return doc.watchRunning(); };
+    commands.settingsOpen = [&state] { return state.settingsOpen; };
     commands.start = [&doc, &state] {
+        if (state.settingsOpen) return;
         state.stoppedFromMenu = false;
         doc.StartWatching();
     };
     commands.stop = [&doc, &state] {
+        if (state.settingsOpen) return;
         state.stoppedFromMenu = true;
         doc.StopWatching();
     };

@@ -96,6 +96,15 @@ TEST_F(TrayTest, StartAndStopFollowTheEngineEachTimeTheMenuOpens) {
     emit frame.menu()->aboutToShow();
     EXPECT_TRUE(start->isEnabled());
     EXPECT_FALSE(stop->isEnabled());
+
+    // While the watch settings are open, neither.
+    bool settingsOpen = true;
+    commands.settingsOpen = [&] { return settingsOpen; };
+    CMainFrame held(commands);
+    auto* heldStart = held.menu()->findChild<QAction*>("action32771");
+    emit held.menu()->aboutToShow();
+    EXPECT_FALSE(heldStart->isEnabled());
+    EXPECT_FALSE(held.menu()->findChild<QAction*>("action32772")->isEnabled());
     for (QAction* a : frame.menu()->actions()) {
         if (a != start && a != stop) {
             EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();

@@ -73,8 +73,9 @@ void CMainFrame::UpdateStatus() {
 
 void CMainFrame::UpdateMenu() {
     const bool running = commands_.watchRunning && commands_.watchRunning();
-    start_->setEnabled(!running);
-    stop_->setEnabled(running);
+    const bool held = commands_.settingsOpen && commands_.settingsOpen();
+    start_->setEnabled(!running && !held);
+    stop_->setEnabled(running && !held);
 }
 
 }  // namespace tavren::app

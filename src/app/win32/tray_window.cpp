@@ -86,8 +86,11 @@ UniqueMenu TrayWindow::LoadPopupMenu() const {
     if (!menu) return menu;
     const HMENU popup = ::GetSubMenu(menu.get(), 0);
     const bool running = commands_.watchRunning && commands_.watchRunning();
-    ::EnableMenuItem(popup, ID_WATCH_START, MF_BYCOMMAND | (running ? MF_GRAYED : MF_ENABLED));
-    ::EnableMenuItem(popup, ID_WATCH_STOP, MF_BYCOMMAND | (running ? MF_ENABLED : MF_GRAYED));
+    const bool held = commands_.settingsOpen && commands_.settingsOpen();
+    ::EnableMenuItem(popup, ID_WATCH_START,
+                     MF_BYCOMMAND | (!running && !held ? MF_ENABLED : MF_GRAYED));
+    ::EnableMenuItem(popup, ID_WATCH_STOP,
+                     MF_BYCOMMAND | (running && !held ? MF_ENABLED : MF_GRAYED));
     return menu;
 }
 
