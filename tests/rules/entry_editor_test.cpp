@@ -238,9 +238,11 @@ TEST_F(EntryEditorTest, MissingFoldersAreCreatedOnYes) {
     EXPECT_TRUE(editor.Ok().ok);
     EXPECT_TRUE(fs::is_directory(target));
 
-    test::WriteBytes(tmp / "file", "x");  // naming a file passes unasked
+    test::WriteBytes(tmp / "file", "x");  // a file is refused, unasked
     editor.controls.folder.text = U8(tmp / "file");
-    EXPECT_TRUE(editor.Ok().ok);
+    o = editor.Ok();
+    EXPECT_EQ(o.focus, Field::Folder);
+    EXPECT_EQ(prompts.notices.back(), text::kFolderIsFile);
     EXPECT_EQ(prompts.questions.size(), 3u);
 
     // The destination, created at once although the title check then fails.
@@ -263,6 +265,9 @@ TEST_F(EntryEditorTest, MissingFoldersAreCreatedOnYes) {
     EXPECT_FALSE(e.SwitchTo(1).ok);
     EXPECT_EQ(p.notices.back(), text::kMoveToNotCreated);
     EXPECT_EQ(e.currentPage(), 2);
+    e.afterPage()->moveTo.text = U8(tmp / "file");
+    EXPECT_EQ(e.SwitchTo(1).focus, Field::MoveTo);
+    EXPECT_EQ(p.notices.back(), text::kMoveToIsFile);
 }
 
 // Texts that cannot be stored whole are refused where they are read, while

@@ -65,6 +65,8 @@ inline constexpr T kFolderMissing =
     "指定された監視フォルダは存在しません。このフォルダを作成しますか？"
     "「はい／いいえ」を選んでください。";
 inline constexpr T kFolderNotCreated = "指定された監視フォルダは作成できませんでした。";
+inline constexpr T kFolderIsFile =
+    "指定された監視フォルダはファイルです。フォルダを指定してください。";
 
 // The target-files page.
 inline constexpr T kTargetBox = " 対象ファイル ";
@@ -95,6 +97,8 @@ inline constexpr T kMoveToMissing =
     "指定された移動先フォルダは存在しません。このフォルダを作成しますか？"
     "「はい／いいえ」を選んでください。";
 inline constexpr T kMoveToNotCreated = "指定された移動先フォルダは作成できませんでした。";
+inline constexpr T kMoveToIsFile =
+    "指定された移動先フォルダはファイルです。フォルダを指定してください。";
 
 // The choosers.
 inline constexpr T kChooseFolder = "フォルダーを選択してください";

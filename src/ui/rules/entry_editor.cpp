@@ -1,6 +1,7 @@
 #include "ui/rules/entry_editor.h"
 
 #include "platform/folder_ops.h"
+#include "platform/fs.h"
 #include "platform/path_text.h"
 #include "ui/rules/dialog_texts.h"
 
@@ -142,15 +143,21 @@ Outcome EntryEditor::ReadBackAfterPage() {
         prompts_.Notice(text::kNoMoveTo);
         return {false, Field::MoveTo};
     }
-    return CheckFolder(values.moveTo, Field::MoveTo, text::kMoveToMissing, text::kMoveToNotCreated);
+    return CheckFolder(values.moveTo, Field::MoveTo, text::kMoveToMissing, text::kMoveToNotCreated,
+                       text::kMoveToIsFile);
 }
 
-// An existing file passes as well as a folder. Creating makes one level
-// only, and what it made stays even when a later check fails.
+// A file of that name is refused: it would be watched, or moved into, as a
+// folder that is not there. Creating makes one level only, and what it made
+// stays even when a later check fails.
 Outcome EntryEditor::CheckFolder(const std::string& path, Field field, std::string_view missing,
-                                 std::string_view notCreated) {
+                                 std::string_view notCreated, std::string_view isFile) {
     const std::filesystem::path where = platform::PathFromUtf8(path);
-    if (platform::PathExists(where)) return {};
+    if (platform::PathExists(where)) {
+        if (platform::IsFolder(where)) return {};
+        prompts_.Notice(isFile);
+        return {false, field};
+    }
     if (!prompts_.Question(missing)) return {false, field};
     if (platform::CreateFolder(where)) {
         prompts_.Notice(notCreated);
@@ -182,7 +189,8 @@ Outcome EntryEditor::Ok() {
         prompts_.Notice(text::kNoFolder);
         return {false, Field::Folder};
     }
-    return CheckFolder(values.folder, Field::Folder, text::kFolderMissing, text::kFolderNotCreated);
+    return CheckFolder(values.folder, Field::Folder, text::kFolderMissing, text::kFolderNotCreated,
+                       text::kFolderIsFile);
 }
 
 // Disabling keeps the values: the program and the wait option come back

@@ -81,7 +81,7 @@ private:
     Outcome ReadBackAfterPage();
     // Passes when `path` names something, or the user has it created.
     Outcome CheckFolder(const std::string& path, Field field, std::string_view missing,
-                        std::string_view notCreated);
+                        std::string_view notCreated, std::string_view isFile);
 
     Prompts& prompts_;
     int currentPage_ = 0;
