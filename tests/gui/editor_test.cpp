@@ -339,13 +339,13 @@ TEST_F(EditorTest, MissingWatchedFolderIsCreatedOneLevelOnlyAfterYes) {
     EXPECT_TRUE(fs::is_directory(target));
     EXPECT_TRUE(Accepted());
 
-    test::WriteBytes(tmp / "file", "x");  // naming a file passes unasked
+    test::WriteBytes(tmp / "file", "x");  // naming a file is refused, unasked
     CSetEnvDlg editor;
     editor.values().title = "t";
     editor.values().folder = (tmp / "file").string();
     editor.show();
     editor.findChild<QPushButton*>("button1")->click();
-    EXPECT_EQ(editor.result(), QDialog::Accepted);
+    EXPECT_NE(editor.result(), QDialog::Accepted);
     EXPECT_EQ(prompts.questions.size(), 3);
 }
 
