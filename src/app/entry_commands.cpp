@@ -279,31 +279,32 @@ ImportParse ParseEntryText(std::string_view text, bool japanese) {
         if (line.front() == '[') {
             return fail(lineNo, L("[entry] のほかの見出しは使えません: ",
                                   "only [entry] may head a record: ") +
-                                    std::string(line));
+                                    platform::OneLine(line));
         }
         const std::size_t eq = line.find('=');
         if (eq == std::string_view::npos) {
             return fail(lineNo,
                         L("「キー = 値」の形ではありません: ", "not a \"key = value\" line: ") +
-                            std::string(line));
+                            platform::OneLine(line));
         }
         const std::string_view key = Trimmed(line.substr(0, eq));
         const std::string_view raw = Trimmed(line.substr(eq + 1));
         if (result.records.empty()) {
             return fail(lineNo,
                         L("[entry] より前にキーがあります: ", "a key before the first [entry]: ") +
-                            std::string(key));
+                            platform::OneLine(key));
         }
         EntryRecord& record = result.records.back();
         for (const auto& given : record.keyLines) {
             if (given.first == key)
-                return fail(lineNo,
-                            L("キーが重複しています: ", "key given twice: ") + std::string(key));
+                return fail(lineNo, L("キーが重複しています: ", "key given twice: ") +
+                                        platform::OneLine(key));
         }
         if (key == kRunningKey) {
             const auto v = ValueOf(kYesNoWords, raw, false);
             if (!v)
-                return fail(lineNo, std::string(key) + L(" は yes か no です", " takes yes or no"));
+                return fail(lineNo,
+                            platform::OneLine(key) + L(" は yes か no です", " takes yes or no"));
             record.running = *v != 0;
             record.keyLines.emplace_back(key, lineNo);
             continue;
@@ -312,20 +313,21 @@ ImportParse ParseEntryText(std::string_view text, bool japanese) {
         for (const Key& k : kKeys) {
             if (k.name == key) found = &k;
         }
-        if (!found) return fail(lineNo, L("不明なキーです: ", "unknown key: ") + std::string(key));
+        if (!found)
+            return fail(lineNo, L("不明なキーです: ", "unknown key: ") + platform::OneLine(key));
         record.keyLines.emplace_back(key, lineNo);
         if (found->text) {
             auto value = Unquoted(raw);
             if (!value)
                 return fail(lineNo, L("引用符の中が正しくありません: ", "bad quoted text: ") +
-                                        std::string(raw));
+                                        platform::OneLine(raw));
             record.entry.*found->text = std::move(*value);
         } else {
             const auto v = ValueOf(found->words, raw, true);
             if (!v) {
-                return fail(lineNo, std::string(key) + L(" の値は ", " takes ") +
-                                        WordList(found->words) +
-                                        L(" または数です: ", " or a number: ") + std::string(raw));
+                return fail(lineNo,
+                            std::string(key) + L(" の値は ", " takes ") + WordList(found->words) +
+                                L(" または数です: ", " or a number: ") + platform::OneLine(raw));
             }
             record.entry.*found->mode = *v;
         }
@@ -1109,12 +1111,12 @@ private:
     }
 
     int Import() {
-        const std::string& name = inv_.operands.front();
+        const std::string name = platform::OneLine(inv_.operands.front());
         std::string text;
-        if (name == "-") {
+        if (inv_.operands.front() == "-") {
             text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
         } else if (const std::error_code ec =
-                       platform::ReadFile(platform::PathFromUtf8(name), text)) {
+                       platform::ReadFile(platform::PathFromUtf8(inv_.operands.front()), text)) {
             Error(name + ": " + ec.message());
             return 1;
         }
@@ -1144,7 +1146,7 @@ private:
             store::Status added;
             if (o.ok) added = list.Add(record.entry);
             if (!o.ok || !added) {
-                if (!added) Error(added.message());
+                if (!added) Error(platform::OneLine(added.message()));
                 const std::string_view key = KeyOf(prompts_.Refused(o));
                 const std::string at = std::to_string(record.LineOf(key));
                 const std::string number = std::to_string(i + 1);

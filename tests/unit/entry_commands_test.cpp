@@ -87,6 +87,8 @@ TEST(EntryTextTest, FaultsNameTheLine) {
         {"[entry]\nfolder = \"/a\\\"\n", "line 2: bad quoted text: \"/a\\\""},
         {"[entries]\n", "line 1: only [entry] may head a record: [entries]"},
         {"[entry]\njust words\n", "line 2: not a \"key = value\" line: just words"},
+        // The text's own bytes reach the terminal escaped.
+        {"[entry]\ncolour\x1b]0;x\x07 = red\n", "line 2: unknown key: colour\\x1b]0;x\\x07"},
     };
     for (const auto& c : cases) {
         const ImportParse parsed = ParseEntryText(c.text, false);
