@@ -932,11 +932,16 @@ public:
           prompts_(who_, lang, inv.createFolders) {}
 
     int Run() {
-        CommandArgs args;
-        args.dataDir = inv_.dataDir;
-        auto data = OpenDataFolder(args);
-        if (!data) return 1;
-        data_.emplace(std::move(*data));
+        const Command command = inv_.command->command;
+        if (command == Command::List || command == Command::Export) {
+            if (!FindDataFolder()) return 1;
+        } else {
+            CommandArgs args;
+            args.dataDir = inv_.dataDir;
+            auto data = OpenDataFolder(args);
+            if (!data) return 1;
+            data_.emplace(std::move(*data));
+        }
         switch (inv_.command->command) {
             case Command::List:
                 return List();
@@ -951,6 +956,24 @@ public:
 
 private:
     void Error(const std::string& text) { prompts_.Notice(text); }
+
+    // A command that only reads creates nothing: a mistyped --data-dir
+    // would otherwise leave a folder tree behind and list nothing.
+    bool FindDataFolder() {
+        std::string error;
+        auto data = store::DataFolder::Resolve(inv_.dataDir, error);
+        if (!data) {
+            Error(error);
+            return false;
+        }
+        if (!platform::IsFolder(data->root())) {
+            Error(L("データフォルダがありません: ", "no such data folder: ") +
+                  platform::OneLine(platform::PathToUtf8(data->root())));
+            return false;
+        }
+        data_.emplace(std::move(*data));
+        return true;
+    }
 
     bool Load(store::SettingsList& list) {
         if (const store::Status s = list.Load(data_->settingsFile()); !s) {

@@ -134,6 +134,9 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
         {{"list", "extra"}, 2},
         {{"stop"}, 2},
         {{"import", (dir / "empty.txt").string()}, 1},
+        // A command that only reads creates no data folder.
+        {{"list", "--data-dir", (dir / "dtaa").string()}, 1},
+        {{"export", "--data-dir", (dir / "dtaa").string()}, 1},
         {{"frobnicate"}, std::nullopt},
         {{"--version"}, std::nullopt},
     };
@@ -141,6 +144,7 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
         EXPECT_EQ(run(c.words), c.status) << c.words.front() << " " << c.words.back();
         EXPECT_EQ(ReadBytes(settings), before) << c.words.front() << " " << c.words.back();
     }
+    EXPECT_FALSE(std::filesystem::exists(dir / "dtaa"));
 }
 
 // The 200th entry is the last: the list's own message, and the file stays.
