@@ -473,6 +473,7 @@ constexpr KnownOption kOptions[] = {
 struct EntryOptions {
     std::optional<std::string> title, folder, program, pattern, waveFile, moveTo;
     std::optional<int> openFile, waitExit, fileMode, timing, message, sound, afterMode, overwrite;
+    bool allFiles = false;  // --all-files given
 
     bool noticePage() const { return message || sound || waveFile; }
     bool afterPage() const { return afterMode || moveTo || overwrite; }
@@ -569,6 +570,7 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
                 break;
             case Opt::AllFiles:
                 e.fileMode = store::file_mode::kEveryFile;
+                e.allFiles = true;
                 break;
             case Opt::On:
                 if (auto err = word_of(kOnWords, e.timing); !err.empty()) return err;
@@ -624,6 +626,21 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
     }
     if (inv.operands.size() > most)
         return L("余分な引数です: ", "extra argument: ") + inv.operands[most];
+    return {};
+}
+
+// What the options ask that no dialog lets a user ask: both file choices at
+// once, or a pattern holding a folder separator, which no file name matches.
+std::string RefusedOptions(const EntryOptions& e, Lang L) {
+    if (e.allFiles && e.pattern) {
+        return L("--all-files と --pattern は同時に指定できません",
+                 "--all-files and --pattern cannot be given together");
+    }
+    if (e.pattern && e.pattern->find_first_of("/\\") != std::string::npos) {
+        return L("--pattern はファイル名のパターンです。/ や \\ は使えません: ",
+                 "--pattern matches file names and cannot hold / or \\: ") +
+               platform::OneLine(*e.pattern);
+    }
     return {};
 }
 
@@ -933,6 +950,10 @@ public:
 
     int Run() {
         const Command command = inv_.command->command;
+        if (const std::string refused = RefusedOptions(inv_.entry, L); !refused.empty()) {
+            Error(refused + L("。何も変更していません。", ". Nothing was changed."));
+            return 1;
+        }
         if (command == Command::List || command == Command::Export) {
             if (!FindDataFolder()) return 1;
         } else {
@@ -1183,9 +1204,10 @@ private:
             if (!record.running) list.SetRunning(list.size() - 1, false);
         }
         if (!Save(list)) return 1;
-        std::printf("%s\n",
-                    (std::to_string(list.size()) + L(" 件を読み込みました。", " entries imported."))
-                        .c_str());
+        std::printf("%s\n", (std::to_string(list.size()) +
+                             L(" 件を読み込みました。",
+                               list.size() == 1 ? " entry imported." : " entries imported."))
+                                .c_str());
         TellWatcher(*data_, L);
         return 0;
     }

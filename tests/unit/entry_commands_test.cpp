@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/command_args.h"
+#include "app/usage.h"
 #include "platform/folder_lock.h"
 #include "support/temp_dir.h"
 
@@ -125,6 +126,10 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
         {{"add", "--title", "", "--folder", in}, 1},
         {{"add", "--title", "t", "--folder", in, "--move-to", ""}, 1},
         {{"add", "--title", "t", "--folder", in, "--pattern", std::string(41, '*')}, 1},
+        {{"add", "--title", "t", "--folder", in, "--all-files", "--pattern", "*.csv"}, 1},
+        {{"change", "1", "--pattern", "*.csv", "--all-files"}, 1},
+        {{"change", "1", "--pattern", "sub/*.csv"}, 1},
+        {{"change", "1", "--pattern", "sub\\*.csv"}, 1},
         {{"change", "2", "--title", "t"}, 1},
         {{"change", "1", "--title", ""}, 1},
         {{"change", "x"}, 1},
@@ -145,6 +150,13 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
         EXPECT_EQ(ReadBytes(settings), before) << c.words.front() << " " << c.words.back();
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "dtaa"));
+
+    WriteBytes(dir / "one.txt", "[entry]\ntitle = one\nfolder = " + in + "\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(run({"import", (dir / "one.txt").string()}), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind(
+                  JapaneseLocale() ? "1 件を読み込みました。\n" : "1 entry imported.\n", 0),
+              0u);
 }
 
 // The 200th entry is the last: the list's own message, and the file stays.
