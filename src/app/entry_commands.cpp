@@ -279,31 +279,32 @@ ImportParse ParseEntryText(std::string_view text, bool japanese) {
         if (line.front() == '[') {
             return fail(lineNo, L("[entry] のほかの見出しは使えません: ",
                                   "only [entry] may head a record: ") +
-                                    std::string(line));
+                                    platform::OneLine(line));
         }
         const std::size_t eq = line.find('=');
         if (eq == std::string_view::npos) {
             return fail(lineNo,
                         L("「キー = 値」の形ではありません: ", "not a \"key = value\" line: ") +
-                            std::string(line));
+                            platform::OneLine(line));
         }
         const std::string_view key = Trimmed(line.substr(0, eq));
         const std::string_view raw = Trimmed(line.substr(eq + 1));
         if (result.records.empty()) {
             return fail(lineNo,
                         L("[entry] より前にキーがあります: ", "a key before the first [entry]: ") +
-                            std::string(key));
+                            platform::OneLine(key));
         }
         EntryRecord& record = result.records.back();
         for (const auto& given : record.keyLines) {
             if (given.first == key)
-                return fail(lineNo,
-                            L("キーが重複しています: ", "key given twice: ") + std::string(key));
+                return fail(lineNo, L("キーが重複しています: ", "key given twice: ") +
+                                        platform::OneLine(key));
         }
         if (key == kRunningKey) {
             const auto v = ValueOf(kYesNoWords, raw, false);
             if (!v)
-                return fail(lineNo, std::string(key) + L(" は yes か no です", " takes yes or no"));
+                return fail(lineNo,
+                            platform::OneLine(key) + L(" は yes か no です", " takes yes or no"));
             record.running = *v != 0;
             record.keyLines.emplace_back(key, lineNo);
             continue;
@@ -312,20 +313,21 @@ ImportParse ParseEntryText(std::string_view text, bool japanese) {
         for (const Key& k : kKeys) {
             if (k.name == key) found = &k;
         }
-        if (!found) return fail(lineNo, L("不明なキーです: ", "unknown key: ") + std::string(key));
+        if (!found)
+            return fail(lineNo, L("不明なキーです: ", "unknown key: ") + platform::OneLine(key));
         record.keyLines.emplace_back(key, lineNo);
         if (found->text) {
             auto value = Unquoted(raw);
             if (!value)
                 return fail(lineNo, L("引用符の中が正しくありません: ", "bad quoted text: ") +
-                                        std::string(raw));
+                                        platform::OneLine(raw));
             record.entry.*found->text = std::move(*value);
         } else {
             const auto v = ValueOf(found->words, raw, true);
             if (!v) {
-                return fail(lineNo, std::string(key) + L(" の値は ", " takes ") +
-                                        WordList(found->words) +
-                                        L(" または数です: ", " or a number: ") + std::string(raw));
+                return fail(lineNo,
+                            std::string(key) + L(" の値は ", " takes ") + WordList(found->words) +
+                                L(" または数です: ", " or a number: ") + platform::OneLine(raw));
             }
             record.entry.*found->mode = *v;
         }
@@ -471,6 +473,7 @@ constexpr KnownOption kOptions[] = {
 struct EntryOptions {
     std::optional<std::string> title, folder, program, pattern, waveFile, moveTo;
     std::optional<int> openFile, waitExit, fileMode, timing, message, sound, afterMode, overwrite;
+    bool allFiles = false;  // --all-files given
 
     bool noticePage() const { return message || sound || waveFile; }
     bool afterPage() const { return afterMode || moveTo || overwrite; }
@@ -567,6 +570,7 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
                 break;
             case Opt::AllFiles:
                 e.fileMode = store::file_mode::kEveryFile;
+                e.allFiles = true;
                 break;
             case Opt::On:
                 if (auto err = word_of(kOnWords, e.timing); !err.empty()) return err;
@@ -622,6 +626,21 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
     }
     if (inv.operands.size() > most)
         return L("余分な引数です: ", "extra argument: ") + inv.operands[most];
+    return {};
+}
+
+// What the options ask that no dialog lets a user ask: both file choices at
+// once, or a pattern holding a folder separator, which no file name matches.
+std::string RefusedOptions(const EntryOptions& e, Lang L) {
+    if (e.allFiles && e.pattern) {
+        return L("--all-files と --pattern は同時に指定できません",
+                 "--all-files and --pattern cannot be given together");
+    }
+    if (e.pattern && e.pattern->find_first_of("/\\") != std::string::npos) {
+        return L("--pattern はファイル名のパターンです。/ や \\ は使えません: ",
+                 "--pattern matches file names and cannot hold / or \\: ") +
+               platform::OneLine(*e.pattern);
+    }
     return {};
 }
 
@@ -930,11 +949,20 @@ public:
           prompts_(who_, lang, inv.createFolders) {}
 
     int Run() {
-        CommandArgs args;
-        args.dataDir = inv_.dataDir;
-        auto data = OpenDataFolder(args);
-        if (!data) return 1;
-        data_.emplace(std::move(*data));
+        const Command command = inv_.command->command;
+        if (const std::string refused = RefusedOptions(inv_.entry, L); !refused.empty()) {
+            Error(refused + L("。何も変更していません。", ". Nothing was changed."));
+            return 1;
+        }
+        if (command == Command::List || command == Command::Export) {
+            if (!FindDataFolder()) return 1;
+        } else {
+            CommandArgs args;
+            args.dataDir = inv_.dataDir;
+            auto data = OpenDataFolder(args);
+            if (!data) return 1;
+            data_.emplace(std::move(*data));
+        }
         switch (inv_.command->command) {
             case Command::List:
                 return List();
@@ -949,6 +977,24 @@ public:
 
 private:
     void Error(const std::string& text) { prompts_.Notice(text); }
+
+    // A command that only reads creates nothing: a mistyped --data-dir
+    // would otherwise leave a folder tree behind and list nothing.
+    bool FindDataFolder() {
+        std::string error;
+        auto data = store::DataFolder::Resolve(inv_.dataDir, error);
+        if (!data) {
+            Error(error);
+            return false;
+        }
+        if (!platform::IsFolder(data->root())) {
+            Error(L("データフォルダがありません: ", "no such data folder: ") +
+                  platform::OneLine(platform::PathToUtf8(data->root())));
+            return false;
+        }
+        data_.emplace(std::move(*data));
+        return true;
+    }
 
     bool Load(store::SettingsList& list) {
         if (const store::Status s = list.Load(data_->settingsFile()); !s) {
@@ -1109,12 +1155,12 @@ private:
     }
 
     int Import() {
-        const std::string& name = inv_.operands.front();
+        const std::string name = platform::OneLine(inv_.operands.front());
         std::string text;
-        if (name == "-") {
+        if (inv_.operands.front() == "-") {
             text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
         } else if (const std::error_code ec =
-                       platform::ReadFile(platform::PathFromUtf8(name), text)) {
+                       platform::ReadFile(platform::PathFromUtf8(inv_.operands.front()), text)) {
             Error(name + ": " + ec.message());
             return 1;
         }
@@ -1144,7 +1190,7 @@ private:
             store::Status added;
             if (o.ok) added = list.Add(record.entry);
             if (!o.ok || !added) {
-                if (!added) Error(added.message());
+                if (!added) Error(platform::OneLine(added.message()));
                 const std::string_view key = KeyOf(prompts_.Refused(o));
                 const std::string at = std::to_string(record.LineOf(key));
                 const std::string number = std::to_string(i + 1);
@@ -1158,9 +1204,10 @@ private:
             if (!record.running) list.SetRunning(list.size() - 1, false);
         }
         if (!Save(list)) return 1;
-        std::printf("%s\n",
-                    (std::to_string(list.size()) + L(" 件を読み込みました。", " entries imported."))
-                        .c_str());
+        std::printf("%s\n", (std::to_string(list.size()) +
+                             L(" 件を読み込みました。",
+                               list.size() == 1 ? " entry imported." : " entries imported."))
+                                .c_str());
         TellWatcher(*data_, L);
         return 0;
     }

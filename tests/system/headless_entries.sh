@@ -32,6 +32,11 @@ wait_for() {  # SECONDS COMMAND...: polls until the command succeeds
 t3() { "$bin" --data-dir "$work/data" "$@" >"$work/out" 2>"$work/err" </dev/null; }
 settings=$work/data/tavdat/dirinfo.dat
 
+# A reading command creates no data folder.
+t3 list && fail "list of a missing data folder"
+grep -q "no such data folder: $work/data" "$work/err" || fail "no word of the missing data folder"
+[[ ! -e $work/data ]] || fail "list created the data folder"
+mkdir "$work/data"
 t3 list || fail "list of a fresh data folder"
 grep -q "no watch entries" "$work/out" || fail "an empty list says so"
 

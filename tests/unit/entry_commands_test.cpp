@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/command_args.h"
+#include "app/usage.h"
 #include "platform/folder_lock.h"
 #include "support/temp_dir.h"
 
@@ -87,6 +88,8 @@ TEST(EntryTextTest, FaultsNameTheLine) {
         {"[entry]\nfolder = \"/a\\\"\n", "line 2: bad quoted text: \"/a\\\""},
         {"[entries]\n", "line 1: only [entry] may head a record: [entries]"},
         {"[entry]\njust words\n", "line 2: not a \"key = value\" line: just words"},
+        // The text's own bytes reach the terminal escaped.
+        {"[entry]\ncolour\x1b]0;x\x07 = red\n", "line 2: unknown key: colour\\x1b]0;x\\x07"},
     };
     for (const auto& c : cases) {
         const ImportParse parsed = ParseEntryText(c.text, false);
@@ -123,6 +126,10 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
         {{"add", "--title", "", "--folder", in}, 1},
         {{"add", "--title", "t", "--folder", in, "--move-to", ""}, 1},
         {{"add", "--title", "t", "--folder", in, "--pattern", std::string(41, '*')}, 1},
+        {{"add", "--title", "t", "--folder", in, "--all-files", "--pattern", "*.csv"}, 1},
+        {{"change", "1", "--pattern", "*.csv", "--all-files"}, 1},
+        {{"change", "1", "--pattern", "sub/*.csv"}, 1},
+        {{"change", "1", "--pattern", "sub\\*.csv"}, 1},
         {{"change", "2", "--title", "t"}, 1},
         {{"change", "1", "--title", ""}, 1},
         {{"change", "x"}, 1},
@@ -132,6 +139,9 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
         {{"list", "extra"}, 2},
         {{"stop"}, 2},
         {{"import", (dir / "empty.txt").string()}, 1},
+        // A command that only reads creates no data folder.
+        {{"list", "--data-dir", (dir / "dtaa").string()}, 1},
+        {{"export", "--data-dir", (dir / "dtaa").string()}, 1},
         {{"frobnicate"}, std::nullopt},
         {{"--version"}, std::nullopt},
     };
@@ -139,6 +149,14 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
         EXPECT_EQ(run(c.words), c.status) << c.words.front() << " " << c.words.back();
         EXPECT_EQ(ReadBytes(settings), before) << c.words.front() << " " << c.words.back();
     }
+    EXPECT_FALSE(std::filesystem::exists(dir / "dtaa"));
+
+    WriteBytes(dir / "one.txt", "[entry]\ntitle = one\nfolder = " + in + "\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(run({"import", (dir / "one.txt").string()}), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind(
+                  JapaneseLocale() ? "1 件を読み込みました。\n" : "1 entry imported.\n", 0),
+              0u);
 }
 
 // The 200th entry is the last: the list's own message, and the file stays.
