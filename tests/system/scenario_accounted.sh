@@ -24,6 +24,17 @@ watched() {  # FOLDER
     at=$(printf 'ino:%x sdev:%x ' "$(stat -c %i "$1")" "$(stat -c %d "$1")")
     grep -qs "$at" /proc/"$wpid"/fdinfo/*
 }
+# Runs COMMAND, which lets FILE's waiting move succeed; FILE must arrive in
+# $d/dest within a second (a notification, not the next retry).
+moved_at_once() {  # FILE WHAT COMMAND...
+    local file=$1 what=$2 t0
+    shift 2
+    t0=$(now_ms)
+    "$@"
+    wait_for 8 test -e "$d/dest/$file" || fail "$file was not moved once $what"
+    (($(now_ms) - t0 < 1000)) || fail "$file waited $(($(now_ms) - t0)) ms after $what"
+    echo "$cname: moved $(($(now_ms) - t0)) ms after $what"
+}
 mount_tmpfs() {  # FOLDER SIZE
     ((EUID == 0)) || skip "mounting a tmpfs needs root"
     mkdir -p "$1"
@@ -54,12 +65,7 @@ full_destination() {
     # Told again by the new run, which then watches the destination.
     wait_for 8 eval '(($(failed_moves) == 2))' || fail "the new run did not try b.bin"
     wait_for 8 watched "$d/dest" || fail "the destination is not watched while b.bin waits"
-    rm "$d/dest/a.bin"
-    local t0
-    t0=$(now_ms)
-    wait_for 8 test -e "$d/dest/b.bin" || fail "b.bin was not moved once there was room"
-    (($(now_ms) - t0 < 1000)) || fail "b.bin waited $(($(now_ms) - t0)) ms after room was made"
-    echo "$cname: moved $(($(now_ms) - t0)) ms after room was made"
+    moved_at_once b.bin "room was made" rm "$d/dest/a.bin"
     wait_for 3 eval '(($(moved_late) == 1))' || fail "the late move was not told"
     (($(failed_moves) == 2)) || fail "the failure was told $(failed_moves) times in two runs"
     sleep 0.5
@@ -79,12 +85,7 @@ missing_destination() {
         fail "not told that the destination is missing"
     sleep 1.5
     [[ ! -e $d/dest ]] || fail "the destination was made behind the user's back"
-    mkdir "$d/dest"
-    local t0
-    t0=$(now_ms)
-    wait_for 8 test -e "$d/dest/two.txt" || fail "two.txt was not moved once the folder was back"
-    (($(now_ms) - t0 < 1000)) || fail "two.txt waited $(($(now_ms) - t0)) ms for the folder"
-    echo "$cname: moved $(($(now_ms) - t0)) ms after the folder came back"
+    moved_at_once two.txt "the folder came back" mkdir "$d/dest"
     sleep 0.5
     (($(runs prog) == 1 && $(moved_late) == 1)) ||
         fail "runs $(runs prog), late moves told $(moved_late): want 1 and 1"
