@@ -221,17 +221,14 @@ void DropRecords(WatchState& state, Drop drop) {
     if (dropped) SetSnapshot(state, std::move(items), std::move(facts));
 }
 
-// Retries of what failed (a listing, a move of a file in use): soon at
-// first, then less and less often; 1 s doubling to 32 s.
-std::chrono::milliseconds Backoff(int failures) {
-    return std::chrono::milliseconds(1000) * (1 << std::clamp(failures - 1, 0, 5));
+// Retries of what failed: soon at first, then less and less often; 1 s
+// doubling up to `most` (a listing: 32 s; a move: a minute).
+std::chrono::milliseconds Backoff(int failures,
+                                  std::chrono::milliseconds most = std::chrono::seconds(32)) {
+    return std::min(std::chrono::milliseconds(1000) * (1 << std::clamp(failures - 1, 0, 6)), most);
 }
-
-// A move that failed: 1 s doubling to a minute.
 std::chrono::milliseconds MoveBackoff(int failures) {
-    return std::min<std::chrono::milliseconds>(
-        std::chrono::milliseconds(1000) * (1 << std::clamp(failures - 1, 0, 6)),
-        std::chrono::minutes(1));
+    return Backoff(failures, std::chrono::minutes(1));
 }
 constexpr int kReportListingAfter = 3;  // failures in a row before the user is told
 
@@ -278,14 +275,20 @@ std::string MoveReason(const RescanContext& ctx, const Actions::MoveOutcome& out
     return outcome.error.message();
 }
 
+// "<file> を <destination> へ", the start of what is told of a move.
+std::string MoveOf(const RescanContext& ctx, const PendingMove& move,
+                   const Actions::MoveOutcome& outcome) {
+    return platform::PathToUtf8(InFolder(ctx.entry, move.name)) + " を " +
+           platform::PathToUtf8(outcome.destination) + " へ";
+}
+
 // Tells the user of a move that failed, once per file and cause.
 void TellMoveFailure(RescanContext& ctx, PendingMove& move, const Actions::MoveOutcome& outcome) {
     if (move.told == outcome.error) return;
     if (outcome.kind == Actions::MoveOutcome::Busy && move.attempts < kTellBusyAfter) return;
     move.told = outcome.error;
-    ctx.services.messages.ReportProblem(platform::PathToUtf8(InFolder(ctx.entry, move.name)) +
-                                        " を " + platform::PathToUtf8(outcome.destination) +
-                                        " へ移動できません: " + MoveReason(ctx, outcome) +
+    ctx.services.messages.ReportProblem(MoveOf(ctx, move, outcome) +
+                                        "移動できません: " + MoveReason(ctx, outcome) +
                                         "。移動できるまで繰り返します。");
 }
 
@@ -384,9 +387,8 @@ bool IsOwnArrival(const std::map<std::string, platform::FileId>& ownArrivals,
 // Takes over what the entry owed before this start (lookMutex held): files
 // not acted on yet leave the snapshot, so that the next look acts on them;
 // files waiting for their move are moved, and nothing else is done for
-// them. Only files still there, and the same files, count. True when a
-// look is needed.
-bool AdoptOwedLocked(RescanContext& ctx, const OwedWork& owed) {
+// them. Only files still there, and the same files, count.
+void AdoptOwedLocked(RescanContext& ctx, const OwedWork& owed) {
     WatchState& state = ctx.state;
     auto stillThere = [&](const OwedFile& f, platform::FileId& id) {
         platform::DirEntry now;
@@ -410,7 +412,7 @@ bool AdoptOwedLocked(RescanContext& ctx, const OwedWork& owed) {
     }
     // The keeper's record drops the moves of files gone meanwhile.
     if (!owed.move.empty()) MovesChanged(ctx);
-    if (leaving.empty()) return false;
+    if (leaving.empty()) return;
     DropRecords(state, [&](const store::SnapshotItem& item, const FileFacts& known) {
         const auto it = leaving.find(item.name);
         return it != leaving.end() && MaybeSameFile(known.id, it->second);
@@ -418,14 +420,13 @@ bool AdoptOwedLocked(RescanContext& ctx, const OwedWork& owed) {
     state.fileCurrent = false;
     state.catchUpAt = Clock::now();  // the worker looks at once
     ScheduleRecheck(state);
-    return true;
 }
 
 }  // namespace
 
-bool AdoptOwed(RescanContext& ctx, const OwedWork& owed) {
+void AdoptOwed(RescanContext& ctx, const OwedWork& owed) {
     std::lock_guard look(ctx.state.lookMutex);
-    return AdoptOwedLocked(ctx, owed);
+    AdoptOwedLocked(ctx, owed);
 }
 
 RescanResult TakeBaseline(RescanContext& ctx, const OwedWork& owed) {
@@ -705,9 +706,8 @@ bool CheckPending(RescanContext& ctx, bool destinationChanged) {
                 continue;
             case Actions::MoveOutcome::Moved:
                 if (it->told) {
-                    ctx.services.messages.ReportProblem(
-                        platform::PathToUtf8(InFolder(ctx.entry, it->name)) + " を " +
-                        platform::PathToUtf8(outcome.destination) + " へ移動しました。");
+                    ctx.services.messages.ReportProblem(MoveOf(ctx, *it, outcome) +
+                                                        "移動しました。");
                 }
                 AfterMove(ctx, it->name, it->id, outcome, movedAway);
                 break;
@@ -750,6 +750,13 @@ bool CheckPending(RescanContext& ctx, bool destinationChanged) {
     return lookNeeded;
 }
 
+OwedWork OwedKnown(const WatchState& state) {
+    OwedWork owed;
+    for (const auto& [name, record] : state.waiting) owed.act.push_back({name, record.id});
+    owed.move = OwedMoves(state);
+    return owed;
+}
+
 OwedWork OwedAtStop(RescanContext& ctx) {
     WatchState& state = ctx.state;
     OwedWork owed;
@@ -758,10 +765,7 @@ OwedWork OwedAtStop(RescanContext& ctx) {
     // What differs from the snapshot arrived or changed while the entry
     // watched, and has not been acted on yet.
     std::vector<store::FoundFile> found;
-    if (ListTargetFiles(ctx, found)) {
-        for (const auto& [name, record] : state.waiting) owed.act.push_back({name, record.id});
-        return owed;
-    }
+    if (ListTargetFiles(ctx, found)) return OwedKnown(state);
     for (store::SnapshotNode& node : state.list) node.seen = 0;
     const RescanPlan plan = PlanRescan(state.list, found, ctx.entry, state.facts);
     for (const store::FoundFile* file : plan.targets) {

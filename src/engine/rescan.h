@@ -134,8 +134,13 @@ RescanResult TakeBaseline(RescanContext& context, const OwedWork& owed = {});
 // Takes over what an entry owed when it last stopped (or, after a crash,
 // the moves it owed): files not acted on yet are acted on by the next look,
 // files waiting for their move are moved and nothing else. Only files that
-// are still there, and the same files, count. True when a look is needed.
-bool AdoptOwed(RescanContext& context, const OwedWork& owed);
+// are still there, and the same files, count.
+void AdoptOwed(RescanContext& context, const OwedWork& owed);
+
+// What a state knows it owes without looking at its folder: the files
+// waiting for their writer, and those waiting for their move. The caller
+// holds the state's lookMutex.
+OwedWork OwedKnown(const WatchState& state);
 
 // What the entry owes as its watching ends: the files that arrived or
 // changed while it watched and were not acted on yet (held back by the

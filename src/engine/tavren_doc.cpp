@@ -261,10 +261,9 @@ void CTavrenDoc::StopWatching() {
         for (std::size_t n = 0; n < states_.size(); ++n) {
             WatchState& state = *states_[n];
             std::unique_lock look(state.lookMutex, std::try_to_lock);
-            if (!look || state.owedRecorded) continue;
+            if (!look) continue;
             RescanContext context{table_.entries[n], data_, services_, state, exiting_};
-            pending_.RecordStop(state.key, &state, OwedAtStop(context), /*write=*/false);
-            state.owedRecorded = true;
+            RecordOwed(context, /*write=*/false);
         }
         pending_.Flush();
     } else {
@@ -272,12 +271,7 @@ void CTavrenDoc::StopWatching() {
         // owe: record what they know (a look still under way is skipped).
         for (auto& state : retained_) {
             if (std::unique_lock look(state->lookMutex, std::try_to_lock); look) {
-                OwedWork owed;
-                for (const auto& [name, record] : state->waiting)
-                    owed.act.push_back({name, record.id});
-                for (const PendingMove& m : state->pendingMoves)
-                    owed.move.push_back({m.name, m.id});
-                pending_.RecordStop(state->key, state.get(), std::move(owed), /*write=*/true);
+                pending_.RecordStop(state->key, state.get(), OwedKnown(*state), /*write=*/true);
             }
             state->settled.store(true);
         }
@@ -287,6 +281,13 @@ void CTavrenDoc::StopWatching() {
     if (!retained_.empty()) stopped_ = std::move(retained_);
     retained_.clear();
     EndSession();
+}
+
+void CTavrenDoc::RecordOwed(RescanContext& context, bool write) {
+    WatchState& state = context.state;
+    if (state.owedRecorded) return;
+    pending_.RecordStop(state.key, &state, OwedAtStop(context), write);
+    state.owedRecorded = true;
 }
 
 void CTavrenDoc::RemoveLeftoverCopies() {
@@ -382,10 +383,7 @@ void CTavrenDoc::WatcherThread(const store::WatchEntry& entry, Generation& gener
     RunFolderWatch(context, generation.stop, fresh, reports);
     if (generation.ending.load()) {
         std::lock_guard look(state.lookMutex);
-        if (!state.owedRecorded) {
-            pending_.RecordStop(state.key, &state, OwedAtStop(context), !exiting_.IsSet());
-            state.owedRecorded = true;
-        }
+        RecordOwed(context, /*write=*/!exiting_.IsSet());
     }
     state.settled.store(true);
 }

@@ -20,6 +20,8 @@
 
 namespace tavren::engine {
 
+struct RescanContext;
+
 // Text shown when a worker thread cannot be created; %d is the slot.
 inline constexpr const char* kThreadCreationFailed = "%d 番目のスレッド作成に失敗しました。";
 
@@ -100,6 +102,9 @@ private:
     void WatcherThread(const store::WatchEntry& entry, Generation& generation, WatchState& state,
                        int slot, bool fresh, Owed owed,
                        const std::shared_ptr<WatchState>& predecessor);
+    // Records, once, what the entry of a stopped start owes (the caller
+    // holds the state's lookMutex); written at once with `write`.
+    void RecordOwed(RescanContext& context, bool write);
     void RemoveLeftoverCopies();
     void SetStatus(const Generation& generation, int slot, WatchMode mode,
                    const std::string& reason, bool announce);
