@@ -1,5 +1,6 @@
 # The Windows packages, built with the program into the build folder:
-#   Tavren3-<version>-win64.zip        the program, its help page and readme
+#   Tavren3-<version>-win64.zip        the program, its console companion
+#                                      (Tavren3.com), its help page and readme
 #   Tavren3-<version>-setup.exe        the same files as a per-user installer
 #                                      (when makensis, Debian's nsis, is there)
 # Both take the program's file name from the build.
@@ -18,11 +19,12 @@ add_custom_command(
     OUTPUT ${TAVREN_PACKAGE_ZIP}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${TAVREN_PACKAGE_FILES} ${TAVREN_PACKAGE_ZIP}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${TAVREN_PACKAGE_FILES}/help
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tavren3> ${_readme} ${TAVREN_PACKAGE_FILES}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tavren3> $<TARGET_FILE:tavren3_console>
+            ${_readme} ${TAVREN_PACKAGE_FILES}
     COMMAND ${CMAKE_COMMAND} -E copy ${_help} ${TAVREN_PACKAGE_FILES}/help
     COMMAND ${CMAKE_COMMAND} -E tar cf ${TAVREN_PACKAGE_ZIP} --format=zip ${TAVREN_PACKAGE_NAME}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/package
-    DEPENDS tavren3 ${_readme} ${_help}
+    DEPENDS tavren3 tavren3_console ${_readme} ${_help}
     COMMENT "Packing ${TAVREN_PACKAGE_NAME}.zip"
     VERBATIM)
 set(_packages ${TAVREN_PACKAGE_ZIP})
@@ -32,7 +34,8 @@ if(TAVREN_MAKENSIS)
     add_custom_command(
         OUTPUT ${TAVREN_PACKAGE_SETUP}
         COMMAND ${TAVREN_MAKENSIS} -V2 -DFILES=${TAVREN_PACKAGE_FILES}
-                -DPROGRAM_NAME=$<TARGET_FILE_NAME:tavren3> -DVERSION=${PROJECT_VERSION}
+                -DPROGRAM_NAME=$<TARGET_FILE_NAME:tavren3>
+                -DCONSOLE_NAME=$<TARGET_FILE_NAME:tavren3_console> -DVERSION=${PROJECT_VERSION}
                 -DOUTFILE=${TAVREN_PACKAGE_SETUP} ${_nsi}
         # The zip's rule fills the folder the installer takes its files from.
         DEPENDS ${TAVREN_PACKAGE_ZIP} ${_nsi}

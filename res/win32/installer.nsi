@@ -2,9 +2,11 @@
 ; user's own profile and HKEY_CURRENT_USER. The build hands in the files:
 ;
 ;   makensis -DFILES=<folder> -DPROGRAM_NAME=<program's file name>
+;            -DCONSOLE_NAME=<its console companion's file name>
 ;            -DVERSION=<a.b.c.d> -DOUTFILE=<installer to write> installer.nsi
 ;
-; FILES holds what the zip holds: the program, readme-ja.txt and
+; FILES holds what the zip holds: the program, its console companion,
+; readme-ja.txt and
 ; help\index.html.
 ;
 ; A running Tavren3 is asked to end before installing and before
@@ -28,8 +30,8 @@ SetCompressor /SOLID lzma
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${NAME}"
 !define UNINSTALLER "Uninstall.exe"
 
-!ifndef FILES | PROGRAM_NAME | VERSION | OUTFILE
-    !error "FILES, PROGRAM_NAME, VERSION and OUTFILE must be defined"
+!ifndef FILES | PROGRAM_NAME | CONSOLE_NAME | VERSION | OUTFILE
+    !error "FILES, PROGRAM_NAME, CONSOLE_NAME, VERSION and OUTFILE must be defined"
 !endif
 
 ; A running start of the program holds a mutex named by the program's file
@@ -132,6 +134,7 @@ Section
     ; Last, so that the shortcut starts the program in its own folder.
     SetOutPath "$INSTDIR"
     File "${FILES}/${PROGRAM_NAME}"
+    File "${FILES}/${CONSOLE_NAME}"
     File "${FILES}/readme-ja.txt"
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
     CreateShortcut "$SMPROGRAMS\${NAME}.lnk" "$INSTDIR\${PROGRAM_NAME}"
@@ -162,6 +165,7 @@ Section "Uninstall"
     ; Only the files this installer put there: the folder may have been
     ; chosen by the user and hold other things.
     Delete "$INSTDIR\${PROGRAM_NAME}"
+    Delete "$INSTDIR\${CONSOLE_NAME}"
     Delete "$INSTDIR\readme-ja.txt"
     Delete "$INSTDIR\help\index.html"
     RMDir "$INSTDIR\help"

@@ -7,6 +7,8 @@
 #
 #   installer_test.sh <installer> <program file name> <version>
 #
+# The console companion (Tavren3.com) is installed and removed beside it.
+#
 # Uses the Wine prefix of the environment (WINEPREFIX), as the other tests.
 set -euo pipefail
 
@@ -66,7 +68,7 @@ tray_ended() {
 }
 
 wine "$setup" /S
-for f in "$program" readme-ja.txt help/index.html Uninstall.exe; do
+for f in "$program" "${program%.exe}.com" readme-ja.txt help/index.html Uninstall.exe; do
     [ -f "$install_dir/$f" ] || fail "not installed: $f"
 done
 [ -f "$shortcut" ] || fail "no Start-menu shortcut"

@@ -14,4 +14,9 @@ std::vector<std::string> CommandLineArguments();
 // to a file or a pipe is not touched and stays UTF-8, as on Linux.
 void UseUtf8Console();
 
+// Starts `program`, a file in this program's own folder, with this
+// program's arguments as they were typed, and does not wait for it. It
+// inherits the standard handles. False when it could not be started.
+bool StartBesideWithSameArguments(const wchar_t* program);
+
 }  // namespace tavren::platform::win32
