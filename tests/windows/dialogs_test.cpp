@@ -1,15 +1,16 @@
 // The Win32 settings dialogs, driven in-process through their own messages:
 // the views must hand the user's typing and clicks to the dialog rules and
 // show the rules' answers (the rules themselves are tested on their own).
-#include <gtest/gtest.h>
-
 #include "ui/win32/dialogs.h"
+
+#include <gtest/gtest.h>
 // (windows.h first)
 #include <commctrl.h>
 
 #include <deque>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dialog_ids.h"
@@ -125,6 +126,47 @@ TEST_F(DialogsTest, NewEntryOpensOnTheTargetFilesPageWithItsDefaults) {
     EXPECT_TRUE(prompts_.shown.empty());
 }
 
+// Each dialog opens centred, over its owner while that shows, else on the
+// work area under the mouse; without a visible owner (the tray's window is
+// hidden) it has a taskbar button of its own.
+TEST_F(DialogsTest, DialogsOpenCentredAndWithoutAShownOwnerOnTheTaskbar) {
+    const store::DataFolder data(temp_.path());
+    ASSERT_TRUE(data.Prepare().ok());
+    FakeStart start;
+    ListDialog list(data.settingsFile(), prompts_, start,
+                    [](const rules::EditorInput&) { return std::optional<rules::EntryValues>(); });
+    const HWND tray = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                        nullptr, nullptr);
+    const HWND l = list.CreateModeless(tray);
+    ::ShowWindow(l, SW_SHOWNA);
+    const HWND e = editor_.CreateModeless(l);
+    POINT mouse{};
+    ::GetCursorPos(&mouse);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromPoint(mouse, MONITOR_DEFAULTTONEAREST), &monitor);
+    RECT listRect{};
+    ::GetWindowRect(l, &listRect);
+    const struct {
+        const char* what;
+        HWND dialog;
+        RECT around;
+        bool taskbar;
+    } cases[] = {
+        {"the list, owned by a hidden window", l, monitor.rcWork, true},
+        {"the editor over the list", e, listRect, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RECT r{};
+        ::GetWindowRect(c.dialog, &r);
+        EXPECT_NEAR(r.left + r.right, c.around.left + c.around.right, 2);
+        EXPECT_NEAR(r.top + r.bottom, c.around.top + c.around.bottom, 2);
+        EXPECT_EQ((::GetWindowLongPtrW(c.dialog, GWL_EXSTYLE) & WS_EX_APPWINDOW) != 0, c.taskbar);
+    }
+    ::DestroyWindow(tray);
+}
+
 // One editor, one step after another: each row acts, then names the box the
 // rules showed (none: "") and where the focus went.
 TEST_F(DialogsTest, OkAndTabSwitchesShowTheRulesRefusalsAndFocus) {
@@ -143,18 +185,18 @@ TEST_F(DialogsTest, OkAndTabSwitchesShowTheRulesRefusalsAndFocus) {
          [&] { return ::GetDlgItem(page(), IDC_FILE_PATTERN); }, 0},
         {"the same at OK", [&] { Click(e, IDOK); }, text::kNoPattern,
          [&] { return ::GetDlgItem(page(), IDC_FILE_PATTERN); }, 0},
-        {"pattern given, no title", [&] { Type(page(), IDC_FILE_PATTERN, "a*.txt"), Click(e, IDOK); },
-         text::kNoTitle, [&] { return ::GetDlgItem(e, IDC_EDIT_TITLE); }, 0},
+        {"pattern given, no title",
+         [&] { Type(page(), IDC_FILE_PATTERN, "a*.txt"), Click(e, IDOK); }, text::kNoTitle,
+         [&] { return ::GetDlgItem(e, IDC_EDIT_TITLE); }, 0},
         {"title of spaces, missing folder, No",
-         [&] {
-             Type(e, IDC_EDIT_TITLE, "  "), Type(e, IDC_EDIT_FOLDER, missing), Click(e, IDOK);
-         },
+         [&] { Type(e, IDC_EDIT_TITLE, "  "), Type(e, IDC_EDIT_FOLDER, missing), Click(e, IDOK); },
          text::kFolderMissing, [&] { return ::GetDlgItem(e, IDC_EDIT_FOLDER); }, 0},
         {"to the post-processing tab", [&] { ChooseTab(e, 2); }, "", nullptr, 2},
         {"move, no destination, back", [&] { Click(page(), IDC_AFTER_MOVE), ChooseTab(e, 0); },
          text::kNoMoveTo, [&] { return ::GetDlgItem(page(), IDC_AFTER_MOVE_TO); }, 2},
         {"destination given, back: the pattern is still there",
-         [&] { Type(page(), IDC_AFTER_MOVE_TO, Narrow(temp_.path().wstring())), ChooseTab(e, 0); }, "", nullptr, 0},
+         [&] { Type(page(), IDC_AFTER_MOVE_TO, Narrow(temp_.path().wstring())), ChooseTab(e, 0); },
+         "", nullptr, 0},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);

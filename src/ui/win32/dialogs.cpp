@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,8 +24,8 @@ void SetText(HWND dialog, int id, std::string_view utf8) {
 
 std::string TextOf(HWND control) {
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(::GetWindowTextW(control, text.data(),
-                                                          static_cast<int>(text.size()))));
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     return Narrow(text);
 }
 
@@ -77,8 +78,8 @@ void TextTyped(HWND edit, rules::Field field, rules::TextField& kept, rules::Pro
 
 // Enter and Escape inside a page neither press a button nor reach the
 // editor, where they would confirm or cancel the whole entry.
-LRESULT CALLBACK KeepKeysInPage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                UINT_PTR, DWORD_PTR) {
+LRESULT CALLBACK KeepKeysInPage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                DWORD_PTR) {
     const auto isEnterOrEscape = [](WPARAM key) { return key == VK_RETURN || key == VK_ESCAPE; };
     switch (message) {
         case WM_GETDLGCODE: {
@@ -170,6 +171,36 @@ void Dismiss(HWND window) {
 
 }  // namespace
 
+void PlaceTopLevel(HWND dialog) {
+    if (::GetWindowLongPtrW(dialog, GWL_STYLE) & WS_CHILD) return;
+    const HWND owner = ::GetWindow(dialog, GW_OWNER);
+    const bool overOwner = owner && ::IsWindowVisible(owner) && !::IsIconic(owner);
+    POINT mouse{};
+    ::GetCursorPos(&mouse);
+    const HMONITOR monitor = overOwner ? ::MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST)
+                                       : ::MonitorFromPoint(mouse, MONITOR_DEFAULTTONEAREST);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (!::GetMonitorInfoW(monitor, &info)) return;
+    const RECT work = info.rcWork;
+    RECT around = work;
+    if (overOwner) ::GetWindowRect(owner, &around);
+    RECT own{};
+    ::GetWindowRect(dialog, &own);
+    const LONG width = own.right - own.left;
+    const LONG height = own.bottom - own.top;
+    // Whole on the work area, its top left corner first.
+    const LONG x =
+        std::max(work.left, std::min((around.left + around.right - width) / 2, work.right - width));
+    const LONG y = std::max(
+        work.top, std::min((around.top + around.bottom - height) / 2, work.bottom - height));
+    ::SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!overOwner) {
+        ::SetWindowLongPtrW(dialog, GWL_EXSTYLE,
+                            ::GetWindowLongPtrW(dialog, GWL_EXSTYLE) | WS_EX_APPWINDOW);
+    }
+}
+
 // --- DialogWindow ---------------------------------------------------------
 
 DialogWindow::~DialogWindow() {
@@ -206,6 +237,7 @@ INT_PTR CALLBACK DialogWindow::Procedure(HWND hwnd, UINT message, WPARAM wParam,
         auto* self = reinterpret_cast<DialogWindow*>(lParam);
         self->hwnd_ = hwnd;
         ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+        PlaceTopLevel(hwnd);
     }
     auto* self = reinterpret_cast<DialogWindow*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
     if (!self) return FALSE;

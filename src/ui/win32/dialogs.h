@@ -20,6 +20,13 @@ class StartSetting;
 
 namespace tavren::ui::win32 {
 
+// Places a top-level dialog or chooser as it opens: centred over its owner
+// while the owner shows, else on the work area of the monitor under the
+// mouse (where the tray icon was just clicked), as message boxes open. One
+// without a visible owner (the tray's window is hidden) gets a taskbar
+// button, so that it can be found again behind other windows.
+void PlaceTopLevel(HWND dialog);
+
 // One dialog window from a template of this program, owned by the object.
 class DialogWindow {
 public:

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <string>
+#include <string_view>
 
 #include "platform/win32/win32_util.h"
 #include "ui/rules/dialog_texts.h"
@@ -24,13 +25,43 @@ int Box(std::string_view text, UINT type) {
                          type);
 }
 
-// Opens the chooser on the folder it is handed.
+// Opens the chooser where the dialogs open, on the folder it is handed.
 int CALLBACK Preselect(HWND chooser, UINT message, LPARAM, LPARAM start) {
-    if (message == BFFM_INITIALIZED && start) {
-        ::SendMessageW(chooser, BFFM_SETSELECTIONW, TRUE, start);
-    }
+    if (message != BFFM_INITIALIZED) return 0;
+    PlaceTopLevel(chooser);
+    if (start) ::SendMessageW(chooser, BFFM_SETSELECTIONW, TRUE, start);
     return 0;
 }
+
+// Places the first dialog window this thread activates while it lives:
+// the file chooser, whose own hook would bring back an older look.
+class PlaceNextDialog {
+public:
+    PlaceNextDialog()
+        : hook_(::SetWindowsHookExW(WH_CBT, Activated, nullptr, ::GetCurrentThreadId())) {
+        placed = false;
+    }
+    ~PlaceNextDialog() {
+        if (hook_) ::UnhookWindowsHookEx(hook_);
+    }
+    PlaceNextDialog(const PlaceNextDialog&) = delete;
+    PlaceNextDialog& operator=(const PlaceNextDialog&) = delete;
+
+private:
+    static LRESULT CALLBACK Activated(int code, WPARAM wParam, LPARAM lParam) {
+        const auto window = reinterpret_cast<HWND>(wParam);
+        wchar_t kind[16] = {};
+        if (code == HCBT_ACTIVATE && !placed && ::GetClassNameW(window, kind, 16) &&
+            std::wstring_view(kind) == L"#32770") {
+            placed = true;
+            PlaceTopLevel(window);
+        }
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    static inline thread_local bool placed = false;
+    HHOOK hook_;
+};
 
 // Paths as long as the system makes them.
 constexpr std::size_t kPathChars = 32768;
@@ -60,8 +91,8 @@ std::optional<std::string> WindowsPrompts::ChooseFolder(std::string_view title,
     PIDLIST_ABSOLUTE chosen = ::SHBrowseForFolderW(&info);
     if (!chosen) return std::nullopt;
     std::wstring path(kPathChars, L'\0');
-    const BOOL named =
-        ::SHGetPathFromIDListEx(chosen, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT);
+    const BOOL named = ::SHGetPathFromIDListEx(chosen, path.data(), static_cast<DWORD>(path.size()),
+                                               GPFIDL_DEFAULT);
     ::CoTaskMemFree(chosen);
     if (!named) return std::nullopt;
     path.resize(path.find(L'\0'));
@@ -87,6 +118,7 @@ std::optional<std::string> WindowsPrompts::ChooseFile(const rules::FileChoice& c
     open.nMaxFile = static_cast<DWORD>(path.size());
     open.lpstrTitle = title.c_str();
     open.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER;
+    const PlaceNextDialog place;
     if (!::GetOpenFileNameW(&open)) return std::nullopt;
     path.resize(path.find(L'\0'));
     return Narrow(path);
