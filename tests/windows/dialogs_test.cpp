@@ -124,6 +124,16 @@ TEST_F(DialogsTest, NewEntryOpensOnTheTargetFilesPageWithItsDefaults) {
     EXPECT_FALSE(Enabled(e, IDC_EDIT_WAIT));  // no program yet
     EXPECT_EQ(Text(page, IDC_FILE_HINT), text::kWildcardHint);
     EXPECT_TRUE(prompts_.shown.empty());
+    // The focus starts in the title; Tab runs down the upper half, the page,
+    // the tabs, then 決定 and キャンセル, and back to the title.
+    std::vector<int> order;
+    for (HWND c = ::GetFocus(); c && order.size() < 12; c = ::GetNextDlgTabItem(e, c, FALSE)) {
+        order.push_back(::GetDlgCtrlID(c));
+    }
+    EXPECT_EQ(order, (std::vector<int>{IDC_EDIT_TITLE, IDC_EDIT_FOLDER, IDC_EDIT_FOLDER_BROWSE,
+                                       IDC_EDIT_PROGRAM, IDC_EDIT_PROGRAM_BROWSE,
+                                       IDC_EDIT_OPEN_FILE, IDC_FILE_ALL, IDC_FILE_ON_NAMES,
+                                       IDC_EDIT_TABS, IDOK, IDCANCEL, IDC_EDIT_TITLE}));
 }
 
 // Each dialog opens centred, over its owner while that shows, else on the

@@ -450,7 +450,9 @@ INT_PTR EditorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             Start();
-            return TRUE;
+            // The title first, whatever page lies before it in the tab order.
+            ::SetFocus(::GetDlgItem(hwnd(), IDC_EDIT_TITLE));
+            return FALSE;
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
             if (header->idFrom == IDC_EDIT_TABS && header->code == TCN_SELCHANGE) OnTabChanged();
@@ -533,14 +535,16 @@ void EditorDialog::Settle(const rules::Outcome& outcome) {
 }
 
 // One page window at a time, for the page the rules hold, above the tab
-// control it lies on.
+// control it lies on: right before it in the tab order too, after the
+// controls of the upper half.
 void EditorDialog::ShowPageOfRules() {
     const int tab = rules_.currentPage();
     if (tab == pageShown_) return;
     page_.reset();
     page_ = std::make_unique<EditorPage>(tab, *this);
     page_->CreateModeless(hwnd());
-    ::SetWindowPos(page_->hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ::SetWindowPos(page_->hwnd(), ::GetDlgItem(hwnd(), IDC_EDIT_OPEN_FILE), 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     pageShown_ = tab;
     Show();
 }
