@@ -7,6 +7,7 @@
 // (windows.h first)
 #include <commctrl.h>
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <string>
@@ -453,29 +454,41 @@ TEST_F(DialogsTest, DoubleClickOnALineEditsIt) {
 
 // The shell's own folder chooser, opened on the folder it is handed: OK
 // hands that folder back, Cancel nothing. Each button is pressed from a
-// timer inside the chooser's loop.
+// timer inside the chooser's loop, once the chooser shows that folder
+// selected, however long that takes on a loaded machine.
 TEST_F(DialogsTest, FolderChooserOpensOnTheFolderItIsHanded) {
     const std::filesystem::path made = temp_.path() / L"選ぶ フォルダ";
     ASSERT_TRUE(std::filesystem::create_directory(made));
     const std::string folder = Narrow(made.wstring());
     static int button;
+    static std::chrono::steady_clock::time_point deadline;
     for (const int pressed : {IDOK, IDCANCEL}) {
         button = pressed;
+        deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         ::SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
-            HWND chooser = nullptr;
+            HWND tree = nullptr;
             ::EnumThreadWindows(
                 ::GetCurrentThreadId(),
                 [](HWND w, LPARAM l) {
-                    if (!::IsWindowVisible(w) ||
-                        !::FindWindowExW(w, nullptr, L"SysTreeView32", nullptr))
-                        return TRUE;
-                    *reinterpret_cast<HWND*>(l) = w;
+                    const HWND t = ::FindWindowExW(w, nullptr, L"SysTreeView32", nullptr);
+                    if (!::IsWindowVisible(w) || !t) return TRUE;
+                    *reinterpret_cast<HWND*>(l) = t;
                     return FALSE;
                 },
-                reinterpret_cast<LPARAM>(&chooser));
-            if (!chooser) return;
+                reinterpret_cast<LPARAM>(&tree));
+            wchar_t name[MAX_PATH] = {};
+            TVITEMW item{};
+            item.mask = TVIF_TEXT;
+            item.pszText = name;
+            item.cchTextMax = MAX_PATH;
+            item.hItem = tree ? TreeView_GetSelection(tree) : nullptr;
+            const bool shown = item.hItem && TreeView_GetItem(tree, &item) &&
+                               std::wstring_view(name) == L"選ぶ フォルダ";
+            const bool late = std::chrono::steady_clock::now() > deadline;
+            if (!shown && !(tree && late)) return;
             ::KillTimer(nullptr, id);
-            ::PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+            ::PostMessageW(::GetParent(tree), WM_COMMAND,
+                           MAKEWPARAM(shown ? button : IDCANCEL, BN_CLICKED), 0);
         });
         WindowsPrompts prompts;
         const std::optional<std::string> chosen = prompts.ChooseFolder("フォルダを選択", folder);
