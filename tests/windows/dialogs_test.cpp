@@ -138,41 +138,31 @@ TEST_F(DialogsTest, NewEntryOpensOnTheTargetFilesPageWithItsDefaults) {
 }
 
 // Each dialog opens centred, over its owner while that shows, else on the
-// work area under the mouse; without a visible owner (the tray's window is
-// hidden) it has a taskbar button of its own.
+// work area under the mouse, where without a shown owner (the tray's
+// window is hidden) it has a taskbar button of its own.
 TEST_F(DialogsTest, DialogsOpenCentredAndWithoutAShownOwnerOnTheTaskbar) {
-    const store::DataFolder data(temp_.path());
-    ASSERT_TRUE(data.Prepare().ok());
     FakeStart start;
-    ListDialog list(data.settingsFile(), prompts_, start,
-                    [](const rules::EditorInput&) { return std::optional<rules::EntryValues>(); });
+    ListDialog list(temp_.path() / "settings", prompts_, start, nullptr);
     const HWND tray = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                                         nullptr, nullptr);
     const HWND l = list.CreateModeless(tray);
     ::ShowWindow(l, SW_SHOWNA);
-    const HWND e = editor_.CreateModeless(l);
     POINT mouse{};
     ::GetCursorPos(&mouse);
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
+    MONITORINFO monitor{sizeof monitor, {}, {}, 0};
     ::GetMonitorInfoW(::MonitorFromPoint(mouse, MONITOR_DEFAULTTONEAREST), &monitor);
     RECT listRect{};
     ::GetWindowRect(l, &listRect);
     const struct {
-        const char* what;
         HWND dialog;
         RECT around;
         bool taskbar;
-    } cases[] = {
-        {"the list, owned by a hidden window", l, monitor.rcWork, true},
-        {"the editor over the list", e, listRect, false},
-    };
+    } cases[] = {{l, monitor.rcWork, true}, {editor_.CreateModeless(l), listRect, false}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
         RECT r{};
         ::GetWindowRect(c.dialog, &r);
-        EXPECT_NEAR(r.left + r.right, c.around.left + c.around.right, 2);
-        EXPECT_NEAR(r.top + r.bottom, c.around.top + c.around.bottom, 2);
+        EXPECT_NEAR(r.left + r.right, c.around.left + c.around.right, 2) << c.taskbar;
+        EXPECT_NEAR(r.top + r.bottom, c.around.top + c.around.bottom, 2) << c.taskbar;
         EXPECT_EQ((::GetWindowLongPtrW(c.dialog, GWL_EXSTYLE) & WS_EX_APPWINDOW) != 0, c.taskbar);
     }
     ::DestroyWindow(tray);
