@@ -4,9 +4,10 @@
 # (trayer) that starts 3 s after the program, as panels often do at login.
 # The icon must appear once the panel is there; its menu must open while a
 # worker's message box and while the watch settings are open; a second
-# start must bring the open dialog forward; 終了 from that menu must end the
-# program within 2 s; so must SIGTERM and SIGINT, open settings closing
-# without a question; SIGHUP must still reload it.
+# start and 監視設定 must bring the open dialog forward, minimized or not;
+# 終了 from that menu must end the program within 2 s; so must SIGTERM and
+# SIGINT, open settings closing without a question; SIGHUP must still
+# reload it.
 #
 # Usage: desktop_tray.sh PATH_TO_TAVREN3
 export LC_ALL=C  # the settings helpers count bytes
@@ -98,11 +99,33 @@ open_menu >/dev/null || fail "the menu did not open"
 before=$(windows)
 xdotool key u   # 監視設定(&U)...
 list=$(new_window "$before" 100) || fail "the watch settings did not open"
+# A window of their own, which a taskbar lists and restores.
+xprop -id "$list" WM_TRANSIENT_FOR | grep -q 'not found' ||
+    fail "the settings are transient for another window"
+second_start() {
+    timeout $((10 * slowdown)) "$bin" --data-dir "$tmp/data" >"$tmp/second.log" 2>&1 ||
+        fail "second start: status $?: $(cat "$tmp/second.log")"
+}
+# A second start, and 監視設定 again, bring WINDOW (the settings, or what
+# is open over them) forward: restored if minimized, raised, active, and
+# (the window manager's restoring done) where the settings were.
+list_at=$(geometry "$list")
+active() { [[ $(xdotool getactivewindow) == "$1" ]]; }
+in_place() { [[ $(geometry "$list") == "$list_at" ]]; }
+forward() {  # WINDOW HOW
+    wait_for 5 active "$1" && viewable "$1" && wait_for 5 in_place ||
+        fail "$2 did not bring the open settings forward"
+}
 xdotool windowactivate --sync "$box" 2>/dev/null   # something else in front
-timeout $((10 * slowdown)) "$bin" --data-dir "$tmp/data" >"$tmp/second.log" 2>&1 ||
-    fail "second start: status $?: $(cat "$tmp/second.log")"
-wait_for 5 sh -c "[ \"\$(xdotool getactivewindow)\" = $list ]" ||
-    fail "a second start did not bring the open settings forward"
+second_start
+forward "$list" "a second start"
+xdotool windowminimize --sync "$list"
+second_start
+forward "$list" "a second start (minimized)"
+xdotool windowminimize --sync "$list"
+open_menu >/dev/null || fail "the menu did not open while the settings were minimized"
+xdotool key u   # 監視設定(&U)...
+forward "$list" "監視設定 (minimized)"
 # The command line keeps off the settings while they are open: closing
 # them writes the whole file.
 cp "$tmp/data/tavdat/dirinfo.dat" "$tmp/before.dat"
@@ -119,6 +142,9 @@ open_menu >/dev/null || fail "the menu did not open while the settings were open
 before=$(windows)
 xdotool key x   # 終了(&X)
 question=$(new_window "$before" 40) || fail "no question about the unsaved changes"
+xdotool windowminimize --sync "$list"
+second_start
+forward "$question" "a second start (minimized, with a question)"
 xdotool windowactivate --sync "$question" key Escape   # いいえ
 sleep 1
 kill -0 "$app" || fail "the program ended although いいえ kept the settings"
