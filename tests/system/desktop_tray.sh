@@ -3,11 +3,11 @@
 # it: a virtual X display (Xvfb) with a window manager (openbox) and a panel
 # (trayer) that starts 3 s after the program, as panels often do at login.
 # The icon must appear once the panel is there; its menu must open while a
-# worker's message box and while the watch settings are open; a second
-# start and 監視設定 must bring the open dialog forward, minimized or not;
-# 終了 from that menu must end the program within 2 s; so must SIGTERM and
-# SIGINT, open settings closing without a question; SIGHUP must still
-# reload it.
+# worker's message box and while the watch settings are open; help that no
+# browser opens must be told in a box naming the page; a second start and
+# 監視設定 must bring the open dialog forward, minimized or not; 終了 from
+# that menu must end the program within 2 s; so must SIGTERM and SIGINT,
+# open settings closing without a question; SIGHUP must still reload it.
 #
 # Usage: desktop_tray.sh PATH_TO_TAVREN3
 export LC_ALL=C  # the settings helpers count bytes
@@ -24,7 +24,12 @@ mkdir -p "$tmp/in" "$tmp/data/tavdat"
 # One entry that shows a message box for each new file.
 slot 1 0 1 2 0 0 0 0 0 "in" "$tmp/in" "" "" "" "" >"$tmp/data/tavdat/dirinfo.dat"
 
-"$bin" --data-dir "$tmp/data" >"$tmp/app.log" 2>&1 &
+# A desktop without a browser: xdg-open ends with status 3.
+mkdir "$tmp/bin"
+printf '#!/bin/sh\nprintf %%s "$1" >"%s/opened"\nexit 3\n' "$tmp" >"$tmp/bin/xdg-open"
+chmod +x "$tmp/bin/xdg-open"
+
+PATH=$tmp/bin:$PATH "$bin" --data-dir "$tmp/data" >"$tmp/app.log" 2>&1 &
 app=$!
 pids+=($app)
 
@@ -92,6 +97,17 @@ menu=$(open_menu) || fail "the menu did not open while a message box was open"
 xdotool key Escape
 wait_for 5 sh -c "! xwininfo -id $menu 2>/dev/null | grep -q IsViewable" || fail "menu stayed open"
 viewable "$box" || fail "the message box went away with the menu"
+
+# --- help that cannot be opened ---------------------------------------------
+
+open_menu >/dev/null || fail "the menu did not open"
+before=$(windows)
+xdotool key h   # トピックスの検索(&H)
+help=$(new_window "$before" 40) || fail "no box when the help page could not be opened"
+grep -qF "ヘルプ ページを開けませんでした。ブラウザーで次のファイルを開いてください。 $(cat "$tmp/opened")" \
+    "$tmp/app.log" || fail "the page that could not be opened is not named"
+xdotool windowactivate --sync "$help" key Return
+wait_for 5 sh -c "! xwininfo -id $help 2>/dev/null | grep -q IsViewable" || fail "help box stayed"
 
 # --- the menu while the settings are open, and a second start -------------------
 

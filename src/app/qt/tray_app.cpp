@@ -147,7 +147,12 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     BindEngineCommands(
         commands, doc, state, data, [&] { ui::RunWatchSettingsDialog(data, nullptr); },
         &RaiseSettingsOrActiveWindow);
-    commands.helpTopics = [] { OpenHelp(); };
+    DesktopPageOpener pageOpener;
+    commands.helpTopics = [&pageOpener] {
+        OpenHelp([&](const QUrl& page, std::function<void(bool)> opened) {
+            pageOpener.Open(page, std::move(opened));
+        });
+    };
     commands.about = [] {
         CAboutDlg box;
         box.exec();
