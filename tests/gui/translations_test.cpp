@@ -49,6 +49,23 @@ TEST_F(TranslationsTest, QuestionButtonsSpeakJapanese) {
     EXPECT_EQ(box.button(QMessageBox::Cancel)->text().toStdString(), "キャンセル");
 }
 
+// Word wrap breaks Japanese between any two characters: the closing choice
+// of a question starts a line of its own rather than being split.
+TEST_F(TranslationsTest, AQuestionKeepsItsChoiceTogether) {
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        shown = box->text();
+        box->reject();
+    });
+    ui::AskYesNo(
+        nullptr,
+        QStringLiteral("この設定情報を削除してよろしいですか？「はい／いいえ」を選んでください。"));
+    EXPECT_EQ(shown.toStdString(),
+              "この設定情報を削除してよろしいですか？\n「はい／いいえ」を選んでください。");
+}
+
 // The chooser the program has open, if any.
 QFileDialog* OpenChooser() {
     for (QWidget* w : QApplication::topLevelWidgets()) {

@@ -42,7 +42,7 @@ void WindowsPrompts::Notice(std::string_view text) {
 }
 
 bool WindowsPrompts::Question(std::string_view text) {
-    return Box(text, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    return Box(rules::QuestionAsShown(text), MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 std::optional<std::string> WindowsPrompts::ChooseFolder(std::string_view title,
@@ -60,8 +60,8 @@ std::optional<std::string> WindowsPrompts::ChooseFolder(std::string_view title,
     PIDLIST_ABSOLUTE chosen = ::SHBrowseForFolderW(&info);
     if (!chosen) return std::nullopt;
     std::wstring path(kPathChars, L'\0');
-    const BOOL named =
-        ::SHGetPathFromIDListEx(chosen, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT);
+    const BOOL named = ::SHGetPathFromIDListEx(chosen, path.data(), static_cast<DWORD>(path.size()),
+                                               GPFIDL_DEFAULT);
     ::CoTaskMemFree(chosen);
     if (!named) return std::nullopt;
     path.resize(path.find(L'\0'));
