@@ -49,21 +49,17 @@ TEST_F(TranslationsTest, QuestionButtonsSpeakJapanese) {
     EXPECT_EQ(box.button(QMessageBox::Cancel)->text().toStdString(), "キャンセル");
 }
 
-// Word wrap breaks Japanese between any two characters: the closing choice
-// of a question starts a line of its own rather than being split.
+// Word wrap breaks Japanese anywhere: a question's closing choice opens a line.
 TEST_F(TranslationsTest, AQuestionKeepsItsChoiceTogether) {
     QString shown;
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        shown = box->text();
-        box->reject();
+        shown = box ? box->text() : QString();
+        if (box) box->reject();
     });
-    ui::AskYesNo(
-        nullptr,
-        QStringLiteral("この設定情報を削除してよろしいですか？「はい／いいえ」を選んでください。"));
-    EXPECT_EQ(shown.toStdString(),
-              "この設定情報を削除してよろしいですか？\n「はい／いいえ」を選んでください。");
+    ui::AskYesNo(nullptr,
+                 QStringLiteral("削除してよろしいですか？「はい／いいえ」を選んでください。"));
+    EXPECT_EQ(shown.toStdString(), "削除してよろしいですか？\n「はい／いいえ」を選んでください。");
 }
 
 // The chooser the program has open, if any.
