@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# Message boxes of several entries open at once each show, under a window
-# manager (openbox): each opens a step away from those still open.
+# Boxes of several entries open at once each show: each a step from the others.
 #
 # Usage: desktop_boxes.sh PATH_TO_TAVREN3
 export LC_ALL=C  # the settings helpers count bytes
@@ -26,6 +25,6 @@ corners() {  # the top left corners of the program's boxes, on the screen
                  print x, y}' |
         sort -u
 }
-three_apart() { (($(corners | wc -l) == 3)); }
-wait_for 10 three_apart || fail "three boxes do not stand apart: $(corners | tr '\n' ';')"
+apart() { (($(corners | wc -l) == 3)); }
+wait_for 10 apart || fail "three boxes do not stand apart: $(corners | tr '\n' ';')"
 echo "desktop boxes: ok"

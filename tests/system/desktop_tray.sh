@@ -98,8 +98,7 @@ xdotool key Escape
 wait_for 5 sh -c "! xwininfo -id $menu 2>/dev/null | grep -q IsViewable" || fail "menu stayed open"
 viewable "$box" || fail "the message box went away with the menu"
 
-# --- help that cannot be opened ---------------------------------------------
-
+# Help that no browser opens.
 open_menu >/dev/null || fail "the menu did not open"
 before=$(windows)
 xdotool key h   # トピックスの検索(&H)
@@ -107,7 +106,6 @@ help=$(new_window "$before" 40) || fail "no box when the help page could not be 
 grep -qF "ヘルプ ページを開けませんでした。ブラウザーで次のファイルを開いてください。 $(cat "$tmp/opened")" \
     "$tmp/app.log" || fail "the page that could not be opened is not named"
 xdotool windowactivate --sync "$help" key Return
-wait_for 5 sh -c "! xwininfo -id $help 2>/dev/null | grep -q IsViewable" || fail "help box stayed"
 
 # --- the menu while the settings are open, and a second start -------------------
 
@@ -126,12 +124,8 @@ second_start() {
 # is open over them) forward: restored if minimized, raised, active, and
 # (the window manager's restoring done) where the settings were.
 list_at=$(geometry "$list")
-active() { [[ $(xdotool getactivewindow) == "$1" ]]; }
-in_place() { [[ $(geometry "$list") == "$list_at" ]]; }
-forward() {  # WINDOW HOW
-    wait_for 5 active "$1" && viewable "$1" && wait_for 5 in_place ||
-        fail "$2 did not bring the open settings forward"
-}
+ahead() { [[ $(xdotool getactivewindow) == "$1" && $(geometry "$list") == "$list_at" ]]; }
+forward() { wait_for 5 ahead "$1" || fail "$2 did not bring the open settings forward"; }
 xdotool windowactivate --sync "$box" 2>/dev/null   # something else in front
 second_start
 forward "$list" "a second start"
