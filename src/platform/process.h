@@ -68,6 +68,15 @@ bool IsExecutableKind(const std::filesystem::path& file);
 
 std::unique_ptr<ProcessLauncher> MakeProcessLauncher();
 
+// Opens one of the program's own pages (its help) in the desktop's
+// application for it and waits until the opener is done with it (xdg-open
+// may wait for the browser it starts) or `stop` is set. True when the
+// opener reported success; false when it failed (xdg-open's non-zero
+// status: no browser, say), could not start, or `stop` came first. A
+// stopped wait leaves the opener running; its status is then not collected,
+// which only a program on its way out may do.
+bool OpenPageAndWait(const std::filesystem::path& page, const WakeEvent& stop);
+
 // Whether a process with this id still runs. A process of another user
 // counts as running; on Linux a zombie does too.
 bool ProcessRunning(long pid);

@@ -37,14 +37,15 @@ TEST(HelpTest, APageThatCannotBeOpenedIsToldInABox) {
         ui::SetPromptBackend(&prompts);
         QUrl asked;
         testing::internal::CaptureStderr();
-        const bool opened = OpenHelp([&](const QUrl& url) {
+        // Told as the desktop's opener tells it: later, once it is done.
+        const bool opened = OpenHelp([&](const QUrl& url, std::function<void(bool)> done) {
             asked = url;
-            return c.opens;
+            done(c.opens);
         });
         const std::string err = testing::internal::GetCapturedStderr();
         ui::SetPromptBackend(nullptr);
 
-        EXPECT_EQ(opened, c.told == nullptr);
+        EXPECT_EQ(opened, c.told == nullptr || c.opens == false);
         if (!c.told) {
             EXPECT_TRUE(prompts.notices.isEmpty());
             EXPECT_TRUE(QFile::exists(asked.toLocalFile())) << asked.toString().toStdString();

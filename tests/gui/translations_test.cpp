@@ -49,6 +49,19 @@ TEST_F(TranslationsTest, QuestionButtonsSpeakJapanese) {
     EXPECT_EQ(box.button(QMessageBox::Cancel)->text().toStdString(), "キャンセル");
 }
 
+// Word wrap breaks Japanese anywhere: a question's closing choice opens a line.
+TEST_F(TranslationsTest, AQuestionKeepsItsChoiceTogether) {
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        shown = box ? box->text() : QString();
+        if (box) box->reject();
+    });
+    ui::AskYesNo(nullptr,
+                 QStringLiteral("削除してよろしいですか？「はい／いいえ」を選んでください。"));
+    EXPECT_EQ(shown.toStdString(), "削除してよろしいですか？\n「はい／いいえ」を選んでください。");
+}
+
 // The chooser the program has open, if any.
 QFileDialog* OpenChooser() {
     for (QWidget* w : QApplication::topLevelWidgets()) {

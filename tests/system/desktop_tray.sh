@@ -3,10 +3,11 @@
 # it: a virtual X display (Xvfb) with a window manager (openbox) and a panel
 # (trayer) that starts 3 s after the program, as panels often do at login.
 # The icon must appear once the panel is there; its menu must open while a
-# worker's message box and while the watch settings are open; a second
-# start must bring the open dialog forward; 終了 from that menu must end the
-# program within 2 s; so must SIGTERM and SIGINT, open settings closing
-# without a question; SIGHUP must still reload it.
+# worker's message box and while the watch settings are open; help that no
+# browser opens must be told in a box naming the page; a second start and
+# 監視設定 must bring the open dialog forward, minimized or not; 終了 from
+# that menu must end the program within 2 s; so must SIGTERM and SIGINT,
+# open settings closing without a question; SIGHUP must still reload it.
 #
 # Usage: desktop_tray.sh PATH_TO_TAVREN3
 export LC_ALL=C  # the settings helpers count bytes
@@ -23,7 +24,12 @@ mkdir -p "$tmp/in" "$tmp/data/tavdat"
 # One entry that shows a message box for each new file.
 slot 1 0 1 2 0 0 0 0 0 "in" "$tmp/in" "" "" "" "" >"$tmp/data/tavdat/dirinfo.dat"
 
-"$bin" --data-dir "$tmp/data" >"$tmp/app.log" 2>&1 &
+# A desktop without a browser: xdg-open ends with status 3.
+mkdir "$tmp/bin"
+printf '#!/bin/sh\nprintf %%s "$1" >"%s/opened"\nexit 3\n' "$tmp" >"$tmp/bin/xdg-open"
+chmod +x "$tmp/bin/xdg-open"
+
+PATH=$tmp/bin:$PATH "$bin" --data-dir "$tmp/data" >"$tmp/app.log" 2>&1 &
 app=$!
 pids+=($app)
 
@@ -92,17 +98,44 @@ xdotool key Escape
 wait_for 5 sh -c "! xwininfo -id $menu 2>/dev/null | grep -q IsViewable" || fail "menu stayed open"
 viewable "$box" || fail "the message box went away with the menu"
 
+# Help that no browser opens.
+open_menu >/dev/null || fail "the menu did not open"
+before=$(windows)
+xdotool key h   # トピックスの検索(&H)
+help=$(new_window "$before" 40) || fail "no box when the help page could not be opened"
+grep -qF "ヘルプ ページを開けませんでした。ブラウザーで次のファイルを開いてください。 $(cat "$tmp/opened")" \
+    "$tmp/app.log" || fail "the page that could not be opened is not named"
+xdotool windowactivate --sync "$help" key Return
+
 # --- the menu while the settings are open, and a second start -------------------
 
 open_menu >/dev/null || fail "the menu did not open"
 before=$(windows)
 xdotool key u   # 監視設定(&U)...
 list=$(new_window "$before" 100) || fail "the watch settings did not open"
+# A window of their own, which a taskbar lists and restores.
+xprop -id "$list" WM_TRANSIENT_FOR | grep -q 'not found' ||
+    fail "the settings are transient for another window"
+second_start() {
+    timeout $((10 * slowdown)) "$bin" --data-dir "$tmp/data" >"$tmp/second.log" 2>&1 ||
+        fail "second start: status $?: $(cat "$tmp/second.log")"
+}
+# A second start, and 監視設定 again, bring WINDOW (the settings, or what
+# is open over them) forward: restored if minimized, raised, active, and
+# (the window manager's restoring done) where the settings were.
+list_at=$(geometry "$list")
+ahead() { [[ $(xdotool getactivewindow) == "$1" && $(geometry "$list") == "$list_at" ]]; }
+forward() { wait_for 5 ahead "$1" || fail "$2 did not bring the open settings forward"; }
 xdotool windowactivate --sync "$box" 2>/dev/null   # something else in front
-timeout $((10 * slowdown)) "$bin" --data-dir "$tmp/data" >"$tmp/second.log" 2>&1 ||
-    fail "second start: status $?: $(cat "$tmp/second.log")"
-wait_for 5 sh -c "[ \"\$(xdotool getactivewindow)\" = $list ]" ||
-    fail "a second start did not bring the open settings forward"
+second_start
+forward "$list" "a second start"
+xdotool windowminimize --sync "$list"
+second_start
+forward "$list" "a second start (minimized)"
+xdotool windowminimize --sync "$list"
+open_menu >/dev/null || fail "the menu did not open while the settings were minimized"
+xdotool key u   # 監視設定(&U)...
+forward "$list" "監視設定 (minimized)"
 # The command line keeps off the settings while they are open: closing
 # them writes the whole file.
 cp "$tmp/data/tavdat/dirinfo.dat" "$tmp/before.dat"
@@ -119,6 +152,9 @@ open_menu >/dev/null || fail "the menu did not open while the settings were open
 before=$(windows)
 xdotool key x   # 終了(&X)
 question=$(new_window "$before" 40) || fail "no question about the unsaved changes"
+xdotool windowminimize --sync "$list"
+second_start
+forward "$question" "a second start (minimized, with a question)"
 xdotool windowactivate --sync "$question" key Escape   # いいえ
 sleep 1
 kill -0 "$app" || fail "the program ended although いいえ kept the settings"

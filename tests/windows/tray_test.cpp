@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,6 +55,17 @@ HWND BoxOfThread(DWORD thread, const std::wstring& caption) {
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// The top left corners of the open boxes captioned Tavren3.
+std::set<std::pair<LONG, LONG>> BoxCorners() {
+    std::set<std::pair<LONG, LONG>> corners;
+    for (HWND w = BoxOfThread(0, L"Tavren3"); w; w = ::GetWindow(w, GW_HWNDNEXT)) {
+        RECT r{};
+        if (::IsWindowVisible(w) && TextOf(w) == L"Tavren3" && ::GetWindowRect(w, &r))
+            corners.insert({r.left, r.top});
+    }
+    return corners;
 }
 
 // The menu's commands, sent as the menu sends them, run their handlers; the
@@ -141,11 +153,13 @@ TEST(BoxMessageSink, BoxesCloseWhenCancelledAndAtTheEnd) {
         sink.ShowMessage("請求書.pdfを実行します。", cancel);
     });
     ASSERT_TRUE(test::WaitUntil([&] { return worker && BoxOfThread(worker, L"Tavren3"); }));
+    // A second box of the same size opens a step away from the first.
+    sink.ReportProblem("請求書.pdfを実行します。");
+    EXPECT_TRUE(test::WaitUntil([&] { return BoxCorners().size() == 2; }));
     cancel.Set();
     asking.join();  // hangs here if the box stays
     EXPECT_FALSE(BoxOfThread(worker, L"Tavren3"));
 
-    sink.ReportProblem("フォルダを読めません");
     ASSERT_TRUE(test::WaitUntil([&] { return BoxOfThread(0, L"Tavren3"); }));
     sink.CloseAll();
     EXPECT_TRUE(test::WaitUntil([&] { return !BoxOfThread(0, L"Tavren3"); }));

@@ -2,23 +2,28 @@
 
 #include <QApplication>
 #include <QGridLayout>
-#include <QSpacerItem>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
+#include <QSpacerItem>
+#include <QStyle>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <set>
 
+#include "app/box_cascade.h"
 #include "platform/wake_event.h"
 
 namespace tavren::app {
 namespace {
 
 QMessageBox* MakeBox(const QString& text) {
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tavren3"), text,
-                                QMessageBox::Ok);
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, QStringLiteral("Tavren3"), text, QMessageBox::Ok);
     box->setObjectName(QStringLiteral("engineMessage"));
     box->setWindowFlag(Qt::WindowStaysOnTopHint);  // the program has no window to sit above
     // Each box holds only the worker that asked for it: the icon's menu,
@@ -32,15 +37,43 @@ QMessageBox* MakeBox(const QString& text) {
     return box;
 }
 
+// Shows `box` in the first place (box_cascade.h) that no open box holds,
+// so that boxes of several entries do not hide one another.
+void ShowCascaded(QMessageBox* box) {
+    const char* const kPlace = "cascadePlace";
+    std::set<int> taken;
+    int step = 0;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w == box || w->objectName() != QLatin1String("engineMessage") || !w->isVisible())
+            continue;
+        taken.insert(w->property(kPlace).toInt());
+        step = std::max(step, w->frameGeometry().height() - w->height());  // title bar, borders
+    }
+    const int place = FreeBoxPlace(taken);
+    box->setProperty(kPlace, place);
+    box->show();  // sized and centred: where it opens alone
+    const QScreen* screen = box->screen();
+    if (place == 0 || !screen) return;
+    if (step <= 0) step = box->style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const QRect alone = box->frameGeometry();
+    const QRect area = screen->availableGeometry();
+    const BoxRect at = CascadeBox(place, {alone.x(), alone.y(), alone.width(), alone.height()},
+                                  {area.x(), area.y(), area.width(), area.height()}, step);
+    box->move(at.x, at.y);
+}
+
 }  // namespace
 
-GuiMessageSink::GuiMessageSink() { setObjectName(QStringLiteral("messageSink")); }
+GuiMessageSink::GuiMessageSink() {
+    setObjectName(QStringLiteral("messageSink"));
+}
 
 void GuiMessageSink::ShowMessage(std::string_view text, const platform::WakeEvent& cancel) {
     const QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     if (QThread::currentThread() == thread()) {
         // Asked by the GUI thread itself (a failed start): show it right here.
         std::unique_ptr<QMessageBox> box(MakeBox(message));
+        ShowCascaded(box.get());
         box->exec();
         return;
     }
@@ -50,7 +83,9 @@ void GuiMessageSink::ShowMessage(std::string_view text, const platform::WakeEven
     struct Closed {
         std::promise<void> promise;
         std::once_flag once;
-        void Set() { std::call_once(once, [this] { promise.set_value(); }); }
+        void Set() {
+            std::call_once(once, [this] { promise.set_value(); });
+        }
     };
     auto done = std::make_shared<Closed>();
     std::future<void> closed = done->promise.get_future();
@@ -63,7 +98,7 @@ void GuiMessageSink::ShowMessage(std::string_view text, const platform::WakeEven
                 box->deleteLater();
             });
             QObject::connect(box, &QObject::destroyed, [done] { done->Set(); });
-            box->show();
+            ShowCascaded(box);
             box->raise();
             box->activateWindow();
         },
@@ -82,14 +117,15 @@ void GuiMessageSink::ReportProblem(std::string_view text) {
         [message] {
             QMessageBox* box = MakeBox(message);
             box->setAttribute(Qt::WA_DeleteOnClose);
-            box->show();
+            ShowCascaded(box);
             box->raise();
         },
         Qt::QueuedConnection);
 }
 
 void GuiMessageSink::StatusChanged(const engine::WatchStatus&) {
-    QMetaObject::invokeMethod(this, [this] { emit statusChanged(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { emit statusChanged(); }, Qt::QueuedConnection);
 }
 
 void GuiMessageSink::CloseAll() {

@@ -8,7 +8,8 @@ namespace tavren::app {
 
 // Shows the engine's message boxes on the GUI thread. A worker asking for a
 // box blocks until the user presses OK; boxes of several entries stand side
-// by side, each on its own. When the program ends, waiting workers are let
+// by side, each on its own, each opening a step away from those still open
+// (box_cascade.h). When the program ends, waiting workers are let
 // go (through the cancel event they pass) and open boxes simply vanish.
 class GuiMessageSink final : public QObject, public engine::MessageSink {
     Q_OBJECT

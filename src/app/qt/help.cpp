@@ -1,14 +1,17 @@
 #include "app/qt/help.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <cstdio>
 
+#include "platform/path_text.h"
+#include "platform/process.h"
 #include "ui/qt/prompts.h"
+#include "ui/qt/qt_text.h"
+#include "ui/rules/dialog_texts.h"
 
 namespace tavren::app {
 namespace {
@@ -23,7 +26,7 @@ bool Fail(const QString& text) {
 
 }  // namespace
 
-bool OpenHelp(const std::function<bool(const QUrl&)>& open) {
+bool OpenHelp(const PageOpener& open) {
     // An installed copy first; else the page built into the program, put
     // where a browser can read it.
     const QString installed = QDir(QCoreApplication::applicationDirPath())
@@ -31,28 +34,48 @@ bool OpenHelp(const std::function<bool(const QUrl&)>& open) {
     QString page = QFile::exists(installed) ? installed : QString();
     if (page.isEmpty()) {
         QFile builtIn(QStringLiteral(":/help/index.html"));
-        if (!builtIn.open(QIODevice::ReadOnly)) {
-            return Fail(QStringLiteral("ヘルプ ページがこのプログラムに含まれていません。"));
-        }
-        const QString folder =
-            QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/help");
+        if (!builtIn.open(QIODevice::ReadOnly)) return Fail(ui::Q(rules::text::kHelpMissing));
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) +
+                               QStringLiteral("/help");
         QDir().mkpath(folder);
         page = folder + QStringLiteral("/index.html");
         QFile out(page);
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
             out.write(builtIn.readAll()) < 0 || !out.flush()) {
-            return Fail(QStringLiteral("ヘルプ ページを %1 に書き出せません: %2")
+            return Fail(ui::Q(rules::text::kHelpNotWritten)
                             .arg(QDir::toNativeSeparators(page), out.errorString()));
         }
     }
     page = QDir::cleanPath(QFileInfo(page).absoluteFilePath());
-    const QUrl url = QUrl::fromLocalFile(page);
-    if (!(open ? open(url) : QDesktopServices::openUrl(url))) {
-        return Fail(QStringLiteral("ヘルプ ページを開けませんでした。ブラウザーで次のファイルを"
-                                   "開いてください。\n%1")
-                        .arg(QDir::toNativeSeparators(page)));
-    }
+    open(QUrl::fromLocalFile(page), [page](bool opened) {
+        if (!opened) Fail(ui::Q(rules::text::kHelpNotOpened) + QDir::toNativeSeparators(page));
+    });
     return true;
+}
+
+DesktopPageOpener::~DesktopPageOpener() {
+    stop_.Set();
+    for (Wait& wait : waits_) wait.thread.join();
+}
+
+void DesktopPageOpener::Open(const QUrl& page, std::function<void(bool)> opened) {
+    std::erase_if(waits_, [](Wait& wait) {
+        if (!*wait.done) return false;
+        wait.thread.join();
+        return true;
+    });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    const std::filesystem::path path = platform::PathFromUtf8(page.toLocalFile().toStdString());
+    std::thread thread([this, path, done, opened = std::move(opened)] {
+        const bool ok = platform::OpenPageAndWait(path, stop_);
+        // Posted to this object: dropped if it is gone by then.
+        if (!stop_.IsSet()) {
+            QMetaObject::invokeMethod(
+                this, [opened, ok] { opened(ok); }, Qt::QueuedConnection);
+        }
+        *done = true;
+    });
+    waits_.push_back({std::move(thread), std::move(done)});
 }
 
 }  // namespace tavren::app

@@ -92,6 +92,11 @@ bool SingleInstance::Claim() {
     return true;
 }
 
+void RestoreWindow(QWidget* window) {
+    // Mapping an iconified window again is what restores it under X11.
+    if (window->isMinimized()) window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+}
+
 void RaiseActiveWindow() {
     QWidget* window = QApplication::activeModalWidget();
     if (!window) window = QApplication::activeWindow();
@@ -101,7 +106,7 @@ void RaiseActiveWindow() {
         }
     }
     if (!window) return;
-    if (window->isMinimized()) window->showNormal();
+    RestoreWindow(window);
     window->raise();
     window->activateWindow();
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 class QLocalServer;
+class QWidget;
 
 namespace tavren::app {
 
@@ -37,6 +38,9 @@ private:
     QString serverName_;
     std::unique_ptr<QLocalServer> server_;
 };
+
+// Un-minimizes `window` if the window manager minimized it.
+void RestoreWindow(QWidget* window);
 
 // Brings the program's active window (an open dialog or message box)
 // to the front, if it has one.

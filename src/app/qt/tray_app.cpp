@@ -44,14 +44,18 @@ QDialog* SettingsDialog() {
     return nullptr;
 }
 
-// What a second start brings forward: the open settings (the editor or a
-// question over them, where one is open), else the window last active.
+// What a second start, or 監視設定 while they are open, brings forward:
+// the open settings, restored when minimized (watching waits for them), with
+// the editor or a question over them on top, else the window last active.
 void RaiseSettingsOrActiveWindow() {
     QDialog* list = SettingsDialog();
     if (!list) return RaiseActiveWindow();
     QWidget* front = list;
+    RestoreWindow(list);
     for (QDialog* above : list->findChildren<QDialog*>()) {
-        if (above->isVisible()) front = above;  // the deepest one open
+        if (!above->isVisible()) continue;
+        RestoreWindow(above);
+        front = above;  // the deepest one open
     }
     front->raise();
     front->activateWindow();
@@ -142,8 +146,13 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     TrayState state;
     BindEngineCommands(
         commands, doc, state, data, [&] { ui::RunWatchSettingsDialog(data, nullptr); },
-        [] { RaiseActiveWindow(); });
-    commands.helpTopics = [] { OpenHelp(); };
+        &RaiseSettingsOrActiveWindow);
+    DesktopPageOpener pageOpener;
+    commands.helpTopics = [&pageOpener] {
+        OpenHelp([&](const QUrl& page, std::function<void(bool)> opened) {
+            pageOpener.Open(page, std::move(opened));
+        });
+    };
     commands.about = [] {
         CAboutDlg box;
         box.exec();

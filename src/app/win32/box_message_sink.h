@@ -14,6 +14,7 @@ namespace tavren::app::win32 {
 // the thread that asks: a worker waits for its own box while the icon's
 // menu, the dialogs and the other boxes stay usable. Boxes close as if OK
 // had been pressed when the asking worker is cancelled or CloseAll() runs.
+// Each box opens a step away from those still open (box_cascade.h).
 class BoxMessageSink final : public engine::MessageSink {
 public:
     // `statusChanged` is called on the worker's thread; it must not wait.
@@ -40,6 +41,7 @@ private:
     mutable std::mutex mutex_;
     bool closing_ = false;
     std::multiset<unsigned long> boxThreads_;  // threads showing a box now
+    std::set<int> places_;                     // where open boxes stand (box_cascade.h)
     std::vector<std::thread> reports_;
 };
 

@@ -6,6 +6,8 @@
 #include <system_error>
 
 #include "app_ids.h"
+#include "platform/win32/wide_text.h"
+#include "ui/rules/dialog_texts.h"
 
 namespace tavren::app::win32 {
 namespace {
@@ -30,11 +32,12 @@ std::filesystem::path HelpPage(HWND owner, const std::filesystem::path& scratch)
     if (std::filesystem::is_regular_file(installed, error)) return installed;
 
     const HMODULE self = ::GetModuleHandleW(nullptr);
-    const HRSRC found = ::FindResourceW(self, MAKEINTRESOURCEW(IDR_HELP_PAGE), MAKEINTRESOURCEW(10));
+    const HRSRC found =
+        ::FindResourceW(self, MAKEINTRESOURCEW(IDR_HELP_PAGE), MAKEINTRESOURCEW(10));
     const HGLOBAL loaded = found ? ::LoadResource(self, found) : nullptr;
     const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
     if (!bytes) {
-        Fail(owner, L"ヘルプ ページがこのプログラムに含まれていません。");
+        Fail(owner, platform::win32::Widen(rules::text::kHelpMissing));
         return {};
     }
     std::filesystem::path folder = scratch;
@@ -57,9 +60,7 @@ bool OpenHelp(HWND owner) {
     const auto result = reinterpret_cast<INT_PTR>(
         ::ShellExecuteW(owner, L"open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     if (result <= 32) {
-        return Fail(owner,
-                    L"ヘルプ ページを開けませんでした。ブラウザーで次のファイルを開いてください。\n" +
-                        page.wstring());
+        return Fail(owner, platform::win32::Widen(rules::text::kHelpNotOpened) + page.wstring());
     }
     return true;
 }

@@ -302,6 +302,26 @@ std::unique_ptr<ProcessLauncher> MakeProcessLauncher() {
     return std::make_unique<PosixProcessLauncher>();
 }
 
+bool OpenPageAndWait(const std::filesystem::path& page, const WakeEvent& stop) {
+    const std::string& name = page.native();
+    if (name.empty()) return false;
+    const SpawnAttributes spawn;
+    pid_t pid = 0;
+    const std::string argument = name.front() == '-' ? "./" + name : name;
+    if (spawn.Spawn("xdg-open", true, {"xdg-open", argument}, pid) != 0) return false;
+    const UniqueFd pidfd = OpenPidFd(pid);
+    for (;;) {
+        pollfd fds[2] = {{stop.NativeHandle(), POLLIN, 0}, {pidfd.get(), POLLIN, 0}};
+        const int ready = ::poll(fds, pidfd ? 2 : 1, pidfd ? -1 : kNoPidFdPollMs);
+        if (ready < 0 && errno != EINTR) return false;
+        if (fds[0].revents & POLLIN) return false;
+        int status = 0;
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (r < 0 && errno != EINTR) return false;
+    }
+}
+
 bool ProcessRunning(long pid) {
     // EPERM: it runs, as another user.
     return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);

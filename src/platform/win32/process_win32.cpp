@@ -136,6 +136,11 @@ std::unique_ptr<ProcessLauncher> MakeProcessLauncher() {
     return std::make_unique<Win32ProcessLauncher>();
 }
 
+// The shell hands the page on before it answers: there is nothing to wait for.
+bool OpenPageAndWait(const std::filesystem::path& page, const WakeEvent&) {
+    return !page.empty() && ShellOpen(page);
+}
+
 bool ProcessRunning(long pid) {
     if (pid <= 0) return false;
     const win32::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid)));

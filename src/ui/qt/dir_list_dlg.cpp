@@ -42,8 +42,12 @@ CDirListDlg::CDirListDlg(const store::DataFolder& dataFolder, QWidget* parent, E
     : QDialog(parent), editor_(std::move(editor)) {
     setObjectName(QStringLiteral("dialog132"));
     setWindowTitle(Q(text::kListCaption));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    // Opened from the icon's menu it has no owner: a window of its own, with
+    // a taskbar entry, rather than a dialog that X11 makes transient for a
+    // hidden window, which leaves it nowhere to be restored from when minimized.
+    setWindowFlags((parent ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFont(DialogFont(11));
     const DialogUnits du(font());
     setFixedSize(du.Size(291, 209));

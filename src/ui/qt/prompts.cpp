@@ -21,8 +21,8 @@ public:
     }
 
     bool Question(QWidget* parent, const QString& text) override {
-        QMessageBox box(QMessageBox::Question, kCaption, text, QMessageBox::Yes | QMessageBox::No,
-                        parent);
+        QMessageBox box(QMessageBox::Question, kCaption, Q(rules::QuestionAsShown(U8(text))),
+                        QMessageBox::Yes | QMessageBox::No, parent);
         box.setDefaultButton(QMessageBox::Yes);
         return box.exec() == QMessageBox::Yes;
     }

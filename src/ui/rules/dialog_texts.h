@@ -104,6 +104,13 @@ inline constexpr T kMoveToIsFile =
 inline constexpr T kChooseFolder = "フォルダーを選択してください";
 inline constexpr T kChooseProgram = "プログラムファイル指定";
 
+// The help page, from the icon's menu; kHelpNotOpened is followed by the
+// page's path, kHelpNotWritten takes the path and the reason.
+inline constexpr T kHelpMissing = "ヘルプ ページがこのプログラムに含まれていません。";
+inline constexpr T kHelpNotWritten = "ヘルプ ページを %1 に書き出せません: %2";
+inline constexpr T kHelpNotOpened =
+    "ヘルプ ページを開けませんでした。ブラウザーで次のファイルを開いてください。\n";
+
 // Texts refused where they are typed or read.
 inline constexpr T kNoCp932Form =
     "保存できない文字が含まれています。\n"

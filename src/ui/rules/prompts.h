@@ -22,6 +22,16 @@ struct FileChoice {
     bool programsFirst = false;
 };
 
+// A question as a box shows it. A box wraps Japanese text between any two
+// characters, and would split its closing 「はい／いいえ」: that choice opens
+// a line of its own. The texts themselves stay as they are stored.
+inline std::string QuestionAsShown(std::string_view text) {
+    constexpr std::string_view kChoice = "「はい／いいえ」";
+    const std::size_t at = text.find(kChoice);
+    if (at == std::string_view::npos || at == 0 || text[at - 1] == '\n') return std::string(text);
+    return std::string(text.substr(0, at)) + '\n' + std::string(text.substr(at));
+}
+
 // Everything modal the settings dialogs ask of the user. Each front end
 // shows these its own way; tests answer them from a script. Notices have an
 // OK button, questions Yes and No; all are captioned text::kBoxCaption.

@@ -73,7 +73,7 @@ void WindowsPrompts::Notice(std::string_view text) {
 }
 
 bool WindowsPrompts::Question(std::string_view text) {
-    return Box(text, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    return Box(rules::QuestionAsShown(text), MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 std::optional<std::string> WindowsPrompts::ChooseFolder(std::string_view title,
