@@ -154,11 +154,12 @@ private:
 // The moment the engine acts: it asks to start the entry's program.
 class RecordingLauncher final : public platform::ProcessLauncher {
 public:
-    bool RunAndWait(std::string_view, const platform::WakeEvent&) override {
+    bool RunAndWait(std::string_view, const platform::WakeEvent&,
+                    const platform::LaunchContext&) override {
         started.Add(NowNs());
         return true;
     }
-    bool StartProgram(std::string_view) override {
+    bool StartProgram(std::string_view, const platform::LaunchContext&) override {
         started.Add(NowNs());
         return true;
     }

@@ -88,8 +88,13 @@ constexpr double kCoreShareTarget = 1.0;  // per cent of one core
 // The moment the engine acts: it asks to start the entry's program.
 class RecordingLauncher final : public platform::ProcessLauncher {
 public:
-    bool RunAndWait(std::string_view, const platform::WakeEvent&) override { return Record(); }
-    bool StartProgram(std::string_view) override { return Record(); }
+    bool RunAndWait(std::string_view, const platform::WakeEvent&,
+                    const platform::LaunchContext&) override {
+        return Record();
+    }
+    bool StartProgram(std::string_view, const platform::LaunchContext&) override {
+        return Record();
+    }
     OpenResult OpenDocument(const fs::path&) override {
         Record();
         return OpenResult::Opened;

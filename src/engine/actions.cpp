@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 
 #include "platform/file_mover.h"
 #include "platform/path_text.h"
@@ -57,22 +58,51 @@ void Actions::OpenTargetFile(std::string_view fileName) {
     services_.clock.Sleep(std::chrono::milliseconds(1000), cancel_);
 }
 
-void Actions::LaunchProgram() {
+void Actions::LaunchProgram(std::string_view fileName, FileEvent event,
+                            const std::filesystem::path& moveTo) {
     if (entry_.program.empty() || cancel_.IsSet()) return;
+    static constexpr std::string_view kEvents[] = {"new", "changed", "deleted"};
+    platform::LaunchContext context;
+    platform::PlaceholderValues& v = context.values.emplace();
+    v.file = platform::PathToUtf8(platform::PathFromUtf8(entry_.folder) /
+                                  platform::PathFromUtf8(fileName));
+    v.name = fileName;
+    v.folder = entry_.folder;
+    const std::string values[] = {
+        v.file,       v.name,
+        v.folder,     std::string(kEvents[static_cast<int>(event)]),
+        entry_.title, moveTo.empty() ? std::string() : platform::PathToUtf8(moveTo)};
+    for (std::size_t i = 0; i < std::size(kFileVariables); ++i) {
+        context.environment.emplace_back(kFileVariables[i], values[i]);
+    }
     if (entry_.waitExit != 0) {
-        services_.launcher.RunAndWait(entry_.program, cancel_);
+        services_.launcher.RunAndWait(entry_.program, cancel_, context);
     } else {
-        services_.launcher.StartProgram(entry_.program);
+        services_.launcher.StartProgram(entry_.program, context);
     }
 }
 
-Actions::MoveOutcome Actions::PostProcessFile(std::string_view fileName) {
+fs::path Actions::PlannedDestination(std::string_view fileName) {
+    if (!entry_.movesFiles() || entry_.moveTo.empty()) return {};
+    const fs::path folder = platform::PathFromUtf8(entry_.moveTo);
+    fs::path destination = folder / platform::PathFromUtf8(fileName);
+    if (entry_.overwrite != 0 || !services_.mover.Exists(destination)) return destination;
+    const platform::LocalTime now = services_.clock.ToLocal(services_.clock.NowSeconds());
+    for (int copy = 1; copy <= kMaxNameCopies; ++copy) {
+        destination = folder / platform::PathFromUtf8(TimeStampedName(fileName, now, copy));
+        if (!services_.mover.Exists(destination)) break;
+    }
+    return destination;
+}
+
+Actions::MoveOutcome Actions::PostProcessFile(std::string_view fileName,
+                                              const std::filesystem::path& planned) {
     // An empty destination would resolve against the working folder.
     if (!entry_.movesFiles() || entry_.moveTo.empty()) return {};
     const fs::path name = platform::PathFromUtf8(fileName);
     const fs::path source = platform::PathFromUtf8(entry_.folder) / name;
     const fs::path folder = platform::PathFromUtf8(entry_.moveTo);
-    fs::path destination = folder / name;
+    fs::path destination = planned.empty() ? folder / name : planned;
     if (cancel_.IsSet()) return {MoveOutcome::Cancelled, destination, {}};
     auto move = [&](bool replace) {
         return services_.mover.Move(source, destination, replace, cancel_);

@@ -20,6 +20,9 @@ inline constexpr std::string_view kNotOpenedExecutable =
 // Suffix of a message box when the entry's message mode is 1.
 inline constexpr std::string_view kRunSuffix = "を実行します。";
 
+// What happened to the file a program is started for.
+enum class FileEvent { New, Changed, Deleted };
+
 // The actions one rescan carries out for its entry. The entry is the
 // rescan's own copy, so a reload of the settings can never change it
 // half-way. Every failure is ignored: the remaining files still get their
@@ -41,9 +44,19 @@ public:
     // an executable kind is never opened; the user is told instead.
     void OpenTargetFile(std::string_view fileName);
 
-    // Runs `program` exactly as stored: waited for when waitExit is set,
-    // otherwise started (or opened, for a document) without waiting.
-    void LaunchProgram();
+    // Runs `program` for the file `fileName` in the watched folder: waited
+    // for when waitExit is set, otherwise started (or opened, for a
+    // document) without waiting. A line valid with placeholders gets them
+    // replaced (platform::ScanPlaceholders); any other runs as stored. The
+    // program's environment tells it the file (kFileVariables), `moveTo`
+    // included: where the file is to go, empty when it stays.
+    void LaunchProgram(std::string_view fileName, FileEvent event,
+                       const std::filesystem::path& moveTo = {});
+
+    // Where PostProcessFile would move the file now: its own name in
+    // moveTo, or when that is taken (and the entry does not replace), the
+    // first free time-stamped name. Empty when the entry does not move files.
+    std::filesystem::path PlannedDestination(std::string_view fileName);
 
     // Moves the file to moveTo when the entry moves files; otherwise nothing.
     // A name taken at the destination (unless the entry replaces) gives the
@@ -61,13 +74,24 @@ public:
         std::filesystem::path destination;  // where it went, or was to go
         std::error_code error;              // Busy, Failed
     };
-    MoveOutcome PostProcessFile(std::string_view fileName);
+    // A `planned` destination (from PlannedDestination) is tried first; when
+    // it has been taken meanwhile the rules above go on from there.
+    MoveOutcome PostProcessFile(std::string_view fileName,
+                                const std::filesystem::path& planned = {});
 
 private:
     const store::WatchEntry& entry_;
     const Services& services_;
     const platform::WakeEvent& cancel_;
 };
+
+// The variables a started program finds in its environment: the file's
+// full path (for a deleted file, the one it had), its bare name, the
+// watched folder, "new", "changed" or "deleted", the entry's title, and
+// where the file will be moved (empty when it stays).
+inline constexpr std::string_view kFileVariables[] = {"TAVREN3_FILE",   "TAVREN3_NAME",
+                                                      "TAVREN3_FOLDER", "TAVREN3_EVENT",
+                                                      "TAVREN3_ENTRY",  "TAVREN3_MOVE_TO"};
 
 // The name a moved file gets when its own name is taken at the destination:
 // the part before the first dot, "_YYMMDDhhmmss", then the rest from the

@@ -40,7 +40,10 @@ FileFacts FactsAt(std::span<const FileFacts> facts, std::int32_t index) {
 }
 
 FileFacts FactsOf(const store::FoundFile& file) {
-    return {file.id, file.mtimeNs, file.ctimeNs};
+    FileFacts facts{file.id, file.mtimeNs, file.ctimeNs, {}};
+    // A key holds a '/', which no file name does.
+    if (file.item.name.find('/') != std::string::npos) facts.keyedName = file.fileName;
+    return facts;
 }
 
 // Two times that may be the same: equal, or one unknown.
@@ -580,14 +583,20 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
         // Only the first file of a look is announced.
         if (file == ready.front()) actions.NotifyUser(ChangeNoticeText(entry, file->fileName));
         if (ctx.cancel.IsSet()) break;  // its box was cut short: not acted on
+        std::filesystem::path moveTo;
         if (entry.openFile != 0) {
             actions.OpenTargetFile(file->fileName);
         } else if (!entry.program.empty()) {
-            actions.LaunchProgram();
+            // The program is told where the file goes, and the move takes
+            // that name if it is still free then.
+            moveTo = actions.PlannedDestination(file->fileName);
+            const bool known = state.list.Find(file->item.name) != nullptr;
+            actions.LaunchProgram(file->fileName, known ? FileEvent::Changed : FileEvent::New,
+                                  moveTo);
         }
         done.push_back(file);
         movesChanged |= AfterMove(ctx, file->fileName, file->id,
-                                  actions.PostProcessFile(file->fileName), movedAway);
+                                  actions.PostProcessFile(file->fileName, moveTo), movedAway);
         acted = true;
     }
     for (const store::SnapshotNode* node : plan.deleted) {
@@ -598,7 +607,9 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
             actions.NotifyUser(notice.text, notice.messageMode);
         }
         if (RunsProgram(entry)) {
-            actions.LaunchProgram();
+            const std::string& keyed = FactsAt(state.facts, node->index).keyedName;
+            actions.LaunchProgram(keyed.empty() ? store::DisplayNameOfKey(node->item.name) : keyed,
+                                  FileEvent::Deleted);
             acted = true;
         }
     }

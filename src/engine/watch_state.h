@@ -46,6 +46,10 @@ struct FileFacts {
     platform::FileId id;
     std::int64_t mtimeNs = 0;  // last write
     std::int64_t ctimeNs = 0;  // last change of data or attributes
+    // The file's own name where the record holds a key for it (a name
+    // without a CP932 form, or too long), so that a program started for its
+    // deletion gets the name the system held; empty otherwise.
+    std::string keyedName;
 };
 
 // A file that was acted on but not moved yet: refused because it was in

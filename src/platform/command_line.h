@@ -42,4 +42,39 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 std::vector<std::string> SplitProgramLine(std::string_view commandLine,
                                           const std::function<bool(const std::string&)>& isFile);
 
+// A program line may name the file it runs for: `{file}` (its full path),
+// `{name}` (its bare name) and `{folder}` (the watched folder) are replaced,
+// and `{{` and `}}` stand for single braces. None: the line has no brace
+// and runs as it is; Invalid: some brace is none of these, and the line
+// runs as it is too (a line stored before placeholders existed).
+enum class Placeholders { None, Valid, Invalid };
+Placeholders ScanPlaceholders(std::string_view commandLine);
+
+struct PlaceholderValues {
+    std::string file;
+    std::string name;
+    std::string folder;
+};
+
+// `text` (Valid or None by ScanPlaceholders) with its placeholders replaced.
+std::string ExpandPlaceholders(std::string_view text, const PlaceholderValues& values);
+
+// SplitProgramLine's words with the placeholders of a Valid line replaced
+// in each: split first, so that a value never splits or unquotes a word;
+// `isFile` is asked of the cuts with their placeholders replaced. Any other
+// line is split as it is.
+std::vector<std::string> SplitProgramLine(std::string_view commandLine,
+                                          const std::function<bool(const std::string&)>& isFile,
+                                          const PlaceholderValues& values);
+
+// `argument` quoted so that SplitCommandLine (and CommandLineToArgvW, and
+// the C runtime) reads it back as one word, whatever it holds.
+std::string QuoteArgument(std::string_view argument);
+
+// The command line to start for a stored line, on Windows: for a Valid line, each word that holds a
+// placeholder is read as SplitCommandLine reads it, expanded and quoted
+// again by QuoteArgument (the program word within plain quotes), and the
+// rest of the line stays as it is; any other line comes back as it is.
+std::string ExpandQuotedLine(std::string_view commandLine, const PlaceholderValues& values);
+
 }  // namespace tavren::platform

@@ -2,11 +2,30 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/command_line.h"
 
 namespace tavren::platform {
 
 class WakeEvent;
+
+// What a started program is told of the file it runs for. With `values`,
+// a line that ScanPlaceholders finds Valid has its placeholders replaced
+// after it is split into words (Linux) or inside quotes of their own
+// (Windows), so a value always stays within its argument; other lines run
+// as they are. `environment` is set in the program's environment, over a
+// variable of the same name. Texts are UTF-8 as the program keeps them: on
+// Linux they go out as those bytes (a file name that is not UTF-8 passes
+// as the system holds it), on Windows as UTF-16.
+struct LaunchContext {
+    std::optional<PlaceholderValues> values;
+    std::vector<std::pair<std::string, std::string>> environment;
+};
 
 // Starts programs and opens files for the watch actions. Programs are never
 // started through a shell: what the user stored is split into words
@@ -30,21 +49,22 @@ public:
 
     // Starts the stored program line `commandLine` and waits until the
     // program ends or `stop` is set; in the latter case the program goes on
-    // running. The program is found as Windows' CreateProcess finds it: a
+    // running, with `context` applied. The program is found as Windows' CreateProcess finds it: a
     // quoted first word is the program; an unquoted line whose first word
     // names no program is tried at each later space (`/opt/My Tools/run -x`
     // runs `/opt/My Tools/run` with `-x` when `/opt/My` is no file), and the
     // rest of the line after the program holds its arguments. A name without
     // '/' is looked up in PATH. Returns false, at once, when no process could
     // be started.
-    virtual bool RunAndWait(std::string_view commandLine, const WakeEvent& stop) = 0;
+    virtual bool RunAndWait(std::string_view commandLine, const WakeEvent& stop,
+                            const LaunchContext& context = {}) = 0;
 
     // Starts the stored program line without waiting, found and split as
     // RunAndWait does, arguments included. A line that names an existing
     // file which is not a program (a document) opens it in the desktop's
     // application for it instead. Returns false when nothing could be
     // started.
-    virtual bool StartProgram(std::string_view commandLine) = 0;
+    virtual bool StartProgram(std::string_view commandLine, const LaunchContext& context = {}) = 0;
 
     enum class OpenResult {
         Opened,   // handed to the desktop's opener

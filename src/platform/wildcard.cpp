@@ -108,4 +108,17 @@ bool MatchWildcard(std::string_view pattern, std::string_view name) {
     return false;
 }
 
+bool MatchPatternList(std::string_view patterns, std::string_view name) {
+    if (patterns.find(';') == std::string_view::npos) return MatchWildcard(patterns, name);
+    for (std::size_t start = 0; start <= patterns.size();) {
+        const std::size_t end = std::min(patterns.find(';', start), patterns.size());
+        std::string_view one = patterns.substr(start, end - start);
+        one.remove_prefix(std::min(one.find_first_not_of(" \t"), one.size()));
+        one.remove_suffix(one.size() - std::min(one.find_last_not_of(" \t") + 1, one.size()));
+        if (!one.empty() && MatchWildcard(one, name)) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 }  // namespace tavren::platform

@@ -15,6 +15,10 @@ namespace tavren::platform {
 // bytes that do not form UTF-8 count as one character each.
 bool MatchWildcard(std::string_view pattern, std::string_view name);
 
+// Several patterns separated by ';' ("*.csv; *.txt"): true when any of them
+// matches, blanks around each ignored. Without a ';' it is MatchWildcard.
+bool MatchPatternList(std::string_view patterns, std::string_view name);
+
 // True when `pattern` contains `*` or `?`.
 bool HasWildcards(std::string_view pattern);
 

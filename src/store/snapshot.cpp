@@ -97,7 +97,7 @@ SnapshotItem DescribeFile(const platform::DirEntry& entry, platform::Clock& cloc
 
 bool IsTargetFile(const WatchEntry& entry, const platform::DirEntry& listed) {
     if (listed.isDirectory) return false;
-    return !entry.usesPattern() || platform::MatchWildcard(entry.pattern, listed.name);
+    return !entry.usesPattern() || platform::MatchPatternList(entry.pattern, listed.name);
 }
 
 std::error_code ListTargetFiles(const WatchEntry& entry, platform::FolderReader& folders,

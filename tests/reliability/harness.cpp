@@ -137,17 +137,18 @@ platform::LocalTime SoakClock::ToLocal(std::int64_t seconds) {
     return platform::ToLocalTime(seconds);
 }
 
-bool CountingLauncher::RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop) {
+bool CountingLauncher::RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop,
+                                  const platform::LaunchContext& context) {
     {
         std::lock_guard lock(mutex_);
         ++runs_[std::string(commandLine)];
     }
-    if (real) return real->RunAndWait(commandLine, stop);
+    if (real) return real->RunAndWait(commandLine, stop, context);
     if (runTime.count() > 0) stop.WaitFor(runTime);
     return true;
 }
 
-bool CountingLauncher::StartProgram(std::string_view commandLine) {
+bool CountingLauncher::StartProgram(std::string_view commandLine, const platform::LaunchContext&) {
     std::lock_guard lock(mutex_);
     ++opens_[std::string(commandLine)];
     return true;

@@ -73,9 +73,11 @@ private:
 // otherwise RunAndWait only takes `runTime` (cut short by `stop`).
 class CountingLauncher final : public platform::ProcessLauncher {
 public:
-    bool RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop) override;
+    bool RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop,
+                    const platform::LaunchContext& context) override;
     // Programs started without waiting count as opens of their line.
-    bool StartProgram(std::string_view commandLine) override;
+    bool StartProgram(std::string_view commandLine,
+                      const platform::LaunchContext& context) override;
     OpenResult OpenDocument(const std::filesystem::path& file) override;
 
     int Opens(const std::string& path) const;

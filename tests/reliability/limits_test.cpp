@@ -337,11 +337,14 @@ TEST(Limits, GarbageSettingsLoadAndRun) {
     // Programs really start (or fail to); opening files is only recorded.
     class RealRuns final : public platform::ProcessLauncher {
     public:
-        bool RunAndWait(std::string_view command, const platform::WakeEvent& stop) override {
+        bool RunAndWait(std::string_view command, const platform::WakeEvent& stop,
+                        const platform::LaunchContext& context) override {
             ++runs;
-            return real->RunAndWait(command, stop);
+            return real->RunAndWait(command, stop, context);
         }
-        bool StartProgram(std::string_view line) override { return opens.StartProgram(line); }
+        bool StartProgram(std::string_view line, const platform::LaunchContext& context) override {
+            return opens.StartProgram(line, context);
+        }
         OpenResult OpenDocument(const fs::path& file) override { return opens.OpenDocument(file); }
         std::unique_ptr<platform::ProcessLauncher> real = platform::MakeProcessLauncher();
         CountingLauncher opens;

@@ -70,7 +70,8 @@ void RecordingSink::StatusChanged(const engine::WatchStatus& status) {
     log_.Add("status:" + std::to_string(status.slot) + ":" + kModes[static_cast<int>(status.mode)]);
 }
 
-bool FakeLauncher::RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop) {
+bool FakeLauncher::RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop,
+                              const platform::LaunchContext&) {
     log_.Add("run:" + std::string(commandLine));
     if (blockUntilReleased) {
         while (!release && !stop.WaitFor(std::chrono::milliseconds(2))) {
@@ -80,7 +81,7 @@ bool FakeLauncher::RunAndWait(std::string_view commandLine, const platform::Wake
     return true;
 }
 
-bool FakeLauncher::StartProgram(std::string_view commandLine) {
+bool FakeLauncher::StartProgram(std::string_view commandLine, const platform::LaunchContext&) {
     log_.Add("start:" + std::string(commandLine));
     return true;
 }

@@ -95,8 +95,10 @@ private:
 class FakeLauncher final : public platform::ProcessLauncher {
 public:
     explicit FakeLauncher(EventLog& log) : log_(log) {}
-    bool RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop) override;
-    bool StartProgram(std::string_view commandLine) override;
+    bool RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop,
+                    const platform::LaunchContext& context) override;
+    bool StartProgram(std::string_view commandLine,
+                      const platform::LaunchContext& context) override;
     OpenResult OpenDocument(const std::filesystem::path& file) override;
     // RunAndWait blocks like a program that runs until `release` is set (or
     // the wait is cancelled), then logs "run-done:<command>".

@@ -70,12 +70,12 @@ TEST_F(ActionsTest, OpenTargetFileOpensThenPausesOneSecond) {
 TEST_F(ActionsTest, LaunchProgramUsesTheStoredLineAsItIs) {
     entry.program = "\"/opt/my tool/run\" --flag";
     entry.waitExit = 1;
-    MakeActions().LaunchProgram();
+    MakeActions().LaunchProgram("a.txt", FileEvent::New);
     entry.waitExit = 0;
     entry.program = "/usr/bin/convert --in place";  // arguments without waiting run too
-    MakeActions().LaunchProgram();
+    MakeActions().LaunchProgram("a.txt", FileEvent::New);
     entry.program.clear();
-    MakeActions().LaunchProgram();
+    MakeActions().LaunchProgram("a.txt", FileEvent::New);
     EXPECT_EQ(Log(), (std::vector<std::string>{"run:\"/opt/my tool/run\" --flag",
                                                "start:/usr/bin/convert --in place"}));
 }

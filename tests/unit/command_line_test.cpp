@@ -187,5 +187,42 @@ TEST(ProgramLine, QuotedOrBareProgramsAreNotSearched) {
     EXPECT_THAT(tried, IsEmpty());
 }
 
+// A placeholder's value stays within the word it stands in, whatever the
+// name holds: split before it is put in (Linux), or quoted for the reading
+// of SplitCommandLine (Windows). Lines without valid placeholders run as
+// they stand, on Windows byte for byte.
+TEST(Placeholders, ValuesStayWithinTheirWord) {
+    const struct {
+        const char* line;
+        std::string name;
+        std::vector<std::string> words;
+    } cases[] = {
+        {"run --in={file} {name}", "a b.txt", {"run", "--in=/in/a b.txt", "a b.txt"}},
+        {"run {name}", R"(q"u'o;$HOME.txt)", {"run", R"(q"u'o;$HOME.txt)"}},
+        {"run {name}", "-n\nx", {"run", "-n\nx"}},
+        {"run {name}", "\xFF\xFE.txt", {"run", "\xFF\xFE.txt"}},
+        {R"(run "{name}" x)", R"(dir\)", {"run", R"(dir\)", "x"}},
+        {"run {name}", R"(a\"b\\)", {"run", R"(a\"b\\)"}},
+        {"run {{lit}} x{{ }}", "n", {"run", "{lit}", "x{", "}"}},
+        {"{folder}/bin/run {name}", "a b", {"/in/bin/run", "a b"}},
+        {R"(run "a  b"  {nope} {file})", "n", {"run", "a  b", "{nope}", "{file}"}},
+        {R"(run "a  \"b"  c)", "n", {"run", R"(a  "b)", "c"}},
+    };
+    const auto noFile = [](const std::string&) { return false; };
+    for (const auto& c : cases) {
+        const PlaceholderValues values{"/in/" + c.name, c.name, "/in"};
+        EXPECT_THAT(SplitProgramLine(c.line, noFile, values), ElementsAreArray(c.words)) << c.line;
+        const std::string windowsLine = ExpandQuotedLine(c.line, values);
+        EXPECT_THAT(SplitCommandLine(windowsLine), ElementsAreArray(c.words)) << windowsLine;
+        if (ScanPlaceholders(c.line) != Placeholders::Valid) {
+            EXPECT_EQ(windowsLine, c.line);
+        }
+    }
+    EXPECT_EQ(ScanPlaceholders("run x"), Placeholders::None);
+    for (const char* invalid : {"{nope}", "{file", "}", "{file}}", "{ file}"}) {
+        EXPECT_EQ(ScanPlaceholders(invalid), Placeholders::Invalid) << invalid;
+    }
+}
+
 }  // namespace
 }  // namespace tavren::platform

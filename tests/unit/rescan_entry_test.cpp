@@ -189,11 +189,14 @@ TEST_F(RescanEntryTest, ChangesTheActionsMakeToMetFilesAreAbsorbed) {
     fakes.sink.onMessage = nullptr;
     struct Rewriter final : platform::ProcessLauncher {
         fs::path file;
-        bool RunAndWait(std::string_view, const platform::WakeEvent&) override {
+        bool RunAndWait(std::string_view, const platform::WakeEvent&,
+                        const platform::LaunchContext&) override {
             test::WriteBytes(file, "converted, longer");
             return true;
         }
-        bool StartProgram(std::string_view) override { return true; }
+        bool StartProgram(std::string_view, const platform::LaunchContext&) override {
+            return true;
+        }
         OpenResult OpenDocument(const fs::path&) override { return OpenResult::Opened; }
     } rewriter;
     rewriter.file = dir / "watch" / "input.txt";

@@ -89,5 +89,15 @@ TEST(Wildcard, FoldsTheLettersWindowsFolds) {
     }
 }
 
+// Any of several patterns separated by ';', blanks around each ignored;
+// without a ';' blanks stay part of the one pattern.
+TEST(Wildcard, PatternListMatchesAnyOfItsParts) {
+    const Case cases[] = {{"*.csv;*.txt", "a.TXT", true},      {"*.csv;*.txt", "a.log", false},
+                          {" *.csv ;\t*.txt ", "a.csv", true}, {";", "a", false},
+                          {" *.txt", "a.txt", false},          {"abc*.*;*.", "noext", true}};
+    for (const Case& c : cases)
+        EXPECT_EQ(MatchPatternList(c.pattern, c.name), c.matches) << c.pattern;
+}
+
 }  // namespace
 }  // namespace tavren::platform

@@ -4,6 +4,7 @@
 //   child sleep MS [FILE]    waits MS milliseconds, then creates FILE if given
 //   child exit N             ends with status N
 //   child print TEXT         writes TEXT to its standard output
+//   child args FILE ARGS...  writes each ARG, then $TAVREN3_NAME, a line each, to FILE in UTF-8
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -50,6 +51,24 @@ int main() {
         DWORD written = 0;
         ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(),
                     static_cast<DWORD>(bytes.size()), &written, nullptr);
+        return 0;
+    }
+    if (command == L"args" && argc >= 3) {
+        std::wstring text;
+        for (int i = 3; i < argc; ++i) text += std::wstring(argv[i]) + L'\n';
+        wchar_t value[512] = {};
+        ::GetEnvironmentVariableW(L"TAVREN3_NAME", value, 512);
+        text += std::wstring(value) + L'\n';
+        std::string bytes(text.size() * 3, '\0');
+        bytes.resize(static_cast<std::size_t>(
+            ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                  bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr)));
+        HANDLE h = ::CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return 102;
+        DWORD written = 0;
+        ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        ::CloseHandle(h);
         return 0;
     }
     return 101;

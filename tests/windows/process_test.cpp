@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -93,7 +95,8 @@ TEST_F(ProcessTest, ProgramOutputGoesToOurStandardError) {
         std::string text;
         char buffer[256];
         DWORD got = 0;
-        while (::ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+        while (::ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0)
+            text.append(buffer, got);
         ::CloseHandle(h);
         return text;
     };
@@ -110,6 +113,24 @@ TEST_F(ProcessTest, StartProgramRunsTheLineWithItsArguments) {
     EXPECT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(marker); }));
     EXPECT_FALSE(launcher_->StartProgram(Quoted(folder_ / U8("ない.exe"))));
     EXPECT_FALSE(launcher_->StartProgram(""));
+}
+
+// Placeholders' values arrive whole in their arguments, backslashes before
+// a closing quote included, and the variables replace ours of that name.
+TEST_F(ProcessTest, ProgramGetsItsFileWholeAndInItsEnvironment) {
+    const auto out = tmp_.path() / "args.txt";
+    LaunchContext context;
+    context.values =
+        PlaceholderValues{R"(C:\in dir\a b;$x '-q'.txt)", "a b;$x '-q'.txt", R"(C:\in dir\)"};
+    context.environment = {{"TAVREN3_NAME", "名前 a"}};
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"TAVREN3_NAME", L"ours"));
+    ASSERT_TRUE(launcher_->RunAndWait(
+        Quoted(child_) + " args " + Quoted(out) + R"( --in={file} "{folder}" {{x}})", stop_,
+        context));
+    ::SetEnvironmentVariableW(L"TAVREN3_NAME", nullptr);
+    std::ifstream in(out, std::ios::binary);
+    const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(got, "--in=C:\\in dir\\a b;$x '-q'.txt\nC:\\in dir\\\n{x}\n名前 a\n");
 }
 
 // A watched file that is a program is never run by opening it.

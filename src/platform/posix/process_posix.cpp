@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -98,18 +99,27 @@ public:
     // Starts `program` with `args` as its argv; returns 0 or the errno of
     // the failure. glibc and musl wait until the exec has happened and report
     // its failure here, so a missing or unrunnable program is caught now.
+    // `env` holds "NAME=value" texts; null for our own environment.
     int Spawn(const std::string& program, bool searchPath, const std::vector<std::string>& args,
-              pid_t& pid) const {
-        std::vector<char*> argv;
-        argv.reserve(args.size() + 1);
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
+              pid_t& pid, const std::vector<std::string>* env = nullptr) const {
+        std::vector<char*> argv = Pointers(args);
+        std::vector<char*> envp;
+        if (env) envp = Pointers(*env);
+        char* const* envArg = env ? envp.data() : environ;
         return searchPath
-                   ? ::posix_spawnp(&pid, program.c_str(), &actions_, &attr_, argv.data(), environ)
-                   : ::posix_spawn(&pid, program.c_str(), &actions_, &attr_, argv.data(), environ);
+                   ? ::posix_spawnp(&pid, program.c_str(), &actions_, &attr_, argv.data(), envArg)
+                   : ::posix_spawn(&pid, program.c_str(), &actions_, &attr_, argv.data(), envArg);
     }
 
 private:
+    static std::vector<char*> Pointers(const std::vector<std::string>& texts) {
+        std::vector<char*> p;
+        p.reserve(texts.size() + 1);
+        for (const std::string& t : texts) p.push_back(const_cast<char*>(t.c_str()));
+        p.push_back(nullptr);
+        return p;
+    }
+
     posix_spawnattr_t attr_;
     posix_spawn_file_actions_t actions_;
 };
@@ -218,32 +228,62 @@ std::string Trimmed(std::string_view line) {
     return std::string(line.substr(first, line.find_last_not_of(" \t") - first + 1));
 }
 
+// The line's words, its placeholders replaced where it has valid ones.
+std::vector<std::string> ProgramWords(std::string_view line, const LaunchContext& context) {
+    if (!context.values) return SplitProgramLine(line, IsRegularFile);
+    return SplitProgramLine(line, IsRegularFile, *context.values);
+}
+
+// Our environment with `context`'s variables set over it; nullopt when it
+// adds none.
+std::optional<std::vector<std::string>> ChildEnvironment(const LaunchContext& context) {
+    if (context.environment.empty()) return std::nullopt;
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string_view entry(*e);
+        const std::string_view name = entry.substr(0, entry.find('='));
+        const bool replaced = std::ranges::any_of(context.environment,
+                                                  [&](const auto& v) { return v.first == name; });
+        if (!replaced) env.emplace_back(entry);
+    }
+    for (const auto& [name, value] : context.environment) env.push_back(name + '=' + value);
+    return env;
+}
+
 class PosixProcessLauncher final : public ProcessLauncher {
 public:
-    bool RunAndWait(std::string_view commandLine, const WakeEvent& stop) override {
-        const std::vector<std::string> words = SplitProgramLine(commandLine, IsRegularFile);
+    bool RunAndWait(std::string_view commandLine, const WakeEvent& stop,
+                    const LaunchContext& context) override {
+        const std::vector<std::string> words = ProgramWords(commandLine, context);
         if (words.empty() || words[0].empty()) return false;
+        const auto env = ChildEnvironment(context);
         pid_t pid = 0;
-        if (spawn_.Spawn(words[0], IsBare(words[0]), words, pid) != 0) return false;
+        if (spawn_.Spawn(words[0], IsBare(words[0]), words, pid, env ? &*env : nullptr) != 0)
+            return false;
         UniqueFd pidfd = OpenPidFd(pid);
         if (!WaitForExit(pid, pidfd, stop)) reaper_.Adopt(pid, std::move(pidfd));
         return true;
     }
 
-    bool StartProgram(std::string_view commandLine) override {
+    bool StartProgram(std::string_view commandLine, const LaunchContext& context) override {
         // A document named by the whole line, even where a shorter part of
         // it names a file too.
-        if (const std::string whole = Trimmed(commandLine); !IsBare(whole) && IsDocument(whole)) {
+        std::string whole = Trimmed(commandLine);
+        if (context.values && ScanPlaceholders(whole) == Placeholders::Valid) {
+            whole = ExpandPlaceholders(whole, *context.values);
+        }
+        if (!IsBare(whole) && IsDocument(whole)) {
             return OpenWithDesktop(whole);
         }
-        const std::vector<std::string> words = SplitProgramLine(commandLine, IsRegularFile);
+        const std::vector<std::string> words = ProgramWords(commandLine, context);
         if (words.empty() || words[0].empty()) return false;
         const std::string& program = words[0];
         const bool alone = words.size() == 1;
         if (alone && !IsBare(program) && IsDocument(program)) return OpenWithDesktop(program);
 
+        const auto env = ChildEnvironment(context);
         pid_t pid = 0;
-        const int error = spawn_.Spawn(program, IsBare(program), words, pid);
+        const int error = spawn_.Spawn(program, IsBare(program), words, pid, env ? &*env : nullptr);
         if (error == 0) return Started(pid);
         // Marked executable but not a program (file systems such as FAT mark
         // every file so), on a noexec mount, or a bare name that is no

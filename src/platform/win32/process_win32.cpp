@@ -2,6 +2,10 @@
 // After <windows.h>, which win32_util.h includes and they build on.
 #include <shellapi.h>
 
+#include <algorithm>
+#include <cwchar>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/command_line.h"
@@ -24,15 +28,66 @@ win32::UniqueHandle InheritableCopy(HANDLE handle) {
     return win32::UniqueHandle(copy);
 }
 
+// The line to start: a Valid line's placeholders replaced, each within an
+// argument of its own; any other line as it is.
+std::string LineOf(std::string_view commandLine, const LaunchContext& context) {
+    if (!context.values) return std::string(commandLine);
+    return ExpandQuotedLine(commandLine, *context.values);
+}
+
+// Our environment with `context`'s variables set over it, as the block
+// CreateProcessW takes with CREATE_UNICODE_ENVIRONMENT: "NAME=value" texts
+// sorted by name without regard to case, each ended by a null, and a null
+// after the last. Empty when the context adds nothing.
+std::wstring EnvironmentBlock(const LaunchContext& context) {
+    if (context.environment.empty()) return {};
+    const auto sameName = [](std::wstring_view a, std::wstring_view b) {
+        return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                      static_cast<int>(b.size()), TRUE);
+    };
+    // The name ends at the first '=' after the first character: the hidden
+    // "=C:=C:\dir" entries start with one.
+    const auto nameOf = [](std::wstring_view entry) {
+        return entry.substr(0, entry.find(L'=', 1));
+    };
+    std::vector<std::wstring> entries;
+    for (const auto& [name, value] : context.environment) {
+        entries.push_back(win32::Widen(name) + L'=' + win32::Widen(value));
+    }
+    const std::unique_ptr<wchar_t, decltype(&::FreeEnvironmentStringsW)> own(
+        ::GetEnvironmentStringsW(), &::FreeEnvironmentStringsW);
+    for (const wchar_t* e = own.get(); e && *e; e += std::wcslen(e) + 1) {
+        const std::wstring_view entry(e);
+        const bool replaced = std::ranges::any_of(context.environment, [&](const auto& v) {
+            return sameName(nameOf(entry), win32::Widen(v.first)) == CSTR_EQUAL;
+        });
+        if (!replaced) entries.emplace_back(entry);
+    }
+    std::ranges::stable_sort(entries, [&](const std::wstring& a, const std::wstring& b) {
+        return sameName(nameOf(a), nameOf(b)) == CSTR_LESS_THAN;
+    });
+    std::wstring block;
+    for (const std::wstring& entry : entries) {
+        block += entry;
+        block += L'\0';
+    }
+    block += L'\0';
+    return block;
+}
+
 // Starts the program of a stored line; an invalid handle when none started.
 // No application name: the system finds the program from the line itself
 // (the program's folder, the current one, the system's, PATH) and tries an
 // unquoted path with spaces at each space in turn.
-win32::UniqueHandle StartProcess(std::string_view commandLine) {
+win32::UniqueHandle StartProcess(std::string_view storedLine, const LaunchContext& context) {
+    const std::string commandLine = LineOf(storedLine, context);
     // The same words that the started program's runtime will see; a line
     // without a program is refused here as on every platform.
     const std::vector<std::string> words = SplitCommandLine(commandLine);
     if (words.empty() || words[0].empty()) return {};
+    std::wstring environment = EnvironmentBlock(context);
+    void* const envBlock = environment.empty() ? nullptr : environment.data();
+    const DWORD envFlag = environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT;
     // CreateProcessW may write into the command line, so it gets a copy.
     std::wstring line = win32::Widen(commandLine);
     STARTUPINFOEXW startup{};
@@ -65,15 +120,15 @@ win32::UniqueHandle StartProcess(std::string_view commandLine) {
         }
     }
     BOOL started = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, inherit,
-                                    inherit ? EXTENDED_STARTUPINFO_PRESENT : 0, nullptr, nullptr,
-                                    &startup.StartupInfo, &info);
+                                    (inherit ? EXTENDED_STARTUPINFO_PRESENT : 0) | envFlag,
+                                    envBlock, nullptr, &startup.StartupInfo, &info);
     if (!started && inherit) {
         // Systems that refuse the handle list (Wine, some versions): the
         // plain inheriting start, which passes the same standard handles.
         line = win32::Widen(commandLine);
         STARTUPINFOW plain = startup.StartupInfo;
         plain.cb = sizeof plain;
-        started = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+        started = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, envFlag, envBlock,
                                    nullptr, &plain, &info);
     }
     if (startup.lpAttributeList) ::DeleteProcThreadAttributeList(startup.lpAttributeList);
@@ -108,8 +163,9 @@ std::filesystem::path WholeLine(std::string_view commandLine) {
 // handles closed, so there is nothing to reap in the background.
 class Win32ProcessLauncher final : public ProcessLauncher {
 public:
-    bool RunAndWait(std::string_view commandLine, const WakeEvent& stop) override {
-        const win32::UniqueHandle process = StartProcess(commandLine);
+    bool RunAndWait(std::string_view commandLine, const WakeEvent& stop,
+                    const LaunchContext& context) override {
+        const win32::UniqueHandle process = StartProcess(commandLine, context);
         if (!process) return false;
         // A stop leaves the program running; only our handle goes.
         const HANDLE handles[2] = {stop.NativeHandle(), process.get()};
@@ -117,9 +173,9 @@ public:
         return true;
     }
 
-    bool StartProgram(std::string_view commandLine) override {
-        if (StartProcess(commandLine)) return true;
-        const std::filesystem::path document = WholeLine(commandLine);
+    bool StartProgram(std::string_view commandLine, const LaunchContext& context) override {
+        if (StartProcess(commandLine, context)) return true;
+        const std::filesystem::path document = WholeLine(LineOf(commandLine, context));
         return !document.empty() && Exists(document) && !IsFolder(document) && ShellOpen(document);
     }
 

@@ -94,6 +94,7 @@ CSetEnvDlg::Impl::Impl(CSetEnvDlg* dialog) : q(dialog) {
     SetCp932Limit(titleEdit, rules::Field::Title);
     SetCp932Limit(folderEdit, rules::Field::Folder);
     SetCp932Limit(programEdit, rules::Field::Program);
+    programEdit->setToolTip(Q(text::kPlaceholderHint));
 
     // The tabs carry no pages of their own: the one page that exists lies
     // over the display area.

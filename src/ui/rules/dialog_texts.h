@@ -57,6 +57,14 @@ inline constexpr T kBrowse = "参　照";
 inline constexpr T kProgramBox = " 実行する処理 ";
 inline constexpr T kWaitExit = " 実行時の処理が終了するまで以後の処理を待機する";
 inline constexpr T kOpenFile = " 実行時に対象となるファイルを開く";
+// A program line with a brace that is none of its placeholders.
+inline constexpr T kBadPlaceholder =
+    "実行する処理の { } には {file}（対象ファイルのパス）、{name}（ファイル名）、"
+    "{folder}（監視フォルダ）だけが使えます。\n"
+    "括弧そのものは {{ と }} と書いてください。";
+// The program field's tooltip.
+inline constexpr T kPlaceholderHint =
+    "{file} は対象ファイルのパス、{name} はファイル名、{folder} は監視フォルダに置き換わります";
 inline constexpr T kConfirm = "決　定";
 inline constexpr T kTabs[3] = {" 対象ファイル ", " 通知の有無 ", " 後処理の指定 "};
 inline constexpr T kNoTitle = "タイトルの入力がございません。";

@@ -1,5 +1,6 @@
 #include "ui/rules/entry_editor.h"
 
+#include "platform/command_line.h"
 #include "platform/folder_ops.h"
 #include "platform/fs.h"
 #include "platform/path_text.h"
@@ -56,9 +57,18 @@ Outcome EntryEditor::ReadText(Field field, const TextField& text) {
     if (!text.enabled) return {};
     const FieldLimit limit = LimitOf(field);
     const TextCheck check = CheckText(text.text, limit);
-    if (check == TextCheck::Fits) return {};
-    prompts_.Notice(RefusalText(check, limit));
-    return {false, field};
+    if (check != TextCheck::Fits) {
+        prompts_.Notice(RefusalText(check, limit));
+        return {false, field};
+    }
+    // A brace that is no placeholder would run literally: refused here, so
+    // that only lines stored before placeholders existed do.
+    if (field == Field::Program &&
+        platform::ScanPlaceholders(text.text) == platform::Placeholders::Invalid) {
+        prompts_.Notice(text::kBadPlaceholder);
+        return {false, field};
+    }
+    return {};
 }
 
 // Every field is read even after a refusal, so that nothing typed is lost
