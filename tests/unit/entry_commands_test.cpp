@@ -11,10 +11,15 @@
 #include "app/usage.h"
 #include "platform/folder_lock.h"
 #include "support/temp_dir.h"
+#include "ui/rules/entry_text.h"
 
 namespace tavren::app {
 namespace {
 
+using rules::EntryRecord;
+using rules::ExportText;
+using rules::ImportParse;
+using rules::ParseEntryText;
 using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
