@@ -144,24 +144,8 @@ struct EditResult {
     Field refused = Field::None;
 };
 
-// A folder or file given relative to where the command runs is stored
-// whole, as the choosers store it: a watcher started elsewhere would
-// otherwise look in another place.
-void MakeAbsolute(std::optional<std::string>& path) {
-    if (!path || path->empty()) return;
-    const fs::path p = platform::PathFromUtf8(*path);
-    std::error_code ec;
-    if (p.is_relative()) {
-        const fs::path whole = fs::absolute(p, ec);
-        if (!ec) *path = platform::PathToUtf8(whole.lexically_normal());
-    }
-}
-
 EditResult Edit(int editMode, const rules::EntryValues& start, EntryOptions o,
                 CommandPrompts& prompts) {
-    MakeAbsolute(o.folder);
-    MakeAbsolute(o.moveTo);
-    MakeAbsolute(o.waveFile);
     const Outcome typed = CheckTexts({{Field::Title, o.title ? &*o.title : nullptr},
                                       {Field::Folder, o.folder ? &*o.folder : nullptr},
                                       {Field::Program, o.program ? &*o.program : nullptr},
@@ -219,8 +203,9 @@ EditResult Edit(int editMode, const rules::EntryValues& start, EntryOptions o,
 
 // An imported record passes the same checks: every text against its field,
 // then the editor with the record handed in as a change, its move page
-// shown when the record moves files, and OK.
-Outcome CheckRecord(const EntryRecord& record, rules::Prompts& prompts) {
+// shown when the record moves files, and OK. Its paths are then stored
+// whole, as the editor made them.
+Outcome CheckRecord(EntryRecord& record, rules::Prompts& prompts) {
     const store::WatchEntry& e = record.entry;
     if (const Outcome o = CheckTexts({{Field::Title, &e.title},
                                       {Field::Folder, &e.folder},
@@ -239,7 +224,14 @@ Outcome CheckRecord(const EntryRecord& record, rules::Prompts& prompts) {
     if (e.movesFiles()) {
         if (const Outcome o = editor.SwitchTo(2); !o.ok) return o;
     }
-    return editor.Ok();
+    const Outcome o = editor.Ok();
+    if (o.ok) {
+        record.entry.folder = editor.values.folder;
+        record.entry.program = editor.values.program;
+        record.entry.waveFile = editor.values.waveFile;
+        record.entry.moveTo = editor.values.moveTo;
+    }
+    return o;
 }
 
 // ---------------------------------------------------------------------------
@@ -469,7 +461,7 @@ private:
             Error(name + ": " + ec.message());
             return 1;
         }
-        const ImportParse parsed = rules::ParseEntryText(text, L.ja);
+        ImportParse parsed = rules::ParseEntryText(text, L.ja);
         if (!parsed.error.empty()) {
             Error(name + ": " + parsed.error +
                   L("。何も変更していません。", ". Nothing was changed."));
@@ -490,7 +482,7 @@ private:
         // Every record is checked before anything is written.
         store::SettingsList list;
         for (std::size_t i = 0; i < parsed.records.size(); ++i) {
-            const EntryRecord& record = parsed.records[i];
+            EntryRecord& record = parsed.records[i];
             const Outcome o = CheckRecord(record, prompts_);
             store::Status added;
             if (o.ok) added = list.Add(record.entry);

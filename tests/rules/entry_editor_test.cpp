@@ -325,6 +325,51 @@ TEST_F(EntryEditorTest, TextsAreCheckedOnlyWhileEnabled) {
     }
 }
 
+// Paths typed relative are stored whole, against the working folder when
+// OK is pressed; of the program line only the program, when it names a file
+// here. A folder, destination or WAV path with a blank at either end is
+// refused with its own message.
+TEST_F(EntryEditorTest, PathsAreStoredWhole) {
+    const fs::path before = fs::current_path();
+    fs::current_path(tmp.path());
+    const std::string here = U8(fs::current_path());
+    fs::create_directories(tmp / "in");
+    for (const char* file : {"a.wav", "run.sh", "my tool"}) test::WriteBytes(tmp / file, "");
+    const struct {
+        std::string folder, moveTo, waveFile, program, stored;  // ~: the working folder
+    } cases[] = {
+        {"in", "./in/../in", "./a.wav", "run.sh -x in", "~/in|~/run.sh -x in|~/in|~/a.wav"},
+        {"in/", "in", "a.wav", "\"my tool\"  \"in\" ", "~/in/|\"~/my tool\"  \"in\" |~/in|~/a.wav"},
+        {"in", "in", "a.wav", "sh -c run.sh", "~/in|sh -c run.sh|~/in|~/a.wav"},
+        {" in", "in", "a.wav", "", std::string(text::kFolderBlankEnds)},
+        {"in\xE3\x80\x80", "in", "a.wav", "", std::string(text::kFolderBlankEnds)},
+        {"in", "in\t", "a.wav", "", std::string(text::kMoveToBlankEnds)},
+        {"in", "in", "a.wav ", "", std::string(text::kWaveBlankEnds)},
+    };
+    for (const auto& c : cases) {
+        test::ScriptedPrompts p;
+        EntryEditor e{p};
+        e.editMode = 1;
+        e.values = {.title = "t",
+                    .folder = c.folder,
+                    .program = c.program,
+                    .afterMode = store::after_mode::kMove,
+                    .soundMode = store::sound_mode::kWave,
+                    .pattern = {},
+                    .moveTo = c.moveTo,
+                    .waveFile = c.waveFile};
+        e.Start();
+        std::string got = e.SwitchTo(1).ok && e.SwitchTo(2).ok && e.Ok().ok
+                              ? e.values.folder + '|' + e.values.program + '|' + e.values.moveTo +
+                                    '|' + e.values.waveFile
+                              : (p.notices.empty() ? "" : p.notices.back());
+        for (std::size_t at; (at = got.find(here)) != std::string::npos;)
+            got.replace(at, here.size(), "~");
+        EXPECT_EQ(got, c.stored) << c.folder << '|' << c.program;
+    }
+    fs::current_path(before);
+}
+
 // The choosers open on the current text; a choice replaces it, a cancel
 // changes nothing, and texts typed elsewhere stay.
 TEST_F(EntryEditorTest, ChoosersOpenOnTheTextAndKeepWhatWasTyped) {

@@ -62,6 +62,7 @@ refused "入力できる文字数を超えています" add --title "$(printf '�
 refused "保存できない文字が含まれています" add --title "x" --folder "$work/in/😀"
 refused "タイトルの入力がございません" change 1 --title ""
 refused "対象ファイル名の入力がございません" change 1 --pattern ""
+refused "監視フォルダ名の前後に空白がございます" change 1 --folder "$work/in "
 refused "no entry number 2" stop 2
 
 # The watcher acts on the entry made above.

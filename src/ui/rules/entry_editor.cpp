@@ -4,6 +4,7 @@
 #include "platform/fs.h"
 #include "platform/path_text.h"
 #include "ui/rules/dialog_texts.h"
+#include "ui/rules/entry_paths.h"
 
 namespace tavren::rules {
 
@@ -123,6 +124,10 @@ Outcome EntryEditor::ReadBackPage() {
             values.messageMode = noticePage_->messageMode();
             values.soundMode = noticePage_->soundMode();
             values.waveFile = noticePage_->waveFile.text;
+            if (values.soundMode == store::sound_mode::kWave && HasBlankEnds(values.waveFile)) {
+                prompts_.Notice(text::kWaveBlankEnds);
+                return {false, Field::WaveFile};
+            }
             return {};
         }
         case 2:
@@ -141,6 +146,10 @@ Outcome EntryEditor::ReadBackAfterPage() {
     if (values.afterMode != store::after_mode::kMove) return {};
     if (values.moveTo.empty()) {
         prompts_.Notice(text::kNoMoveTo);
+        return {false, Field::MoveTo};
+    }
+    if (HasBlankEnds(values.moveTo)) {
+        prompts_.Notice(text::kMoveToBlankEnds);
         return {false, Field::MoveTo};
     }
     return CheckFolder(values.moveTo, Field::MoveTo, text::kMoveToMissing, text::kMoveToNotCreated,
@@ -189,8 +198,36 @@ Outcome EntryEditor::Ok() {
         prompts_.Notice(text::kNoFolder);
         return {false, Field::Folder};
     }
+    if (HasBlankEnds(values.folder)) {
+        prompts_.Notice(text::kFolderBlankEnds);
+        return {false, Field::Folder};
+    }
+    if (Outcome o = MakeWhole(); !o.ok) return o;
     return CheckFolder(values.folder, Field::Folder, text::kFolderMissing, text::kFolderNotCreated,
                        text::kFolderIsFile);
+}
+
+// The paths in use are stored whole, as the choosers give them: a relative
+// one would only hold while the working folder stays the same. Made whole,
+// a path may no longer fit its field.
+Outcome EntryEditor::MakeWhole() {
+    const struct {
+        Field field;
+        std::string& path;
+        bool inUse;
+    } paths[] = {
+        {Field::Folder, values.folder, true},
+        {Field::WaveFile, values.waveFile, values.soundMode == store::sound_mode::kWave},
+        {Field::MoveTo, values.moveTo, values.afterMode == store::after_mode::kMove},
+    };
+    for (const auto& p : paths) {
+        if (p.inUse) p.path = WholePath(p.path);
+    }
+    if (values.openFile == 0) values.program = WholeProgramLine(values.program);
+    for (const auto& p : paths) {
+        if (p.inUse && !ReadText(p.field, {p.path, true}).ok) return {false, p.field};
+    }
+    return ReadText(Field::Program, {values.program, values.openFile == 0});
 }
 
 // Disabling keeps the values: the program and the wait option come back
