@@ -202,9 +202,9 @@ EditResult Edit(int editMode, const rules::EntryValues& start, EntryOptions o,
 }
 
 // An imported record passes the same checks: every text against its field,
-// then the editor with the record handed in as a change, its move page
-// shown when the record moves files, and OK. Its paths are then stored
-// whole, as the editor made them.
+// then the editor with the record handed in as a change, its notice page
+// shown when the record plays a WAV file, its move page when it moves
+// files, and OK. Its paths are then stored whole, as the editor made them.
 Outcome CheckRecord(EntryRecord& record, rules::Prompts& prompts) {
     const store::WatchEntry& e = record.entry;
     if (const Outcome o = CheckTexts({{Field::Title, &e.title},
@@ -221,6 +221,9 @@ Outcome CheckRecord(EntryRecord& record, rules::Prompts& prompts) {
     editor.editMode = 1;
     editor.values = rules::ValuesOf(e);
     editor.Start();
+    if (e.playsWave()) {
+        if (const Outcome o = editor.SwitchTo(1); !o.ok) return o;
+    }
     if (e.movesFiles()) {
         if (const Outcome o = editor.SwitchTo(2); !o.ok) return o;
     }

@@ -71,6 +71,8 @@ TEST_F(EntryEditorTest, PagesEncodeAndDecodeTheirValues) {
         SCOPED_TRACE(std::to_string(c.messageMode) + "/" + std::to_string(c.soundMode));
         test::ScriptedPrompts p;
         EntryEditor e{p};
+        test::WriteBytes(tmp / "a.wav", "");  // a WAV file that is not there is refused
+        e.values.waveFile = U8(tmp / "a.wav");
         e.values.messageMode = c.messageMode;
         e.values.soundMode = c.soundMode;
         e.Start();
@@ -328,7 +330,7 @@ TEST_F(EntryEditorTest, TextsAreCheckedOnlyWhileEnabled) {
 // Paths typed relative are stored whole, against the working folder when
 // OK is pressed; of the program line only the program, when it names a file
 // here. A folder, destination or WAV path with a blank at either end is
-// refused with its own message.
+// refused with its own message; so is a WAV sound without a file.
 TEST_F(EntryEditorTest, PathsAreStoredWhole) {
     const fs::path before = fs::current_path();
     fs::current_path(tmp.path());
@@ -345,6 +347,8 @@ TEST_F(EntryEditorTest, PathsAreStoredWhole) {
         {"in\xE3\x80\x80", "in", "a.wav", "", std::string(text::kFolderBlankEnds)},
         {"in", "in\t", "a.wav", "", std::string(text::kMoveToBlankEnds)},
         {"in", "in", "a.wav ", "", std::string(text::kWaveBlankEnds)},
+        {"in", "in", "", "", std::string(text::kNoWave)},
+        {"in", "in", "in", "", std::string(text::kWaveMissing)},
     };
     for (const auto& c : cases) {
         test::ScriptedPrompts p;

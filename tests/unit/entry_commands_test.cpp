@@ -117,6 +117,7 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
     };
     ASSERT_EQ(run({"add", "--title", "a", "--folder", in}), 0);
     WriteBytes(dir / "empty.txt", "# no entries\n");
+    WriteBytes(dir / "nowave.txt", "[entry]\ntitle = t\nfolder = " + in + "\nsound = wave\n");
     const std::filesystem::path settings = dir / "data" / "tavdat" / "dirinfo.dat";
     const std::string before = ReadBytes(settings);
     ASSERT_EQ(before.size(), store::kSlotSize);
@@ -134,6 +135,9 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
         {{"add", "--title", "t", "--folder", in, "--all-files", "--pattern", "*.csv"}, 1},
         {{"change", "1", "--pattern", "*.csv", "--all-files"}, 1},
         {{"change", "1", "--pattern", "sub/*.csv"}, 1},
+        {{"change", "1", "--sound", "wave"}, 1},
+        {{"change", "1", "--sound", "wave", "--wave-file", (dir / "none.wav").string()}, 1},
+        {{"import", (dir / "nowave.txt").string()}, 1},
         {{"change", "1", "--pattern", "sub\\*.csv"}, 1},
         {{"change", "2", "--title", "t"}, 1},
         {{"change", "1", "--title", ""}, 1},

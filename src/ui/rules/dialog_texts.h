@@ -87,6 +87,9 @@ inline constexpr T kPlaySound = "通知音を鳴らす";
 inline constexpr T kNoticeBox = " 通知 ";
 inline constexpr T kBeep = " ビープ音を使用";
 inline constexpr T kWave = "ＷＡＶＥサウンドを使用";
+inline constexpr T kNoWave = "ＷＡＶＥファイル名の入力がございません。";
+inline constexpr T kWaveMissing =
+    "指定されたＷＡＶＥファイルは存在しません。ファイルを指定してください。";
 inline constexpr T kWaveBlankEnds =
     "ＷＡＶＥファイル名の前後に空白がございます。空白を取り除いてください。";
 

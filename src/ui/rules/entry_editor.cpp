@@ -124,17 +124,28 @@ Outcome EntryEditor::ReadBackPage() {
             values.messageMode = noticePage_->messageMode();
             values.soundMode = noticePage_->soundMode();
             values.waveFile = noticePage_->waveFile.text;
-            if (values.soundMode == store::sound_mode::kWave && HasBlankEnds(values.waveFile)) {
-                prompts_.Notice(text::kWaveBlankEnds);
-                return {false, Field::WaveFile};
-            }
-            return {};
+            return CheckWave();
         }
         case 2:
             return ReadBackAfterPage();
         default:
             return {};
     }
+}
+
+// A sound that could never play is refused where it is chosen: without a
+// file, or with one that is not there.
+Outcome EntryEditor::CheckWave() {
+    if (values.soundMode != store::sound_mode::kWave) return {};
+    const std::filesystem::path file = platform::PathFromUtf8(values.waveFile);
+    const std::string_view refusal = values.waveFile.empty()         ? text::kNoWave
+                                     : HasBlankEnds(values.waveFile) ? text::kWaveBlankEnds
+                                     : !platform::PathExists(file) || platform::IsFolder(file)
+                                         ? text::kWaveMissing
+                                         : std::string_view();
+    if (refusal.empty()) return {};
+    prompts_.Notice(refusal);
+    return {false, Field::WaveFile};
 }
 
 Outcome EntryEditor::ReadBackAfterPage() {

@@ -80,6 +80,7 @@ private:
     void CreatePage(int tab);
     Outcome ReadBackPage();
     Outcome ReadBackAfterPage();
+    Outcome CheckWave();
     Outcome MakeWhole();
     // Passes when `path` names something, or the user has it created.
     Outcome CheckFolder(const std::string& path, Field field, std::string_view missing,
