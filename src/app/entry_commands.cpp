@@ -14,6 +14,7 @@
 #include "app/command_args.h"
 #include "app/entry_options.h"
 #include "app/entry_table.h"
+#include "app/run_language.h"
 #include "app/usage.h"
 #include "app/watcher_signal.h"
 #include "platform/folder_lock.h"
@@ -48,8 +49,7 @@ public:
         : who_(std::move(who)), lang_(lang), createFolders_(createFolders) {}
 
     void Notice(std::string_view text) override {
-        std::fprintf(stderr, "%s: %.*s\n", who_.c_str(), static_cast<int>(text.size()),
-                     text.data());
+        std::fprintf(stderr, "%s: %s\n", who_.c_str(), InRunLanguage(text, lang_.ja).c_str());
     }
 
     bool Question(std::string_view text) override {

@@ -123,8 +123,7 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
                       (known->opt > Opt::CreateFolders && inv.command->editsEntry));
         if (!allowed) return L("不明なオプションです: ", "unknown option: ") + std::string(word);
         if (known->takesValue && !value) {
-            if (i + 1 >= words.size())
-                return L("値がありません: ", "missing value: ") + std::string(word);
+            if (i + 1 >= words.size()) return MissingValueText(word, L);
             value = words[++i];
         } else if (!known->takesValue && value) {
             return L("値はとりません: ", "takes no value: ") + std::string(word);

@@ -18,6 +18,11 @@ struct Lang {
     }
 };
 
+// What an option given without its value (--data-dir at the end) is told.
+inline std::string MissingValueText(std::string_view option, Lang L) {
+    return L(std::string(option) + " の値がありません", "missing value for " + std::string(option));
+}
+
 // What --help prints for `program` (the name the user started), in the
 // locale's language. `trayProgram`: the program that is the tray icon
 // without --headless; the watcher-only program takes --headless too, as a
