@@ -447,10 +447,11 @@ private:
             Error(inv_.operands.front() + ": " + ec.message());
             return 1;
         }
-        std::printf("%s\n",
-                    (std::to_string(list.size()) +
-                     L(" 件を書き出しました: ", " entries written to ") + inv_.operands.front())
-                        .c_str());
+        std::printf("%s\n", (std::to_string(list.size()) +
+                             L(" 件を書き出しました: ",
+                               list.size() == 1 ? " entry written to " : " entries written to ") +
+                             inv_.operands.front())
+                                .c_str());
         return 0;
     }
 

@@ -32,6 +32,7 @@ enum class Opt {
     Wait,
     NoWait,
     MoveTo,
+    Delete,
     NoMove,
     Replace,
     Rename,
@@ -63,6 +64,7 @@ constexpr KnownOption kOptions[] = {
     {"--wait", Opt::Wait, false},
     {"--no-wait", Opt::NoWait, false},
     {"--move-to", Opt::MoveTo, true},
+    {"--delete", Opt::Delete, false},
     {"--no-move", Opt::NoMove, false},
     {"--replace", Opt::Replace, false},
     {"--rename", Opt::Rename, false},
@@ -194,6 +196,9 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
             case Opt::MoveTo:
                 e.moveTo = value;
                 e.afterMode = store::after_mode::kMove;
+                break;
+            case Opt::Delete:
+                e.afterMode = store::after_mode::kDelete;
                 break;
             case Opt::NoMove:
                 e.afterMode = store::after_mode::kNothing;

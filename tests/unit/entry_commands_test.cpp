@@ -166,6 +166,15 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
     EXPECT_EQ(testing::internal::GetCapturedStdout().rfind(
                   JapaneseLocale() ? "1 件を読み込みました。\n" : "1 entry imported.\n", 0),
               0u);
+
+    // --delete is the text's "after = delete"; one entry written is told so.
+    EXPECT_EQ(run({"change", "1", "--delete"}), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(run({"export", (dir / "out.txt").string()}), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind(
+                  JapaneseLocale() ? "1 件を書き出しました: " : "1 entry written to ", 0),
+              0u);
+    EXPECT_NE(ReadBytes(dir / "out.txt").find("\nafter = delete\n"), std::string::npos);
 }
 
 // The 200th entry is the last: the list's own message, and the file stays.
