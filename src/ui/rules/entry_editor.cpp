@@ -220,7 +220,8 @@ Outcome EntryEditor::Ok() {
 
 // The paths in use are stored whole, as the choosers give them: a relative
 // one would only hold while the working folder stays the same. Made whole,
-// a path may no longer fit its field.
+// a path may no longer fit its field. A path with blanks at its ends is
+// refused on its own page, and left alone where that page was not shown.
 Outcome EntryEditor::MakeWhole() {
     const struct {
         Field field;
@@ -228,17 +229,19 @@ Outcome EntryEditor::MakeWhole() {
         bool inUse;
     } paths[] = {
         {Field::Folder, values.folder, true},
+        {Field::Program, values.program, values.openFile == 0},
         {Field::WaveFile, values.waveFile, values.soundMode == store::sound_mode::kWave},
         {Field::MoveTo, values.moveTo, values.afterMode == store::after_mode::kMove},
     };
     for (const auto& p : paths) {
-        if (p.inUse) p.path = WholePath(p.path);
+        const bool program = p.field == Field::Program;
+        if (!p.inUse || (!program && HasBlankEnds(p.path))) continue;
+        std::string whole = program ? WholeProgramLine(p.path) : WholePath(p.path);
+        if (whole == p.path) continue;
+        p.path = std::move(whole);
+        if (!ReadText(p.field, {p.path, true}).ok) return {false, p.field};
     }
-    if (values.openFile == 0) values.program = WholeProgramLine(values.program);
-    for (const auto& p : paths) {
-        if (p.inUse && !ReadText(p.field, {p.path, true}).ok) return {false, p.field};
-    }
-    return ReadText(Field::Program, {values.program, values.openFile == 0});
+    return {};
 }
 
 // Disabling keeps the values: the program and the wait option come back
