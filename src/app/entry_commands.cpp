@@ -1,9 +1,7 @@
 #include "app/entry_commands.h"
 
-#include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
