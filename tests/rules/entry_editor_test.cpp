@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -369,6 +370,7 @@ TEST_F(EntryEditorTest, PathsAreStoredWhole) {
                               : (p.notices.empty() ? "" : p.notices.back());
         for (std::size_t at; (at = got.find(here)) != std::string::npos;)
             got.replace(at, here.size(), "~");
+        std::replace(got.begin(), got.end(), '\\', '/');  // Windows' separators
         EXPECT_EQ(got, c.stored) << c.folder << '|' << c.program;
     }
     fs::current_path(before);
