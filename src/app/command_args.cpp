@@ -6,6 +6,8 @@
 #include <string_view>
 #include <thread>
 
+#include "app/run_language.h"
+#include "app/usage.h"
 #include "app/version.h"
 #include "platform/path_text.h"
 
@@ -42,6 +44,7 @@ CommandArgs ParseCommandArgs(std::span<const std::string> args) {
         } else if (!TakeDataDir(args, i, parsed.dataDir)) {
             parsed.request = CommandArgs::Request::Invalid;
             parsed.invalid = arg;
+            parsed.missingValue = arg == "--data-dir";
             return parsed;
         }
     }
@@ -56,9 +59,14 @@ std::optional<int> AnswerWithoutRunning(const CommandArgs& args, const char* usa
         case CommandArgs::Request::Version:
             std::printf("%s\n", kVersionText);
             return 0;
-        case CommandArgs::Request::Invalid:
-            std::fprintf(stderr, "tavren3: 不明な引数です: %s\n\n%s", args.invalid.c_str(), usage);
+        case CommandArgs::Request::Invalid: {
+            const Lang L{JapaneseLocale()};
+            const std::string what =
+                args.missingValue ? MissingValueText(args.invalid, L)
+                                  : L("不明な引数です: ", "unknown argument: ") + args.invalid;
+            std::fprintf(stderr, "%s: %s\n\n%s", StartedAs().c_str(), what.c_str(), usage);
             return 2;
+        }
         case CommandArgs::Request::Run:
             break;
     }
@@ -73,7 +81,7 @@ std::optional<store::DataFolder> OpenDataFolder(const CommandArgs& args, std::st
         if (prepared) return data;
         error = prepared.message();
     }
-    std::fprintf(stderr, "tavren3: %s\n", error.c_str());
+    std::fprintf(stderr, "%s: %s\n", StartedAs().c_str(), error.c_str());
     if (failure) *failure = error;
     return std::nullopt;
 }
@@ -94,10 +102,11 @@ DataFolderLock LockDataFolder(const store::DataFolder& data) {
         result.busy = "データフォルダ " + platform::PathToUtf8(data.root()) + " は別の Tavren3 " +
                       (holder > 0 ? "(プロセス " + std::to_string(holder) + ") " : "") +
                       "が使用中です。";
-        std::fprintf(stderr, "tavren3: %s\n", result.busy.c_str());
+        std::fprintf(stderr, "%s: %s\n", StartedAs().c_str(), result.busy.c_str());
     } else if (ec) {
-        std::fprintf(stderr, "tavren3: %s をロックできません: %s (ロックなしで監視を続けます)\n",
-                     platform::PathToUtf8(data.lockFile()).c_str(), ec.message().c_str());
+        std::fprintf(stderr, "%s: %s をロックできません: %s (ロックなしで監視を続けます)\n",
+                     StartedAs().c_str(), platform::PathToUtf8(data.lockFile()).c_str(),
+                     ec.message().c_str());
     }
     return result;
 }

@@ -18,7 +18,8 @@ struct CommandArgs {
     Request request = Request::Run;
     bool headless = false;
     std::optional<std::filesystem::path> dataDir;
-    std::string invalid;  // the argument that was not understood
+    std::string invalid;        // the argument that was not understood
+    bool missingValue = false;  // `invalid` is an option without its value
 };
 
 // `args` holds the arguments after the program name, as UTF-8.
@@ -30,8 +31,9 @@ bool TakeDataDir(std::span<const std::string> args, std::size_t& i,
                  std::optional<std::filesystem::path>& dataDir);
 
 // Answers --help, --version and a bad argument on the standard streams
-// with `usage`; returns the exit status, or nothing when the program is to
-// run.
+// with `usage`, in the language of the run and under the name the program
+// was started as; returns the exit status, or nothing when the program is
+// to run.
 std::optional<int> AnswerWithoutRunning(const CommandArgs& args, const char* usage);
 
 // The data folder the arguments name, created when missing. Failures are

@@ -1,9 +1,7 @@
 #include "app/entry_commands.h"
 
-#include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
@@ -12,16 +10,20 @@
 #include <utility>
 
 #include "app/command_args.h"
+#include "app/entry_options.h"
+#include "app/entry_table.h"
+#include "app/run_language.h"
 #include "app/usage.h"
+#include "app/watcher_signal.h"
 #include "platform/folder_lock.h"
 #include "platform/folder_ops.h"
 #include "platform/fs.h"
 #include "platform/output_line.h"
 #include "platform/path_text.h"
-#include "platform/reload_request.h"
 #include "platform/terminal.h"
 #include "ui/rules/dialog_texts.h"
 #include "ui/rules/entry_editor.h"
+#include "ui/rules/entry_text.h"
 #include "ui/rules/entry_values.h"
 #include "ui/rules/field_limits.h"
 
@@ -29,329 +31,11 @@ namespace tavren::app {
 namespace {
 
 namespace fs = std::filesystem;
+using rules::EntryRecord;
 using rules::Field;
+using rules::ImportParse;
 using rules::Outcome;
-
-// The program's own texts in the user's language; the editor's messages
-// stay as the dialogs show them.
-struct Lang {
-    bool ja = false;
-    std::string operator()(std::string_view japanese, std::string_view english) const {
-        return std::string(ja ? japanese : english);
-    }
-};
-
-// ---------------------------------------------------------------------------
-// The words of each mode field, in export text and options alike. A stored
-// value without a word is written, and read, as its number.
-
-struct Word {
-    std::string_view word;
-    std::int16_t value;
-};
-using Words = std::span<const Word>;
-
-constexpr Word kFilesWords[] = {{"all", store::file_mode::kEveryFile},
-                                {"pattern", store::file_mode::kMatching}};
-constexpr Word kOnWords[] = {{"updates", store::timing::kUpdates},
-                             {"names", store::timing::kNames}};
-constexpr Word kMessageWords[] = {{"no", store::message_mode::kNone},
-                                  {"yes", store::message_mode::kRunNotice},
-                                  {"as-is", store::message_mode::kAsIs}};
-constexpr Word kSoundWords[] = {{"none", store::sound_mode::kNone},
-                                {"beep", store::sound_mode::kBeep},
-                                {"wave", store::sound_mode::kWave}};
-constexpr Word kAfterWords[] = {{"nothing", store::after_mode::kNothing},
-                                {"delete", store::after_mode::kDelete},
-                                {"move", store::after_mode::kMove}};
-constexpr Word kYesNoWords[] = {{"no", 0}, {"yes", 1}};
-constexpr Word kIfExistsWords[] = {{"rename", 0}, {"replace", 1}};
-
-std::string WordOf(Words words, std::int16_t value) {
-    for (const Word& w : words) {
-        if (w.value == value) return std::string(w.word);
-    }
-    return std::to_string(value);
-}
-
-std::optional<std::int16_t> ValueOf(Words words, std::string_view text, bool numbers) {
-    for (const Word& w : words) {
-        if (w.word == text) return w.value;
-    }
-    if (!numbers) return std::nullopt;
-    int value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < INT16_MIN ||
-        value > INT16_MAX) {
-        return std::nullopt;
-    }
-    return static_cast<std::int16_t>(value);
-}
-
-std::string WordList(Words words) {
-    std::string list;
-    for (const Word& w : words) {
-        if (!list.empty()) list += '|';
-        list += w.word;
-    }
-    return list;
-}
-
-// ---------------------------------------------------------------------------
-// The export text.
-
-// The keys of a record, in the order they are written.
-struct Key {
-    std::string_view name;
-    std::string store::WatchEntry::*text = nullptr;   // a text field, or
-    std::int16_t store::WatchEntry::*mode = nullptr;  // a mode field with
-    Words words;                                      // its words
-};
-
-const Key kKeys[] = {
-    {"title", &store::WatchEntry::title, nullptr, {}},
-    {"folder", &store::WatchEntry::folder, nullptr, {}},
-    {"files", nullptr, &store::WatchEntry::fileMode, kFilesWords},
-    {"pattern", &store::WatchEntry::pattern, nullptr, {}},
-    {"on", nullptr, &store::WatchEntry::timing, kOnWords},
-    {"message", nullptr, &store::WatchEntry::messageMode, kMessageWords},
-    {"sound", nullptr, &store::WatchEntry::soundMode, kSoundWords},
-    {"wave-file", &store::WatchEntry::waveFile, nullptr, {}},
-    {"program", &store::WatchEntry::program, nullptr, {}},
-    {"open-file", nullptr, &store::WatchEntry::openFile, kYesNoWords},
-    {"wait", nullptr, &store::WatchEntry::waitExit, kYesNoWords},
-    {"after", nullptr, &store::WatchEntry::afterMode, kAfterWords},
-    {"move-to", &store::WatchEntry::moveTo, nullptr, {}},
-    {"if-exists", nullptr, &store::WatchEntry::overwrite, kIfExistsWords},
-};
-constexpr std::string_view kRunningKey = "running";
-constexpr std::string_view kRecordHeader = "[entry]";
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-// Only a text that both starts and ends with a quote is read as quoted: a
-// program line such as "C:\Program Files\x.exe" /q stays as typed.
-bool LooksQuoted(std::string_view v) {
-    return v.size() >= 2 && v.front() == '"' && v.back() == '"';
-}
-
-// A text is written as it is unless blanks at its ends or control
-// characters would be lost or break the line: then it is quoted, with
-// backslash escapes inside the quotes only (Windows paths stay readable).
-std::string Quoted(std::string_view v) {
-    bool plain = v.empty() || (!IsBlank(v.front()) && !IsBlank(v.back()) && !LooksQuoted(v));
-    for (unsigned char c : v) {
-        if (c < 0x20 || c == 0x7f) plain = false;
-    }
-    if (plain) return std::string(v);
-    std::string out = "\"";
-    for (unsigned char c : v) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7f) {
-                    char hex[5];
-                    std::snprintf(hex, sizeof hex, "\\x%02x", c);
-                    out += hex;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + '"';
-}
-
-std::optional<std::string> Unquoted(std::string_view v) {
-    if (!LooksQuoted(v)) return std::string(v);
-    v = v.substr(1, v.size() - 2);
-    std::string out;
-    for (std::size_t i = 0; i < v.size(); ++i) {
-        if (v[i] == '"') return std::nullopt;
-        if (v[i] != '\\') {
-            out += v[i];
-            continue;
-        }
-        if (++i == v.size()) return std::nullopt;
-        switch (v[i]) {
-            case '"':
-                out += '"';
-                break;
-            case '\\':
-                out += '\\';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 'x': {
-                unsigned value = 0;
-                if (i + 2 >= v.size()) return std::nullopt;
-                const auto [end, ec] =
-                    std::from_chars(v.data() + i + 1, v.data() + i + 3, value, 16);
-                if (ec != std::errc() || end != v.data() + i + 3) return std::nullopt;
-                out += static_cast<char>(value);
-                i += 2;
-                break;
-            }
-            default:
-                return std::nullopt;
-        }
-    }
-    return out;
-}
-
-std::string_view Trimmed(std::string_view s) {
-    while (!s.empty() && (IsBlank(s.front()) || s.front() == '\r')) s.remove_prefix(1);
-    while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
-    return s;
-}
-
-}  // namespace
-
-std::string ExportText(const store::SettingsList& list) {
-    std::string out =
-        "# Tavren3 watch entries: one [entry] per entry, in list order.\n"
-        "# Tavren3 監視設定: [entry] ごとに 1 件、一覧の順に並びます。\n";
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        const store::WatchEntry e = list.entry(i);
-        out += '\n';
-        out += kRecordHeader;
-        out += '\n';
-        out += std::string(kRunningKey) + " = " + (list.running(i) ? "yes" : "no") + '\n';
-        for (const Key& k : kKeys) {
-            const std::string value = k.text ? Quoted(e.*k.text) : WordOf(k.words, e.*k.mode);
-            out += std::string(k.name) + (value.empty() ? " =" : " = " + value) + '\n';
-        }
-    }
-    return out;
-}
-
-int EntryRecord::LineOf(std::string_view key) const {
-    for (const auto& [name, at] : keyLines) {
-        if (name == key) return at;
-    }
-    return line;
-}
-
-ImportParse ParseEntryText(std::string_view text, bool japanese) {
-    const Lang L{japanese};
-    ImportParse result;
-    auto fail = [&](int line, const std::string& what) {
-        result.records.clear();
-        result.error =
-            L(std::to_string(line) + " 行目: ", "line " + std::to_string(line) + ": ") + what;
-        return result;
-    };
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // Notepad's byte order mark
-    const store::WatchEntry defaults = rules::EntryOf(rules::EntryValues{});
-    int lineNo = 0;
-    while (!text.empty()) {
-        ++lineNo;
-        const std::size_t end = text.find('\n');
-        const std::string_view line = Trimmed(text.substr(0, end));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (line.empty() || line.front() == '#' || line.front() == ';') continue;
-        if (line == kRecordHeader) {
-            result.records.push_back({true, defaults, lineNo, {}});
-            continue;
-        }
-        if (line.front() == '[') {
-            return fail(lineNo, L("[entry] のほかの見出しは使えません: ",
-                                  "only [entry] may head a record: ") +
-                                    platform::OneLine(line));
-        }
-        const std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos) {
-            return fail(lineNo,
-                        L("「キー = 値」の形ではありません: ", "not a \"key = value\" line: ") +
-                            platform::OneLine(line));
-        }
-        const std::string_view key = Trimmed(line.substr(0, eq));
-        const std::string_view raw = Trimmed(line.substr(eq + 1));
-        if (result.records.empty()) {
-            return fail(lineNo,
-                        L("[entry] より前にキーがあります: ", "a key before the first [entry]: ") +
-                            platform::OneLine(key));
-        }
-        EntryRecord& record = result.records.back();
-        for (const auto& given : record.keyLines) {
-            if (given.first == key)
-                return fail(lineNo, L("キーが重複しています: ", "key given twice: ") +
-                                        platform::OneLine(key));
-        }
-        if (key == kRunningKey) {
-            const auto v = ValueOf(kYesNoWords, raw, false);
-            if (!v)
-                return fail(lineNo,
-                            platform::OneLine(key) + L(" は yes か no です", " takes yes or no"));
-            record.running = *v != 0;
-            record.keyLines.emplace_back(key, lineNo);
-            continue;
-        }
-        const Key* found = nullptr;
-        for (const Key& k : kKeys) {
-            if (k.name == key) found = &k;
-        }
-        if (!found)
-            return fail(lineNo, L("不明なキーです: ", "unknown key: ") + platform::OneLine(key));
-        record.keyLines.emplace_back(key, lineNo);
-        if (found->text) {
-            auto value = Unquoted(raw);
-            if (!value)
-                return fail(lineNo, L("引用符の中が正しくありません: ", "bad quoted text: ") +
-                                        platform::OneLine(raw));
-            record.entry.*found->text = std::move(*value);
-        } else {
-            const auto v = ValueOf(found->words, raw, true);
-            if (!v) {
-                return fail(lineNo,
-                            std::string(key) + L(" の値は ", " takes ") + WordList(found->words) +
-                                L(" または数です: ", " or a number: ") + platform::OneLine(raw));
-            }
-            record.entry.*found->mode = *v;
-        }
-    }
-    return result;
-}
-
-fs::path SettingsOpenMarker(const store::DataFolder& data) {
-    return data.root() / "tavren3.settings-open";
-}
-
-// Without the marker (a read-only data folder) the settings still open: a
-// command-line change then races them, as it would have anyway.
-SettingsOpenMark::SettingsOpenMark(const store::DataFolder& data)
-    : file_(SettingsOpenMarker(data)),
-      made_(!platform::WriteFileAtomically(file_,
-                                           std::to_string(platform::CurrentProcessId()) + '\n')) {}
-
-SettingsOpenMark::~SettingsOpenMark() {
-    std::error_code ec;
-    if (made_) fs::remove(file_, ec);
-}
-
-namespace {
+using rules::Trimmed;
 
 // ---------------------------------------------------------------------------
 // Answers to the editor: messages on standard error; a question is answered
@@ -363,8 +47,7 @@ public:
         : who_(std::move(who)), lang_(lang), createFolders_(createFolders) {}
 
     void Notice(std::string_view text) override {
-        std::fprintf(stderr, "%s: %.*s\n", who_.c_str(), static_cast<int>(text.size()),
-                     text.data());
+        std::fprintf(stderr, "%s: %s\n", who_.c_str(), InRunLanguage(text, lang_.ja).c_str());
     }
 
     bool Question(std::string_view text) override {
@@ -410,239 +93,6 @@ private:
     Lang lang_;
     bool createFolders_;
 };
-
-// ---------------------------------------------------------------------------
-// Options.
-
-enum class Opt {
-    DataDir,
-    Help,
-    CreateFolders,
-    Title,
-    Folder,
-    Pattern,
-    AllFiles,
-    On,
-    Message,
-    NoMessage,
-    Sound,
-    WaveFile,
-    Program,
-    OpenFile,
-    NoOpenFile,
-    Wait,
-    NoWait,
-    MoveTo,
-    NoMove,
-    Replace,
-    Rename,
-};
-
-struct KnownOption {
-    std::string_view name;
-    Opt opt;
-    bool takesValue;
-};
-
-constexpr KnownOption kOptions[] = {
-    {"--data-dir", Opt::DataDir, true},
-    {"--help", Opt::Help, false},
-    {"-h", Opt::Help, false},
-    {"--create-folders", Opt::CreateFolders, false},
-    {"--title", Opt::Title, true},
-    {"--folder", Opt::Folder, true},
-    {"--pattern", Opt::Pattern, true},
-    {"--all-files", Opt::AllFiles, false},
-    {"--on", Opt::On, true},
-    {"--message", Opt::Message, false},
-    {"--no-message", Opt::NoMessage, false},
-    {"--sound", Opt::Sound, true},
-    {"--wave-file", Opt::WaveFile, true},
-    {"--program", Opt::Program, true},
-    {"--open-file", Opt::OpenFile, false},
-    {"--no-open-file", Opt::NoOpenFile, false},
-    {"--wait", Opt::Wait, false},
-    {"--no-wait", Opt::NoWait, false},
-    {"--move-to", Opt::MoveTo, true},
-    {"--no-move", Opt::NoMove, false},
-    {"--replace", Opt::Replace, false},
-    {"--rename", Opt::Rename, false},
-};
-
-// What a command line says of an entry; unset: left as it is.
-struct EntryOptions {
-    std::optional<std::string> title, folder, program, pattern, waveFile, moveTo;
-    std::optional<int> openFile, waitExit, fileMode, timing, message, sound, afterMode, overwrite;
-    bool allFiles = false;  // --all-files given
-
-    bool noticePage() const { return message || sound || waveFile; }
-    bool afterPage() const { return afterMode || moveTo || overwrite; }
-};
-
-enum class Command { List, Add, Change, Remove, Run, Stop, Export, Import };
-
-struct CommandName {
-    std::string_view name;
-    Command command;
-    bool editsEntry;     // takes the entry options
-    int numbers;         // takes an entry number
-    bool createFolders;  // takes --create-folders
-};
-
-constexpr CommandName kCommands[] = {
-    {"list", Command::List, false, 0, false},     {"add", Command::Add, true, 0, true},
-    {"change", Command::Change, true, 1, true},   {"remove", Command::Remove, false, 1, false},
-    {"run", Command::Run, false, 1, false},       {"stop", Command::Stop, false, 1, false},
-    {"export", Command::Export, false, 0, false}, {"import", Command::Import, false, 0, true},
-};
-
-struct Invocation {
-    const CommandName* command = nullptr;
-    std::optional<fs::path> dataDir;
-    bool help = false;
-    bool createFolders = false;
-    EntryOptions entry;
-    std::vector<std::string> operands;
-};
-
-// Parses the words after the subcommand; an error is the message to show.
-std::string ParseOptions(std::span<const std::string> words, Invocation& inv, Lang L) {
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        std::string_view word = words[i];
-        if (word == "--") {
-            for (++i; i < words.size(); ++i) inv.operands.push_back(words[i]);
-            break;
-        }
-        if (!word.starts_with("-") || word == "-") {
-            inv.operands.emplace_back(word);
-            continue;
-        }
-        std::optional<std::string> value;
-        if (const std::size_t eq = word.find('=');
-            eq != std::string_view::npos && word.starts_with("--")) {
-            value = std::string(word.substr(eq + 1));
-            word = word.substr(0, eq);
-        }
-        const KnownOption* known = nullptr;
-        for (const KnownOption& s : kOptions) {
-            if (s.name == word) known = &s;
-        }
-        const bool allowed =
-            known && (known->opt == Opt::DataDir || known->opt == Opt::Help ||
-                      (known->opt == Opt::CreateFolders && inv.command->createFolders) ||
-                      (known->opt > Opt::CreateFolders && inv.command->editsEntry));
-        if (!allowed) return L("不明なオプションです: ", "unknown option: ") + std::string(word);
-        if (known->takesValue && !value) {
-            if (i + 1 >= words.size())
-                return L("値がありません: ", "missing value: ") + std::string(word);
-            value = words[++i];
-        } else if (!known->takesValue && value) {
-            return L("値はとりません: ", "takes no value: ") + std::string(word);
-        }
-        EntryOptions& e = inv.entry;
-        auto word_of = [&](Words choices, std::optional<int>& into) -> std::string {
-            const auto v = ValueOf(choices, *value, false);
-            if (!v)
-                return std::string(word) + L(" の値は ", " takes ") + WordList(choices) + ": " +
-                       *value;
-            into = *v;
-            return {};
-        };
-        switch (known->opt) {
-            case Opt::DataDir:
-                inv.dataDir = platform::PathFromUtf8(*value);
-                break;
-            case Opt::Help:
-                inv.help = true;
-                break;
-            case Opt::CreateFolders:
-                inv.createFolders = true;
-                break;
-            case Opt::Title:
-                e.title = value;
-                break;
-            case Opt::Folder:
-                e.folder = value;
-                break;
-            case Opt::Pattern:
-                e.pattern = value;
-                e.fileMode = store::file_mode::kMatching;
-                break;
-            case Opt::AllFiles:
-                e.fileMode = store::file_mode::kEveryFile;
-                e.allFiles = true;
-                break;
-            case Opt::On:
-                if (auto err = word_of(kOnWords, e.timing); !err.empty()) return err;
-                break;
-            case Opt::Message:
-                e.message = 1;
-                break;
-            case Opt::NoMessage:
-                e.message = 0;
-                break;
-            case Opt::Sound:
-                if (auto err = word_of(kSoundWords, e.sound); !err.empty()) return err;
-                break;
-            case Opt::WaveFile:
-                e.waveFile = value;
-                break;
-            case Opt::Program:
-                e.program = value;
-                break;
-            case Opt::OpenFile:
-                e.openFile = 1;
-                break;
-            case Opt::NoOpenFile:
-                e.openFile = 0;
-                break;
-            case Opt::Wait:
-                e.waitExit = 1;
-                break;
-            case Opt::NoWait:
-                e.waitExit = 0;
-                break;
-            case Opt::MoveTo:
-                e.moveTo = value;
-                e.afterMode = store::after_mode::kMove;
-                break;
-            case Opt::NoMove:
-                e.afterMode = store::after_mode::kNothing;
-                break;
-            case Opt::Replace:
-                e.overwrite = 1;
-                break;
-            case Opt::Rename:
-                e.overwrite = 0;
-                break;
-        }
-    }
-    const std::size_t wanted = static_cast<std::size_t>(inv.command->numbers) +
-                               (inv.command->command == Command::Import ? 1 : 0);
-    const std::size_t most = wanted + (inv.command->command == Command::Export ? 1 : 0);
-    if (inv.operands.size() < wanted) {
-        return inv.command->numbers ? L("番号がありません", "missing the entry number")
-                                    : L("ファイルがありません", "missing the file");
-    }
-    if (inv.operands.size() > most)
-        return L("余分な引数です: ", "extra argument: ") + inv.operands[most];
-    return {};
-}
-
-// What the options ask that no dialog lets a user ask: both file choices at
-// once, or a pattern holding a folder separator, which no file name matches.
-std::string RefusedOptions(const EntryOptions& e, Lang L) {
-    if (e.allFiles && e.pattern) {
-        return L("--all-files と --pattern は同時に指定できません",
-                 "--all-files and --pattern cannot be given together");
-    }
-    if (e.pattern && e.pattern->find_first_of("/\\") != std::string::npos) {
-        return L("--pattern はファイル名のパターンです。/ や \\ は使えません: ",
-                 "--pattern matches file names and cannot hold / or \\: ") +
-               platform::OneLine(*e.pattern);
-    }
-    return {};
-}
 
 // ---------------------------------------------------------------------------
 // The editor, driven as a user would drive it who typed the options: the
@@ -692,24 +142,8 @@ struct EditResult {
     Field refused = Field::None;
 };
 
-// A folder or file given relative to where the command runs is stored
-// whole, as the choosers store it: a watcher started elsewhere would
-// otherwise look in another place.
-void MakeAbsolute(std::optional<std::string>& path) {
-    if (!path || path->empty()) return;
-    const fs::path p = platform::PathFromUtf8(*path);
-    std::error_code ec;
-    if (p.is_relative()) {
-        const fs::path whole = fs::absolute(p, ec);
-        if (!ec) *path = platform::PathToUtf8(whole.lexically_normal());
-    }
-}
-
 EditResult Edit(int editMode, const rules::EntryValues& start, EntryOptions o,
                 CommandPrompts& prompts) {
-    MakeAbsolute(o.folder);
-    MakeAbsolute(o.moveTo);
-    MakeAbsolute(o.waveFile);
     const Outcome typed = CheckTexts({{Field::Title, o.title ? &*o.title : nullptr},
                                       {Field::Folder, o.folder ? &*o.folder : nullptr},
                                       {Field::Program, o.program ? &*o.program : nullptr},
@@ -766,9 +200,10 @@ EditResult Edit(int editMode, const rules::EntryValues& start, EntryOptions o,
 }
 
 // An imported record passes the same checks: every text against its field,
-// then the editor with the record handed in as a change, its move page
-// shown when the record moves files, and OK.
-Outcome CheckRecord(const EntryRecord& record, rules::Prompts& prompts) {
+// then the editor with the record handed in as a change, its notice page
+// shown when the record plays a WAV file, its move page when it moves
+// files, and OK. Its paths are then stored whole, as the editor made them.
+Outcome CheckRecord(EntryRecord& record, rules::Prompts& prompts) {
     const store::WatchEntry& e = record.entry;
     if (const Outcome o = CheckTexts({{Field::Title, &e.title},
                                       {Field::Folder, &e.folder},
@@ -784,157 +219,20 @@ Outcome CheckRecord(const EntryRecord& record, rules::Prompts& prompts) {
     editor.editMode = 1;
     editor.values = rules::ValuesOf(e);
     editor.Start();
+    if (e.playsWave()) {
+        if (const Outcome o = editor.SwitchTo(1); !o.ok) return o;
+    }
     if (e.movesFiles()) {
         if (const Outcome o = editor.SwitchTo(2); !o.ok) return o;
     }
-    return editor.Ok();
-}
-
-// ---------------------------------------------------------------------------
-// The running watcher of the data folder.
-
-struct Watcher {
-    bool running = false;
-    long pid = 0;  // 0: running, but its process id could not be read
-};
-
-// Whoever holds the lock watches with this folder. Taking the lock for a
-// moment is the test; it is let go at once.
-Watcher FindWatcher(const store::DataFolder& data) {
-    long holder = 0;
-    std::error_code ec;
-    const auto lock = platform::LockFile(data.lockFile(), holder, ec);
-    if (ec == std::errc::resource_unavailable_try_again) return {true, holder};
-    return {};
-}
-
-// The tray program's settings, open on this folder, will write the whole
-// file when they close. A marker left by a program that has ended does not
-// count: its lock has gone with it.
-std::optional<long> SettingsOpenBy(const store::DataFolder& data) {
-    std::string text;
-    if (platform::ReadFile(SettingsOpenMarker(data), text, 32)) return std::nullopt;
-    long pid = 0;
-    std::from_chars(text.data(), text.data() + text.size(), pid);
-    const Watcher w = FindWatcher(data);
-    if (!w.running || (w.pid != 0 && pid != 0 && w.pid != pid)) return std::nullopt;
-    return w.pid != 0 ? w.pid : pid;
-}
-
-void TellWatcher(const store::DataFolder& data, Lang L) {
-    const Watcher w = FindWatcher(data);
-    if (!w.running) {
-        std::printf(
-            "%s\n",
-            L("このデータフォルダで実行中の Tavren3 はありません。変更は次の起動から使われます。",
-              "No Tavren3 is running on this data folder: the change takes effect when it starts.")
-                .c_str());
-        return;
+    const Outcome o = editor.Ok();
+    if (o.ok) {
+        record.entry.folder = editor.values.folder;
+        record.entry.program = editor.values.program;
+        record.entry.waveFile = editor.values.waveFile;
+        record.entry.moveTo = editor.values.moveTo;
     }
-    const std::string who = L("実行中の Tavren3 (プロセス ", "the running Tavren3 (process ") +
-                            (w.pid ? std::to_string(w.pid) : "?") + ")";
-    switch (w.pid ? platform::AskToReload(w.pid) : platform::ReloadRequest::Failed) {
-        case platform::ReloadRequest::Sent:
-            std::printf("%s\n", (L("", "Told ") + who +
-                                 L(" に設定の読み直しを伝えました。", " to reload the settings."))
-                                    .c_str());
-            break;
-        case platform::ReloadRequest::Unsupported:
-        case platform::ReloadRequest::Failed:
-            std::printf(
-                "%s\n",
-                (L("", "Could not tell ") + who +
-                 L(" に読み直しを伝えられません。変更を使うには Tavren3 を再起動してください。",
-                   " to reload: restart Tavren3 to use the change."))
-                    .c_str());
-            break;
-    }
-}
-
-// ---------------------------------------------------------------------------
-// The list.
-
-// Columns line up by the width a terminal gives each character: two for
-// the wide East Asian ones (kanji, kana, full-width forms), one otherwise.
-std::size_t DisplayWidth(std::string_view s) {
-    std::size_t width = 0;
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-        for (std::size_t k = 1; k < len && i + k < s.size(); ++k) {
-            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-        }
-        i += len;
-        const bool wide = (cp >= 0x1100 && cp <= 0x115F) ||
-                          (cp >= 0x2E80 && cp <= 0xA4CF && cp != 0x303F) ||
-                          (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
-                          (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
-                          (cp >= 0xFFE0 && cp <= 0xFFE6) || cp >= 0x20000;
-        width += wide ? 2 : 1;
-    }
-    return width;
-}
-
-std::string Actions(const store::WatchEntry& e, Lang L) {
-    std::vector<std::string> parts;
-    if (e.messageMode == store::message_mode::kRunNotice)
-        parts.push_back(L("メッセージ", "message"));
-    if (e.messageMode == store::message_mode::kAsIs)
-        parts.push_back(L("メッセージ(そのまま)", "message as-is"));
-    if (e.beeps()) parts.push_back(L("ビープ", "beep"));
-    if (e.playsWave()) parts.push_back(L("WAV ", "wave ") + e.waveFile);
-    if (e.openFile != 0) {
-        parts.push_back(L("ファイルを開く", "open file"));
-    } else if (!e.program.empty()) {
-        parts.push_back(L("実行 ", "run ") + e.program +
-                        (e.waitExit != 0 ? L(" (終了を待つ)", " (wait)") : ""));
-    }
-    if (e.movesFiles()) {
-        parts.push_back(
-            L("移動 ", "move to ") + e.moveTo +
-            (e.overwrite != 0 ? L(" (上書き)", " (replace)") : L(" (別名)", " (rename)")));
-    }
-    std::string text;
-    for (const std::string& p : parts) {
-        if (!text.empty()) text += ", ";
-        text += p;
-    }
-    return text.empty() ? "-" : text;
-}
-
-void PrintList(const store::SettingsList& list, Lang L) {
-    if (list.empty()) {
-        std::printf("%s\n", L("(監視設定はありません)", "(no watch entries)").c_str());
-        return;
-    }
-    std::vector<std::vector<std::string>> rows = {
-        {L("番号", "No."), L("状態", "State"), L("タイトル", "Title"), L("フォルダ", "Folder"),
-         L("対象", "Files"), L("タイミング", "On"), L("処理", "Actions")}};
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        const store::WatchEntry e = list.entry(i);
-        rows.push_back(
-            {std::to_string(i + 1),
-             list.running(i) ? L("実行中", "running") : L("停止中", "stopped"), e.title, e.folder,
-             e.usesPattern() ? e.pattern : "*",
-             e.reactsToNames() ? L("作成・名前変更・削除", "names") : L("更新", "updates"),
-             Actions(e, L)});
-    }
-    std::vector<std::size_t> widths(rows.front().size(), 0);
-    for (auto& row : rows) {
-        for (std::size_t c = 0; c < row.size(); ++c) {
-            row[c] = platform::OneLine(row[c]);
-            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
-        }
-    }
-    for (const auto& row : rows) {
-        std::string line;
-        for (std::size_t c = 0; c < row.size(); ++c) {
-            line += row[c];
-            if (c + 1 < row.size()) line += std::string(widths[c] - DisplayWidth(row[c]) + 2, ' ');
-        }
-        std::printf("%s\n", line.c_str());
-    }
+    return o;
 }
 
 // ---------------------------------------------------------------------------
@@ -1137,7 +435,7 @@ private:
     int Export() {
         store::SettingsList list;
         if (!Load(list)) return 1;
-        const std::string text = ExportText(list);
+        const std::string text = rules::ExportText(list);
         if (inv_.operands.empty() || inv_.operands.front() == "-") {
             std::fwrite(text.data(), 1, text.size(), stdout);
             return std::fflush(stdout) == 0 ? 0 : 1;
@@ -1147,10 +445,11 @@ private:
             Error(inv_.operands.front() + ": " + ec.message());
             return 1;
         }
-        std::printf("%s\n",
-                    (std::to_string(list.size()) +
-                     L(" 件を書き出しました: ", " entries written to ") + inv_.operands.front())
-                        .c_str());
+        std::printf("%s\n", (std::to_string(list.size()) +
+                             L(" 件を書き出しました: ",
+                               list.size() == 1 ? " entry written to " : " entries written to ") +
+                             inv_.operands.front())
+                                .c_str());
         return 0;
     }
 
@@ -1164,7 +463,7 @@ private:
             Error(name + ": " + ec.message());
             return 1;
         }
-        const ImportParse parsed = ParseEntryText(text, L.ja);
+        ImportParse parsed = rules::ParseEntryText(text, L.ja);
         if (!parsed.error.empty()) {
             Error(name + ": " + parsed.error +
                   L("。何も変更していません。", ". Nothing was changed."));
@@ -1185,7 +484,7 @@ private:
         // Every record is checked before anything is written.
         store::SettingsList list;
         for (std::size_t i = 0; i < parsed.records.size(); ++i) {
-            const EntryRecord& record = parsed.records[i];
+            EntryRecord& record = parsed.records[i];
             const Outcome o = CheckRecord(record, prompts_);
             store::Status added;
             if (o.ok) added = list.Add(record.entry);
@@ -1220,27 +519,6 @@ private:
     std::unique_ptr<platform::FileLock> turn_;  // held from reading the list to saving it
     long lastHolder_ = 0;
 };
-
-// Options of the whole program may come before the subcommand. The words
-// after it, or nothing when the words name none.
-std::optional<std::vector<std::string>> SplitAtCommand(std::span<const std::string> words,
-                                                       Invocation& inv) {
-    std::vector<std::string> rest;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        const std::string& word = words[i];
-        if (inv.command) {
-            rest.push_back(word);
-            continue;
-        }
-        if (word == "--headless" || TakeDataDir(words, i, inv.dataDir)) continue;
-        for (const CommandName& c : kCommands) {
-            if (c.name == word) inv.command = &c;
-        }
-        if (!inv.command) return std::nullopt;
-    }
-    if (!inv.command) return std::nullopt;
-    return rest;
-}
 
 }  // namespace
 

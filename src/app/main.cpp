@@ -8,6 +8,7 @@
 #include "app/headless.h"
 #include "app/qt/startup_failure.h"
 #include "app/qt/tray_app.h"
+#include "app/run_language.h"
 #include "app/usage.h"
 #include "platform/descriptors.h"
 #include "platform/env.h"
@@ -21,16 +22,21 @@ int main(int argc, char** argv) {
     tavren::platform::IgnoreBrokenPipe();
     tavren::platform::RaiseDescriptorLimit();
     const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
-    if (auto status = tavren::app::RunEntryCommand(words, "tavren3")) return *status;
+    tavren::app::SetStartedAs(argc > 0 ? argv[0] : nullptr, "tavren3");
+    const std::string& name = tavren::app::StartedAs();
+    if (auto status = tavren::app::RunEntryCommand(words, name)) return *status;
     const tavren::app::CommandArgs args = tavren::app::ParseCommandArgs(words);
-    const std::string usage = tavren::app::UsageText("tavren3", true);
+    const std::string usage = tavren::app::UsageText(name, true);
     if (auto status = tavren::app::AnswerWithoutRunning(args, usage.c_str())) return *status;
 
     if (!args.headless && !tavren::app::HasDisplay()) {
-        std::fputs(
-            "tavren3: 画面 (DISPLAY または WAYLAND_DISPLAY) がありません。"
-            "画面なしで監視するには --headless を付けて起動してください。\n",
-            stderr);
+        const tavren::app::Lang L{tavren::app::JapaneseLocale()};
+        std::fprintf(stderr, "%s: %s\n", name.c_str(),
+                     L("画面 (DISPLAY または WAYLAND_DISPLAY) がありません。"
+                       "画面なしで監視するには --headless を付けて起動してください。",
+                       "no display (DISPLAY or WAYLAND_DISPLAY): start with --headless to watch "
+                       "without one.")
+                         .c_str());
         return 2;
     }
     std::string failure;
@@ -39,7 +45,7 @@ int main(int argc, char** argv) {
         if (!args.headless) tavren::app::ShowStartupFailure(argc, argv, failure);
         return 1;
     }
-    if (args.headless) return tavren::app::RunHeadless(*data, "tavren3");
+    if (args.headless) return tavren::app::RunHeadless(*data, name);
     // Started with the desktop, the program is to use this data folder too,
     // but the session passes on neither this run's arguments nor its
     // environment.

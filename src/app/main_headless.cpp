@@ -9,6 +9,7 @@
 #include "app/command_args.h"
 #include "app/entry_commands.h"
 #include "app/headless.h"
+#include "app/run_language.h"
 #include "app/usage.h"
 #include "platform/descriptors.h"
 #include "platform/signals.h"
@@ -19,12 +20,14 @@ int main(int argc, char** argv) {
     platform::IgnoreBrokenPipe();
     platform::RaiseDescriptorLimit();
     const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
-    if (auto status = app::RunEntryCommand(words, "tavren3-headless")) return *status;
+    app::SetStartedAs(argc > 0 ? argv[0] : nullptr, "tavren3-headless");
+    const std::string& name = app::StartedAs();
+    if (auto status = app::RunEntryCommand(words, name)) return *status;
     // --headless is accepted, so both programs take the same command line.
     const app::CommandArgs args = app::ParseCommandArgs(words);
-    const std::string usage = app::UsageText("tavren3-headless", false);
+    const std::string usage = app::UsageText(name, false);
     if (auto status = app::AnswerWithoutRunning(args, usage.c_str())) return *status;
     auto data = app::OpenDataFolder(args);
     if (!data) return 1;
-    return app::RunHeadless(*data, "tavren3-headless");
+    return app::RunHeadless(*data, name);
 }

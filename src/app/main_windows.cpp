@@ -13,13 +13,14 @@
 #include "app/command_args.h"
 #include "app/entry_commands.h"
 #include "app/headless.h"
+#include "app/run_language.h"
 #include "app/usage.h"
 #include "app/win32/console_output.h"
 #include "app/win32/tray_app.h"
 #include "platform/descriptors.h"
 #include "platform/signals.h"
-#include "platform/win32/wide_text.h"
 #include "platform/win32/console.h"
+#include "platform/win32/wide_text.h"
 
 int main() {
     using namespace tavren;
@@ -29,21 +30,23 @@ int main() {
     const std::vector<std::string> words = platform::win32::CommandLineArguments();
     const auto arguments =
         std::span<const std::string>(words).subspan(std::min<std::size_t>(words.size(), 1));
+    app::SetStartedAs(words.empty() ? nullptr : words.front().c_str(), "Tavren3");
+    const std::string& name = app::StartedAs();
     // The watch entries' commands answer on the console they were typed in.
     if (app::NamesEntryCommand(arguments)) {
         const app::win32::ParentConsoleOutput console;
-        return app::RunEntryCommand(arguments, "Tavren3").value_or(2);
+        return app::RunEntryCommand(arguments, name).value_or(2);
     }
     const app::CommandArgs args = app::ParseCommandArgs(arguments);
 
     if (args.headless || args.request != app::CommandArgs::Request::Run) {
         const app::win32::ParentConsoleOutput console;
-        if (auto status = app::AnswerWithoutRunning(args, app::UsageText("Tavren3", true).c_str())) {
+        if (auto status = app::AnswerWithoutRunning(args, app::UsageText(name, true).c_str())) {
             return *status;
         }
         auto data = app::OpenDataFolder(args);
         if (!data) return 1;
-        return app::RunHeadless(*data, "Tavren3");
+        return app::RunHeadless(*data, name);
     }
 
     std::string failure;

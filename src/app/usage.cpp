@@ -31,7 +31,8 @@ constexpr const char* kEntryOptionsJa =
     "                        プログラムの代わりに対象ファイルを開く / 開かない\n"
     "  --wait, --no-wait     プログラムの終了を待つ / 待たない\n"
     "  --move-to DIR         処理したファイルを DIR へ移動する\n"
-    "  --no-move             移動しない\n"
+    "  --delete              処理したファイルを削除する\n"
+    "  --no-move             移動も削除もしない\n"
     "  --replace, --rename   移動先の同名ファイルを上書きする / 日時付きの名前にする\n"
     "  --create-folders      ないフォルダを作るかの問いに「はい」と答える\n"
     "                        (ないと、端末では問い、それ以外では「いいえ」)\n";
@@ -53,6 +54,7 @@ constexpr const char* kEntryOptionsEn =
     "                        open the file itself instead of the program, or not\n"
     "  --wait, --no-wait     wait until the program ends, or not\n"
     "  --move-to DIR         move each file acted on to DIR\n"
+    "  --delete              delete each file acted on\n"
     "  --no-move             leave the files where they are\n"
     "  --replace, --rename   a moved file replaces one of the same name, or gets a\n"
     "                        time-stamped name\n"

@@ -20,4 +20,12 @@ inline std::string PathToUtf8(const std::filesystem::path& path) {
     return std::string(text.begin(), text.end());
 }
 
+// `path` made absolute against the working folder and lexically
+// normalised; empty when the working folder cannot be read.
+inline std::filesystem::path WholePath(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::filesystem::path whole = std::filesystem::absolute(path, ec);
+    return ec ? std::filesystem::path() : whole.lexically_normal();
+}
+
 }  // namespace tavren::platform

@@ -145,7 +145,8 @@ TEST_F(EditorTest, ChangedEntryRoundTripsThroughEveryPageOneAtATime) {
     dlg.values().timing = 0;
     dlg.values().messageMode = 1;
     dlg.values().soundMode = 2;
-    dlg.values().waveFile = "/snd/ding.wav";
+    test::WriteBytes(tmp / "ding.wav", "");  // a WAV file that is not there is refused
+    dlg.values().waveFile = (tmp / "ding.wav").string();
     dlg.values().afterMode = 2;
     dlg.values().moveTo = tmp.path().string();
     dlg.values().overwrite = 5;
@@ -166,7 +167,7 @@ TEST_F(EditorTest, ChangedEntryRoundTripsThroughEveryPageOneAtATime) {
     ASSERT_TRUE(Accepted());
     EXPECT_EQ(Ints(), (std::array{1, 0, 1, 2, 2, 1, 0, 1}));
     EXPECT_EQ(Q(dlg.values().title) + Q(dlg.values().pattern) + Q(dlg.values().waveFile),
-              QStringLiteral("  abc*.*/snd/ding.wav"));
+              QStringLiteral("  abc*.*") + Q(tmp / "ding.wav"));
 }
 
 TEST_F(EditorTest, NotificationEncodingsAndTheSoundRule) {
@@ -426,10 +427,11 @@ TEST_F(EditorTest, ChoosersUseTheirTitlesAndFiltersAndKeepWhatWasTyped) {
     Click("check1028");
     Click("radio1007");
     Click("check1027");  // stays as the user left it
-    prompts.chosen = QStringLiteral("/snd/a.wav");
+    test::WriteBytes(tmp / "a.wav", "");
+    prompts.chosen = Q(tmp / "a.wav");
     Click("button1005");
     EXPECT_TRUE(Checked("check1027"));
-    EXPECT_EQ(WaveEdit()->text(), QStringLiteral("/snd/a.wav"));
+    EXPECT_EQ(WaveEdit()->text(), Q(tmp / "a.wav"));
     SelectTab(2);
     Click("radio1037");
     Edit("edit1032")->setText(QStringLiteral("/old"));
@@ -527,10 +529,11 @@ TEST_F(EditorTest, ChosenPathsOverTheLimitOrWithoutCp932FormAreRefusedOnRead) {
     EXPECT_EQ(prompts.notices.last(), Q(rules::TooLongText(126)));
     EXPECT_FALSE(Accepted());
     EXPECT_EQ(dlg.focusWidget(), WaveEdit());
-    WaveEdit()->setText(QStringLiteral("/snd/a.wav"));
+    test::WriteBytes(tmp / "a.wav", "");
+    WaveEdit()->setText(Q(tmp / "a.wav"));
     Click("button1");
     ASSERT_TRUE(Accepted());
-    EXPECT_EQ(Q(dlg.values().waveFile), QStringLiteral("/snd/a.wav"));
+    EXPECT_EQ(Q(dlg.values().waveFile), Q(tmp / "a.wav"));
 }
 
 // A settings file's fields hold a byte more than the edits take: 127 in a
@@ -588,6 +591,8 @@ TEST_F(EditorTest, EnterAndEscapeDoNothingInsideAPage) {
     Click("radio1007");
     QTest::keyClick(Get("button1005"), Qt::Key_Return);
     QTest::keyClick(WaveEdit(), Qt::Key_Enter);
+    test::WriteBytes(tmp / "a.wav", "");  // a WAV file that is not there is refused
+    WaveEdit()->setText(Q(tmp / "a.wav"));
     SelectTab(2);
     Click("radio1037");
     Edit("edit1032")->setText(Q(tmp.path()));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -71,6 +72,8 @@ TEST_F(EntryEditorTest, PagesEncodeAndDecodeTheirValues) {
         SCOPED_TRACE(std::to_string(c.messageMode) + "/" + std::to_string(c.soundMode));
         test::ScriptedPrompts p;
         EntryEditor e{p};
+        test::WriteBytes(tmp / "a.wav", "");  // a WAV file that is not there is refused
+        e.values.waveFile = U8(tmp / "a.wav");
         e.values.messageMode = c.messageMode;
         e.values.soundMode = c.soundMode;
         e.Start();
@@ -323,6 +326,54 @@ TEST_F(EntryEditorTest, TextsAreCheckedOnlyWhileEnabled) {
         EXPECT_EQ(e.values.*c.text, c.value);
         EXPECT_TRUE(p.notices.empty());
     }
+}
+
+// Paths typed relative are stored whole, against the working folder when
+// OK is pressed; of the program line only the program, when it names a file
+// here. A folder, destination or WAV path with a blank at either end is
+// refused with its own message; so is a WAV sound without a file.
+TEST_F(EntryEditorTest, PathsAreStoredWhole) {
+    const fs::path before = fs::current_path();
+    fs::current_path(tmp.path());
+    const std::string here = U8(fs::current_path());
+    fs::create_directories(tmp / "in");
+    for (const char* file : {"a.wav", "run.sh", "my tool"}) test::WriteBytes(tmp / file, "");
+    const struct {
+        std::string folder, moveTo, waveFile, program, stored;  // ~: the working folder
+    } cases[] = {
+        {"in", "./in/../in", "./a.wav", "run.sh -x in", "~/in|~/run.sh -x in|~/in|~/a.wav"},
+        {"in/", "in", "a.wav", "\"my tool\"  \"in\" ", "~/in/|\"~/my tool\"  \"in\" |~/in|~/a.wav"},
+        {"in", "in", "a.wav", "sh -c run.sh", "~/in|sh -c run.sh|~/in|~/a.wav"},
+        {" in", "in", "a.wav", "", std::string(text::kFolderBlankEnds)},
+        {"in\xE3\x80\x80", "in", "a.wav", "", std::string(text::kFolderBlankEnds)},
+        {"in", "in\t", "a.wav", "", std::string(text::kMoveToBlankEnds)},
+        {"in", "in", "a.wav ", "", std::string(text::kWaveBlankEnds)},
+        {"in", "in", "", "", std::string(text::kNoWave)},
+        {"in", "in", "in", "", std::string(text::kWaveMissing)},
+    };
+    for (const auto& c : cases) {
+        test::ScriptedPrompts p;
+        EntryEditor e{p};
+        e.editMode = 1;
+        e.values = {.title = "t",
+                    .folder = c.folder,
+                    .program = c.program,
+                    .afterMode = store::after_mode::kMove,
+                    .soundMode = store::sound_mode::kWave,
+                    .pattern = {},
+                    .moveTo = c.moveTo,
+                    .waveFile = c.waveFile};
+        e.Start();
+        std::string got = e.SwitchTo(1).ok && e.SwitchTo(2).ok && e.Ok().ok
+                              ? e.values.folder + '|' + e.values.program + '|' + e.values.moveTo +
+                                    '|' + e.values.waveFile
+                              : (p.notices.empty() ? "" : p.notices.back());
+        for (std::size_t at; (at = got.find(here)) != std::string::npos;)
+            got.replace(at, here.size(), "~");
+        std::replace(got.begin(), got.end(), '\\', '/');  // Windows' separators
+        EXPECT_EQ(got, c.stored) << c.folder << '|' << c.program;
+    }
+    fs::current_path(before);
 }
 
 // The choosers open on the current text; a choice replaces it, a cancel

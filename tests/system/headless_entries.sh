@@ -43,7 +43,7 @@ grep -q "no watch entries" "$work/out" || fail "an empty list says so"
 # A folder that is missing is created only when the user says so.
 t3 add --title "受信 CSV" --folder "$work/in" --pattern '*.csv' --message --move-to "$work/done" \
     && fail "a missing folder was taken without --create-folders"
-grep -q "指定された移動先フォルダは存在しません" "$work/err" || fail "no question for the destination"
+grep -q "the destination folder does not exist" "$work/err" || fail "no question for the destination"
 [[ ! -e $settings || ! -s $settings ]] || fail "a refused add wrote the settings"
 t3 add --title "受信 CSV" --folder "$work/in" --pattern '*.csv' --message --move-to "$work/done" \
     --create-folders || fail "add with --create-folders"
@@ -58,10 +58,11 @@ refused() {  # MESSAGE ARGS...
     grep -q "$message" "$work/err" || fail "no message '$message' for: $*"
     cmp -s "$settings" "$work/one.dat" || fail "the settings changed after: $*"
 }
-refused "入力できる文字数を超えています" add --title "$(printf 'あ%.0s' {1..29})" --folder "$work/in"
-refused "保存できない文字が含まれています" add --title "x" --folder "$work/in/😀"
-refused "タイトルの入力がございません" change 1 --title ""
-refused "対象ファイル名の入力がございません" change 1 --pattern ""
+refused "the text is too long" add --title "$(printf 'あ%.0s' {1..29})" --folder "$work/in"
+refused "cannot be stored" add --title "x" --folder "$work/in/😀"
+refused "no title given" change 1 --title ""
+refused "no file name pattern given" change 1 --pattern ""
+refused "the folder to watch starts or ends with a blank" change 1 --folder "$work/in "
 refused "no entry number 2" stop 2
 
 # The watcher acts on the entry made above.
@@ -116,6 +117,23 @@ done
 wait
 t3 list || fail "list after adds at once"
 (($(grep -c "  p[1-6]  " "$work/out") == 6)) || fail "adds at once lost an entry"
+
+# One language a run, the one its help uses, under the name it was started
+# as; an option without its value is told so.
+name=$(basename "$bin")
+while IFS='|' read -r lang expect args; do
+    read -ra words <<<"$args"
+    env -u LC_ALL LANG="$lang" "$bin" --data-dir "$work/data" "${words[@]}" >"$work/out" \
+        2>"$work/err" </dev/null && fail "accepted under $lang: $args"
+    grep -qxF "$expect" "$work/err" || fail "no '$expect' under $lang for: $args"
+    [[ $lang != C ]] || ! grep -q '[^ -~]' "$work/err" || fail "not all English for: $args"
+done <<END
+C|$name add: no title given.|add --folder $work/in
+ja_JP.UTF-8|$name add: 何も変更していません (--title)|add --folder $work/in
+C|$name: missing value for --data-dir|--data-dir
+ja_JP.UTF-8|$name list: --data-dir の値がありません|list --data-dir
+C|$name: unknown argument: --frobnicate|--frobnicate
+END
 
 env -u LC_ALL LANG=ja_JP.UTF-8 "$bin" add --help | grep -q "^使い方: .* add OPTION" \
     || fail "no Japanese help under a Japanese locale"

@@ -11,10 +11,15 @@
 #include "app/usage.h"
 #include "platform/folder_lock.h"
 #include "support/temp_dir.h"
+#include "ui/rules/entry_text.h"
 
 namespace tavren::app {
 namespace {
 
+using rules::EntryRecord;
+using rules::ExportText;
+using rules::ImportParse;
+using rules::ParseEntryText;
 using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
@@ -112,6 +117,7 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
     };
     ASSERT_EQ(run({"add", "--title", "a", "--folder", in}), 0);
     WriteBytes(dir / "empty.txt", "# no entries\n");
+    WriteBytes(dir / "nowave.txt", "[entry]\ntitle = t\nfolder = " + in + "\nsound = wave\n");
     const std::filesystem::path settings = dir / "data" / "tavdat" / "dirinfo.dat";
     const std::string before = ReadBytes(settings);
     ASSERT_EQ(before.size(), store::kSlotSize);
@@ -129,6 +135,9 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
         {{"add", "--title", "t", "--folder", in, "--all-files", "--pattern", "*.csv"}, 1},
         {{"change", "1", "--pattern", "*.csv", "--all-files"}, 1},
         {{"change", "1", "--pattern", "sub/*.csv"}, 1},
+        {{"change", "1", "--sound", "wave"}, 1},
+        {{"change", "1", "--sound", "wave", "--wave-file", (dir / "none.wav").string()}, 1},
+        {{"import", (dir / "nowave.txt").string()}, 1},
         {{"change", "1", "--pattern", "sub\\*.csv"}, 1},
         {{"change", "2", "--title", "t"}, 1},
         {{"change", "1", "--title", ""}, 1},
@@ -157,6 +166,15 @@ TEST(EntryCommandsTest, RefusalsChangeNothing) {
     EXPECT_EQ(testing::internal::GetCapturedStdout().rfind(
                   JapaneseLocale() ? "1 件を読み込みました。\n" : "1 entry imported.\n", 0),
               0u);
+
+    // --delete is the text's "after = delete"; one entry written is told so.
+    EXPECT_EQ(run({"change", "1", "--delete"}), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(run({"export", (dir / "out.txt").string()}), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind(
+                  JapaneseLocale() ? "1 件を書き出しました: " : "1 entry written to ", 0),
+              0u);
+    EXPECT_NE(ReadBytes(dir / "out.txt").find("\nafter = delete\n"), std::string::npos);
 }
 
 // The 200th entry is the last: the list's own message, and the file stays.

@@ -286,14 +286,16 @@ TEST_F(DialogsTest, NoticePageFollowsTheSoundRuleAndReadsBack) {
     EXPECT_TRUE(Checked(page, IDC_NOTICE_USE_WAVE));
     Click(page, IDC_NOTICE_SOUND);
     EXPECT_TRUE(Enabled(page, IDC_NOTICE_WAVE));
-    prompts_.chosen = "C:\\sounds\\ding.wav";
+    const std::string wave = Folder("ding.wav");
+    test::WriteBytes(temp_ / "ding.wav", "");  // a WAV file that is not there is refused
+    prompts_.chosen = wave;
     Click(page, IDC_NOTICE_MESSAGE);
     Click(page, IDC_NOTICE_BROWSE);
-    EXPECT_EQ(Text(page, IDC_NOTICE_WAVE), "C:\\sounds\\ding.wav");
+    EXPECT_EQ(Text(page, IDC_NOTICE_WAVE), wave);
     ChooseTab(e, 0);
     EXPECT_EQ(editor_.rules().values.soundMode, store::sound_mode::kWave);
     EXPECT_EQ(editor_.rules().values.messageMode, 1);
-    EXPECT_EQ(editor_.rules().values.waveFile, "C:\\sounds\\ding.wav");
+    EXPECT_EQ(editor_.rules().values.waveFile, wave);
 }
 
 TEST_F(DialogsTest, ChoosersAndTheOpenFileCheckKeepWhatWasTyped) {
@@ -323,7 +325,7 @@ TEST_F(DialogsTest, ModalEditorHandsTheEntryBackOnlyAfterOk) {
     in.title = "old";
     in.folder = Narrow(temp_.path().wstring());
     in.soundMode = store::sound_mode::kWave;
-    in.waveFile = "ding.wav";
+    in.waveFile = Folder("ding.wav");  // a relative one is stored whole
     const struct {
         int button;
         bool handedBack;
@@ -350,7 +352,7 @@ TEST_F(DialogsTest, ModalEditorHandsTheEntryBackOnlyAfterOk) {
         ASSERT_EQ(out.has_value(), c.handedBack);
         if (!out) continue;
         EXPECT_EQ(out->title, "new");
-        EXPECT_EQ(out->waveFile, "ding.wav");
+        EXPECT_EQ(out->waveFile, in.waveFile);
         EXPECT_EQ(out->soundMode, store::sound_mode::kWave);
     }
 }

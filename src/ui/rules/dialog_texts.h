@@ -75,6 +75,8 @@ inline constexpr T kFolderMissing =
 inline constexpr T kFolderNotCreated = "指定された監視フォルダは作成できませんでした。";
 inline constexpr T kFolderIsFile =
     "指定された監視フォルダはファイルです。フォルダを指定してください。";
+inline constexpr T kFolderBlankEnds =
+    "監視フォルダ名の前後に空白がございます。空白を取り除いてください。";
 
 // The target-files page.
 inline constexpr T kTargetBox = " 対象ファイル ";
@@ -93,6 +95,11 @@ inline constexpr T kPlaySound = "通知音を鳴らす";
 inline constexpr T kNoticeBox = " 通知 ";
 inline constexpr T kBeep = " ビープ音を使用";
 inline constexpr T kWave = "ＷＡＶＥサウンドを使用";
+inline constexpr T kNoWave = "ＷＡＶＥファイル名の入力がございません。";
+inline constexpr T kWaveMissing =
+    "指定されたＷＡＶＥファイルは存在しません。ファイルを指定してください。";
+inline constexpr T kWaveBlankEnds =
+    "ＷＡＶＥファイル名の前後に空白がございます。空白を取り除いてください。";
 
 // The post-processing page.
 inline constexpr T kDoNothing = "なにもしない";
@@ -107,6 +114,8 @@ inline constexpr T kMoveToMissing =
 inline constexpr T kMoveToNotCreated = "指定された移動先フォルダは作成できませんでした。";
 inline constexpr T kMoveToIsFile =
     "指定された移動先フォルダはファイルです。フォルダを指定してください。";
+inline constexpr T kMoveToBlankEnds =
+    "移動先フォルダ名の前後に空白がございます。空白を取り除いてください。";
 
 // The choosers.
 inline constexpr T kChooseFolder = "フォルダーを選択してください";

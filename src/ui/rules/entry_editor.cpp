@@ -5,6 +5,7 @@
 #include "platform/fs.h"
 #include "platform/path_text.h"
 #include "ui/rules/dialog_texts.h"
+#include "ui/rules/entry_paths.h"
 
 namespace tavren::rules {
 
@@ -133,13 +134,28 @@ Outcome EntryEditor::ReadBackPage() {
             values.messageMode = noticePage_->messageMode();
             values.soundMode = noticePage_->soundMode();
             values.waveFile = noticePage_->waveFile.text;
-            return {};
+            return CheckWave();
         }
         case 2:
             return ReadBackAfterPage();
         default:
             return {};
     }
+}
+
+// A sound that could never play is refused where it is chosen: without a
+// file, or with one that is not there.
+Outcome EntryEditor::CheckWave() {
+    if (values.soundMode != store::sound_mode::kWave) return {};
+    const std::filesystem::path file = platform::PathFromUtf8(values.waveFile);
+    const std::string_view refusal = values.waveFile.empty()         ? text::kNoWave
+                                     : HasBlankEnds(values.waveFile) ? text::kWaveBlankEnds
+                                     : !platform::PathExists(file) || platform::IsFolder(file)
+                                         ? text::kWaveMissing
+                                         : std::string_view();
+    if (refusal.empty()) return {};
+    prompts_.Notice(refusal);
+    return {false, Field::WaveFile};
 }
 
 Outcome EntryEditor::ReadBackAfterPage() {
@@ -151,6 +167,10 @@ Outcome EntryEditor::ReadBackAfterPage() {
     if (values.afterMode != store::after_mode::kMove) return {};
     if (values.moveTo.empty()) {
         prompts_.Notice(text::kNoMoveTo);
+        return {false, Field::MoveTo};
+    }
+    if (HasBlankEnds(values.moveTo)) {
+        prompts_.Notice(text::kMoveToBlankEnds);
         return {false, Field::MoveTo};
     }
     return CheckFolder(values.moveTo, Field::MoveTo, text::kMoveToMissing, text::kMoveToNotCreated,
@@ -199,8 +219,39 @@ Outcome EntryEditor::Ok() {
         prompts_.Notice(text::kNoFolder);
         return {false, Field::Folder};
     }
+    if (HasBlankEnds(values.folder)) {
+        prompts_.Notice(text::kFolderBlankEnds);
+        return {false, Field::Folder};
+    }
+    if (Outcome o = MakeWhole(); !o.ok) return o;
     return CheckFolder(values.folder, Field::Folder, text::kFolderMissing, text::kFolderNotCreated,
                        text::kFolderIsFile);
+}
+
+// The paths in use are stored whole, as the choosers give them: a relative
+// one would only hold while the working folder stays the same. Made whole,
+// a path may no longer fit its field. A path with blanks at its ends is
+// refused on its own page, and left alone where that page was not shown.
+Outcome EntryEditor::MakeWhole() {
+    const struct {
+        Field field;
+        std::string& path;
+        bool inUse;
+    } paths[] = {
+        {Field::Folder, values.folder, true},
+        {Field::Program, values.program, values.openFile == 0},
+        {Field::WaveFile, values.waveFile, values.soundMode == store::sound_mode::kWave},
+        {Field::MoveTo, values.moveTo, values.afterMode == store::after_mode::kMove},
+    };
+    for (const auto& p : paths) {
+        const bool program = p.field == Field::Program;
+        if (!p.inUse || (!program && HasBlankEnds(p.path))) continue;
+        std::string whole = program ? WholeProgramLine(p.path) : WholePath(p.path);
+        if (whole == p.path) continue;
+        p.path = std::move(whole);
+        if (!ReadText(p.field, {p.path, true}).ok) return {false, p.field};
+    }
+    return {};
 }
 
 // Disabling keeps the values: the program and the wait option come back

@@ -57,7 +57,8 @@ public:
     // The user chose tab `tab`. A refusal keeps the current page, whose tab
     // the front end selects again.
     Outcome SwitchTo(int tab);
-    // The page's checks, then the title's, then the folder's.
+    // The page's checks, then the title's, then the folder's; the paths in
+    // use are then made whole (absolute against the working folder).
     Outcome Ok();
 
     // The open-file check was clicked (controls.openFile holds its state).
@@ -79,6 +80,8 @@ private:
     void CreatePage(int tab);
     Outcome ReadBackPage();
     Outcome ReadBackAfterPage();
+    Outcome CheckWave();
+    Outcome MakeWhole();
     // Passes when `path` names something, or the user has it created.
     Outcome CheckFolder(const std::string& path, Field field, std::string_view missing,
                         std::string_view notCreated, std::string_view isFile);
