@@ -80,8 +80,12 @@ for line in 'ExecStart=/usr/bin/tavren3-headless' "ExecReload=/bin/kill -HUP \$M
     grep -qxF "$line" "$unit" || fail "the unit lacks $line"
 done
 desktop-file-validate "$root/usr/share/applications/tavren3.desktop" || fail "desktop entry"
-appstreamcli validate --no-net "$root/usr/share/metainfo/io.github.tavren3.tavren3.metainfo.xml" ||
-    fail "AppStream metadata"
+metainfo=$root/usr/share/metainfo/io.github.tavren3.tavren3.metainfo.xml
+appstreamcli validate --no-net "$metainfo" || fail "AppStream metadata"
+# Its newest release is this version: a new version needs a new entry.
+released=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$metainfo" | head -n 1)
+[[ $released == "$version" ]] ||
+    fail "AppStream metadata: the newest release is ${released:-none}, not $version"
 if command -v man >/dev/null; then
     for page in "$root"/usr/share/man/man1/*.gz "$root"/usr/share/man/ja/man1/*.gz; do
         warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
