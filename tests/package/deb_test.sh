@@ -3,7 +3,8 @@
 # folder's install rules, checked for their files and dependencies,
 # unpacked into a throw-away root where the watcher runs against a real
 # folder, and checked by lintian, the desktop-entry and AppStream
-# validators, man and systemd.
+# validators, man and systemd; their removal script is run beside a
+# running watcher.
 #
 # Usage: deb_test.sh BUILD_DIR VERSION
 set -euo pipefail
@@ -12,9 +13,21 @@ build=$(cd "${1:?$usage}" && pwd)
 version=${2:?$usage}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+watcher=
+cleanup() {
+    if [[ -n $watcher ]]; then kill -KILL "$watcher" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 skip() { echo "skipped: $*"; }
+wait_for() {  # SECONDS COMMAND...: polls until the command succeeds
+    local deadline=$((SECONDS + $1)); shift
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.05
+    done
+}
 
 command -v dpkg-shlibdeps >/dev/null || fail "dpkg-shlibdeps is missing (Debian package dpkg-dev)"
 cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
@@ -109,6 +122,30 @@ if command -v systemd-analyze >/dev/null; then
 else
     skip "systemd-analyze not installed: the unit is not verified"
 fi
+
+# Removal names a watcher that still runs from the program and leaves it
+# running; without one it says nothing. Either way it succeeds. The script
+# is run from a copy that looks for the unpacked program.
+is_running_from() { [[ $(readlink "/proc/$1/exe") == "$2" ]]; }
+for deb in "$desktop" "$headless"; do
+    name=$(dpkg-deb -f "$deb" Package)
+    dpkg-deb -e "$deb" "$work/control-$name"
+    sh -n "$work/control-$name/prerm" || fail "$name: prerm does not parse"
+    sed "s|^program=/usr/bin/|program=$root/usr/bin/|" "$work/control-$name/prerm" >"$work/prerm"
+    said=$(sh "$work/prerm" remove) || fail "$name: prerm failed without a watcher"
+    [[ -z $said ]] || fail "$name: prerm without a watcher says: $said"
+    "$root/usr/bin/$name" --headless --data-dir "$work/data-$name" >/dev/null 2>&1 &
+    watcher=$!
+    wait_for 10 is_running_from "$watcher" "$root/usr/bin/$name" || fail "$name did not start"
+    said=$(sh "$work/prerm" remove) || fail "$name: prerm failed beside a watcher"
+    echo "$name prerm: $said"
+    [[ $(wc -l <<<"$said") == 1 && $said == *"process $watcher "* && $said == *"kill $watcher."* ]] ||
+        fail "$name: prerm does not name the watcher: $said"
+    kill -0 "$watcher" || fail "$name: prerm ended the watcher"
+    kill "$watcher"
+    wait "$watcher" || fail "$name: the watcher did not end cleanly on SIGTERM"
+    watcher=
+done
 
 if command -v lintian >/dev/null; then
     # Errors and warnings fail; notes are shown. The packages are built
