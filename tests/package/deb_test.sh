@@ -151,9 +151,15 @@ if command -v lintian >/dev/null; then
     # Errors and warnings fail; notes are shown. The packages are built
     # outside Debian's archive, so there is no bug for their first
     # changelog entry to close.
-    lintian --fail-on error,warning --suppress-tags initial-upload-closes-no-bugs \
-        --display-info --tag-display-limit 0 "$desktop" "$headless" ||
-        fail "lintian reports errors or warnings"
+    said=$(lintian --fail-on error,warning --suppress-tags initial-upload-closes-no-bugs \
+        --display-info --tag-display-limit 0 "$desktop" "$headless") ||
+        fail "lintian reports errors or warnings:"$'\n'"$said"
+    echo "$said"
+    # Notes only to lintian, but the programs are built and stripped as
+    # Debian's own are.
+    if grep -E 'hardening-|binary-has-unneeded-section' <<<"$said"; then
+        fail "lintian: a program is not hardened or not stripped as Debian's are"
+    fi
 else
     skip "lintian not installed: the packages are not checked by it"
 fi
