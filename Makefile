@@ -4,6 +4,7 @@ BUILD_DIR ?= build
 CHECK_DIR ?= build-check
 TSAN_DIR  ?= build-tsan
 BENCH_DIR ?= build-bench
+DEB_DIR   ?= build-deb
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RUN_ARGS ?=
@@ -48,10 +49,15 @@ run: build
 	else echo "make run: no display; starting the headless watcher (Ctrl+C ends it)"; \
 	     exec $(BUILD_DIR)/tavren3 --headless; fi
 
-# The Debian packages tavren3 and tavren3-headless, made by cpack from the
-# build above into $(BUILD_DIR).
-deb: build
-	@cd $(BUILD_DIR) && cpack -G DEB
+# The Debian packages tavren3 and tavren3-headless, made by cpack into
+# $(DEB_DIR) from a build of their own, apart from the test build: optimised
+# and hardened as Debian builds its own (-O2 -g, see CMakeLists.txt), and
+# stripped when packed.
+deb: deps
+	@cmake -S . -B $(DEB_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DTAVREN_BUILD_TESTS=OFF -DTAVREN_BUILD_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(DEB_DIR) -j $(JOBS)
+	@cd $(DEB_DIR) && cpack -G DEB
 
 # Benchmarks want an optimised build of their own, apart from the test build.
 bench: deps
@@ -89,4 +95,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	@rm -rf $(BUILD_DIR) $(CHECK_DIR) $(TSAN_DIR) $(BENCH_DIR)
+	@rm -rf $(BUILD_DIR) $(CHECK_DIR) $(TSAN_DIR) $(BENCH_DIR) $(DEB_DIR)

@@ -43,6 +43,18 @@ foreach(program tavren3 tavren3-headless)
     endforeach()
     install(FILES ${_res}/debian/copyright ${_out}/changelog.Debian.gz
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${program} COMPONENT ${component})
+
+    # Removal names a watcher that still runs from the program, and how to
+    # end it.
+    set(TAVREN_PRERM_PROGRAM /usr/${CMAKE_INSTALL_BINDIR}/${program})
+    if(program STREQUAL "tavren3")
+        set(TAVREN_PRERM_HINT "end it from its icon's menu (終了)")
+    else()
+        set(TAVREN_PRERM_HINT "end it with systemctl --user stop tavren3-headless as its user")
+    endif()
+    configure_file(${_res}/debian/prerm.in ${_out}/${component}/prerm @ONLY)
+    string(TOUPPER ${component} _COMPONENT)
+    set(CPACK_DEBIAN_${_COMPONENT}_PACKAGE_CONTROL_EXTRA ${_out}/${component}/prerm)
 endforeach()
 add_custom_target(tavren_packaging_files ALL DEPENDS ${_compressed})
 

@@ -221,7 +221,7 @@ bool Mount(const fs::path& at) {
     return std::system(("mount -t tmpfs tmpfs '" + at.string() + "' 2>/dev/null").c_str()) == 0;
 }
 void Unmount(const fs::path& at) {
-    std::system(("umount '" + at.string() + "'").c_str());
+    [[maybe_unused]] const int status = std::system(("umount '" + at.string() + "'").c_str());
 }
 
 class FolderTripTest : public EngineTest, public ::testing::WithParamInterface<FolderTrip> {};
@@ -317,7 +317,7 @@ INSTANTIATE_TEST_SUITE_P(
                 fs::last_write_time(drive / "old.txt",
                                     fs::last_write_time(place.parent_path() / "old.copy"));
                 test::WriteBytes(drive / "new.txt", "new");
-                std::system(
+                [[maybe_unused]] const int moved = std::system(
                     ("mount --move '" + drive.string() + "' '" + place.string() + "'").c_str());
             }}),
     [](const auto& param) { return std::string(param.param.name); });

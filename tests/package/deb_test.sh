@@ -3,7 +3,8 @@
 # folder's install rules, checked for their files and dependencies,
 # unpacked into a throw-away root where the watcher runs against a real
 # folder, and checked by lintian, the desktop-entry and AppStream
-# validators, man and systemd.
+# validators, man and systemd; their removal script is run beside a
+# running watcher.
 #
 # Usage: deb_test.sh BUILD_DIR VERSION
 set -euo pipefail
@@ -12,9 +13,21 @@ build=$(cd "${1:?$usage}" && pwd)
 version=${2:?$usage}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+watcher=
+cleanup() {
+    if [[ -n $watcher ]]; then kill -KILL "$watcher" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 skip() { echo "skipped: $*"; }
+wait_for() {  # SECONDS COMMAND...: polls until the command succeeds
+    local deadline=$((SECONDS + $1)); shift
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.05
+    done
+}
 
 command -v dpkg-shlibdeps >/dev/null || fail "dpkg-shlibdeps is missing (Debian package dpkg-dev)"
 cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
@@ -80,8 +93,12 @@ for line in 'ExecStart=/usr/bin/tavren3-headless' "ExecReload=/bin/kill -HUP \$M
     grep -qxF "$line" "$unit" || fail "the unit lacks $line"
 done
 desktop-file-validate "$root/usr/share/applications/tavren3.desktop" || fail "desktop entry"
-appstreamcli validate --no-net "$root/usr/share/metainfo/io.github.tavren3.tavren3.metainfo.xml" ||
-    fail "AppStream metadata"
+metainfo=$root/usr/share/metainfo/io.github.tavren3.tavren3.metainfo.xml
+appstreamcli validate --no-net "$metainfo" || fail "AppStream metadata"
+# Its newest release is this version: a new version needs a new entry.
+released=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$metainfo" | head -n 1)
+[[ $released == "$version" ]] ||
+    fail "AppStream metadata: the newest release is ${released:-none}, not $version"
 if command -v man >/dev/null; then
     for page in "$root"/usr/share/man/man1/*.gz "$root"/usr/share/man/ja/man1/*.gz; do
         warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
@@ -106,10 +123,43 @@ else
     skip "systemd-analyze not installed: the unit is not verified"
 fi
 
+# Removal names a watcher that still runs from the program and leaves it
+# running; without one it says nothing. Either way it succeeds. The script
+# is run from a copy that looks for the unpacked program.
+is_running_from() { [[ $(readlink "/proc/$1/exe") == "$2" ]]; }
+for deb in "$desktop" "$headless"; do
+    name=$(dpkg-deb -f "$deb" Package)
+    dpkg-deb -e "$deb" "$work/control-$name"
+    sh -n "$work/control-$name/prerm" || fail "$name: prerm does not parse"
+    sed "s|^program=/usr/bin/|program=$root/usr/bin/|" "$work/control-$name/prerm" >"$work/prerm"
+    said=$(sh "$work/prerm" remove) || fail "$name: prerm failed without a watcher"
+    [[ -z $said ]] || fail "$name: prerm without a watcher says: $said"
+    "$root/usr/bin/$name" --headless --data-dir "$work/data-$name" >/dev/null 2>&1 &
+    watcher=$!
+    wait_for 10 is_running_from "$watcher" "$root/usr/bin/$name" || fail "$name did not start"
+    said=$(sh "$work/prerm" remove) || fail "$name: prerm failed beside a watcher"
+    echo "$name prerm: $said"
+    [[ $(wc -l <<<"$said") == 1 && $said == *"process $watcher "* && $said == *"kill $watcher."* ]] ||
+        fail "$name: prerm does not name the watcher: $said"
+    kill -0 "$watcher" || fail "$name: prerm ended the watcher"
+    kill "$watcher"
+    wait "$watcher" || fail "$name: the watcher did not end cleanly on SIGTERM"
+    watcher=
+done
+
 if command -v lintian >/dev/null; then
-    # Errors fail; warnings and notes are shown.
-    lintian --fail-on error --display-info --tag-display-limit 0 "$desktop" "$headless" ||
-        fail "lintian reports errors"
+    # Errors and warnings fail; notes are shown. The packages are built
+    # outside Debian's archive, so there is no bug for their first
+    # changelog entry to close.
+    said=$(lintian --fail-on error,warning --suppress-tags initial-upload-closes-no-bugs \
+        --display-info --tag-display-limit 0 "$desktop" "$headless") ||
+        fail "lintian reports errors or warnings:"$'\n'"$said"
+    echo "$said"
+    # Notes only to lintian, but the programs are built and stripped as
+    # Debian's own are.
+    if grep -E 'hardening-|binary-has-unneeded-section' <<<"$said"; then
+        fail "lintian: a program is not hardened or not stripped as Debian's are"
+    fi
 else
     skip "lintian not installed: the packages are not checked by it"
 fi
