@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/entry_commands.h"
+#include "app/run_language.h"
 #include "app/win32/console_output.h"
 #include "platform/descriptors.h"
 #include "platform/signals.h"
@@ -26,9 +27,10 @@ int main() {
     const auto arguments =
         std::span<const std::string>(words).subspan(std::min<std::size_t>(words.size(), 1));
     if (app::NamesEntryCommand(arguments)) {
+        app::SetStartedAs(words.empty() ? nullptr : words.front().c_str(), "Tavren3");
         // Output to the console as UTF-16, whatever its code page.
         const app::win32::ParentConsoleOutput console;
-        return app::RunEntryCommand(arguments, "Tavren3").value_or(2);
+        return app::RunEntryCommand(arguments, app::StartedAs()).value_or(2);
     }
     if (platform::win32::StartBesideWithSameArguments(L"Tavren3.exe")) return 0;
     const app::win32::ParentConsoleOutput console;

@@ -153,8 +153,15 @@ if grep -q "notification area" "$work/help"; then
         --move-to "$work/tray-done" >"$work/out" 2>"$work/err" || fail "add beside the tray"
     grep -q "Told the running Tavren3 (process $pid)" "$work/out" || fail "the tray was not told"
     kill -0 "$pid" || fail "the tray ended on the reload request"
-    moved() { echo d >"$work/tray-in/d.txt"; wait_for 2 test -e "$work/tray-done/d.txt"; }
-    wait_for 10 moved || fail "the tray did not watch the added entry"
+    # A file written before the reloaded entry's first look belongs to its
+    # starting state and is never new: each try writes a name of its own.
+    try=0
+    moved() {
+        try=$((try + 1))
+        echo d >"$work/tray-in/d$try.txt"
+        wait_for 2 test -e "$work/tray-done/d$try.txt"
+    }
+    wait_for 30 moved || fail "the tray did not watch the added entry"
     kill -TERM "$pid"
     wait "$pid" 2>/dev/null || true
     pid=
