@@ -21,6 +21,7 @@
 #include "platform/output_line.h"
 #include "platform/path_text.h"
 #include "platform/terminal.h"
+#include "store/message_language.h"
 #include "ui/rules/dialog_texts.h"
 #include "ui/rules/entry_editor.h"
 #include "ui/rules/entry_text.h"
@@ -532,6 +533,7 @@ std::optional<int> RunEntryCommand(std::span<const std::string> words, std::stri
     Invocation inv;
     const auto rest = SplitAtCommand(words, inv);
     if (!rest) return std::nullopt;
+    store::UseEnglishMessages(!L.ja);
     const std::string who = std::string(program) + " " + std::string(inv.command->name);
     const std::string error = ParseOptions(*rest, inv, L);
     if (inv.help) {

@@ -3,6 +3,7 @@
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/path_text.h"
+#include "store/message_language.h"
 
 namespace tavren::store {
 
@@ -16,7 +17,9 @@ std::optional<DataFolder> DataFolder::Resolve(const std::optional<std::filesyste
     } else if (auto home = platform::UserDataHome()) {
         root = *home / "QUORVALE" / "Tavren3";
     } else {
-        error = "データフォルダを決められません (HOME も XDG_DATA_HOME も設定されていません)。";
+        error =
+            Say("データフォルダを決められません (HOME も XDG_DATA_HOME も設定されていません)。",
+                "cannot tell where the data folder is (neither HOME nor XDG_DATA_HOME is set).");
         return std::nullopt;
     }
     std::error_code ec;
@@ -26,8 +29,9 @@ std::optional<DataFolder> DataFolder::Resolve(const std::optional<std::filesyste
 
 Status DataFolder::Prepare() const {
     if (auto ec = platform::CreateFolders(tavdat())) {
-        return Status::Error("データフォルダ " + platform::PathToUtf8(tavdat()) +
-                             " を作成できません: " + ec.message());
+        return Status::Error(Say("データフォルダ ", "cannot create the data folder ") +
+                             platform::PathToUtf8(tavdat()) + Say(" を作成できません: ", ": ") +
+                             ec.message());
     }
     // A write cut short by a crash leaves its temporary file behind.
     platform::RemoveStaleTemporaryFiles(tavdat(), 10 * 60);

@@ -4,6 +4,7 @@
 
 #include "platform/fs.h"
 #include "platform/path_text.h"
+#include "store/message_language.h"
 
 namespace tavren::store {
 namespace {
@@ -55,8 +56,8 @@ Status WriteSession(const DataFolder& data, const std::vector<SessionSlot>& slot
                 ' ' + Hex(s.pattern) + '\n';
     }
     if (auto ec = platform::WriteFileAtomically(SessionPath(data), text)) {
-        return Status::Error(platform::PathToUtf8(SessionPath(data)) +
-                             " を保存できません: " + ec.message());
+        return Status::Error(Say("", "cannot save ") + platform::PathToUtf8(SessionPath(data)) +
+                             Say(" を保存できません: ", ": ") + ec.message());
     }
     return {};
 }
@@ -109,7 +110,8 @@ Status WritePending(const DataFolder& data, const std::vector<PendingRecord>& re
     if (records.empty()) {
         std::error_code ec;
         if (std::filesystem::remove(path, ec); !ec) return {};
-        return Status::Error(platform::PathToUtf8(path) + " を削除できません: " + ec.message());
+        return Status::Error(Say("", "cannot remove ") + platform::PathToUtf8(path) +
+                             Say(" を削除できません: ", ": ") + ec.message());
     }
     std::string text(kPendingHeader);
     text += '\n';
@@ -119,7 +121,8 @@ Status WritePending(const DataFolder& data, const std::vector<PendingRecord>& re
                 ' ' + std::to_string(r.index) + '\n';
     }
     if (auto ec = platform::WriteFileAtomically(path, text)) {
-        return Status::Error(platform::PathToUtf8(path) + " を保存できません: " + ec.message());
+        return Status::Error(Say("", "cannot save ") + platform::PathToUtf8(path) +
+                             Say(" を保存できません: ", ": ") + ec.message());
     }
     return {};
 }

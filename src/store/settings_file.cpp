@@ -7,6 +7,7 @@
 #include "platform/fs.h"
 #include "platform/path_text.h"
 #include "store/cp932.h"
+#include "store/message_language.h"
 
 namespace tavren::store {
 namespace {
@@ -37,11 +38,14 @@ Status ReadSlots(const std::filesystem::path& file, std::string& bytes, bool& mi
         }
         // A FIFO, a device or a folder where the file belongs.
         if (ec == std::errc::invalid_argument || ec == std::errc::is_a_directory) {
-            return Status::Error("設定ファイル " + platform::PathToUtf8(file) +
-                                 " を読み込めません: 通常のファイルではありません。");
+            return Status::Error(
+                Say("設定ファイル ", "cannot read the settings file ") +
+                platform::PathToUtf8(file) +
+                Say(" を読み込めません: 通常のファイルではありません。", ": not a regular file."));
         }
-        return Status::Error("設定ファイル " + platform::PathToUtf8(file) +
-                             " を読み込めません: " + ec.message());
+        return Status::Error(Say("設定ファイル ", "cannot read the settings file ") +
+                             platform::PathToUtf8(file) + Say(" を読み込めません: ", ": ") +
+                             ec.message());
     }
     return {};
 }
@@ -83,6 +87,7 @@ Status EncodeSlot(const Slot& slot, SlotImage& image) {
     const WatchEntry& e = slot.entry;
     struct Text {
         const char* label;
+        const char* labelEn;
         const std::string& utf8;
         char* field;
         std::size_t limit;
@@ -90,18 +95,20 @@ Status EncodeSlot(const Slot& slot, SlotImage& image) {
     };
     SlotImage out = image;
     const Text texts[] = {
-        {"タイトル", e.title, out.title, kTitleMaxBytes, false},
-        {"監視フォルダ", e.folder, out.folder, kPathMaxBytes},
-        {"ファイル名パターン", e.pattern, out.pattern, kPatternMaxBytes},
-        {"プログラム", e.program, out.program, kPathMaxBytes},
-        {"移動先フォルダ", e.moveTo, out.moveTo, kPathMaxBytes},
-        {"WAVファイル", e.waveFile, out.waveFile, kPathMaxBytes},
+        {"タイトル", "the title", e.title, out.title, kTitleMaxBytes, false},
+        {"監視フォルダ", "the folder", e.folder, out.folder, kPathMaxBytes},
+        {"ファイル名パターン", "the pattern", e.pattern, out.pattern, kPatternMaxBytes},
+        {"プログラム", "the program", e.program, out.program, kPathMaxBytes},
+        {"移動先フォルダ", "the destination", e.moveTo, out.moveTo, kPathMaxBytes},
+        {"WAVファイル", "the WAV file", e.waveFile, out.waveFile, kPathMaxBytes},
     };
     for (const Text& t : texts) {
         const auto cp932 = ToCp932(t.utf8, /*allowLookAlikes=*/!t.namesAFile);
         if (!cp932) {
-            return Status::Error(std::string(t.label) +
-                                 " に保存できない文字が含まれています: " + t.utf8);
+            return Status::Error(Say(t.label, t.labelEn) +
+                                 Say(" に保存できない文字が含まれています: ",
+                                     " holds a character that cannot be stored: ") +
+                                 t.utf8);
         }
         StoreField(t.field, t.limit + 1, *cp932);
     }
@@ -154,8 +161,9 @@ Status WriteAllSlots(const std::filesystem::path& settingsFile, std::span<const 
     std::string bytes(slots.size() * kSlotSize, '\0');
     if (!slots.empty()) std::memcpy(bytes.data(), slots.data(), bytes.size());
     if (auto ec = platform::WriteFileAtomically(settingsFile, bytes)) {
-        return Status::Error("設定ファイル " + platform::PathToUtf8(settingsFile) +
-                             " を保存できません: " + ec.message());
+        return Status::Error(Say("設定ファイル ", "cannot save the settings file ") +
+                             platform::PathToUtf8(settingsFile) + Say(" を保存できません: ", ": ") +
+                             ec.message());
     }
     return {};
 }

@@ -5,6 +5,7 @@
 
 #include "platform/fs.h"
 #include "platform/path_text.h"
+#include "store/message_language.h"
 
 namespace tavren::store {
 
@@ -28,22 +29,30 @@ Status KeepCopy(const std::filesystem::path& settingsFile, std::filesystem::path
         if (!ec) ec = std::make_error_code(std::errc::file_exists);
     }
     copy.clear();
-    return Status::Error("設定ファイル " + platform::PathToUtf8(settingsFile) +
-                         " の写しを残せないため、保存しません: " + ec.message());
+    return Status::Error(
+        Say("設定ファイル ", "not saving, as no copy can be kept of the settings file ") +
+        platform::PathToUtf8(settingsFile) + Say(" の写しを残せないため、保存しません: ", ": ") +
+        ec.message());
 }
 
 }  // namespace
 
 std::string DamagedSettingsNotice(const std::filesystem::path& settingsFile,
                                   std::uint64_t unreadBytes) {
-    return "設定ファイル " + platform::PathToUtf8(settingsFile) + " の " +
-           std::to_string(unreadBytes) + " バイトは監視設定として読めません (途中で切れているか、" +
-           std::to_string(kMaxWatchEntries) +
-           " 件を超えています)。\n保存するときは、元のファイルを別の名前で残します。";
+    const std::string file = platform::PathToUtf8(settingsFile);
+    const std::string bytes = std::to_string(unreadBytes);
+    const std::string most = std::to_string(kMaxWatchEntries);
+    return Say("設定ファイル " + file + " の " + bytes +
+                   " バイトは監視設定として読めません (途中で切れているか、" + most +
+                   " 件を超えています)。\n保存するときは、元のファイルを別の名前で残します。",
+               bytes + " bytes of the settings file " + file +
+                   " cannot be read as watch entries (cut short, or beyond " + most +
+                   " entries).\nSaving keeps the old file under another name.");
 }
 
 std::string KeptCopyNotice(const std::filesystem::path& copy) {
-    return "元の設定ファイルを " + platform::PathToUtf8(copy) + " として残しました。";
+    return Say("元の設定ファイルを " + platform::PathToUtf8(copy) + " として残しました。",
+               "the old settings file was kept as " + platform::PathToUtf8(copy) + ".");
 }
 
 Status SettingsList::Load(const std::filesystem::path& settingsFile) {

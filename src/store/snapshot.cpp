@@ -5,6 +5,7 @@
 #include "platform/path_text.h"
 #include "platform/wildcard.h"
 #include "store/cp932.h"
+#include "store/message_language.h"
 
 namespace tavren::store {
 namespace {
@@ -192,8 +193,9 @@ SnapshotList ReadSnapshotFile(const std::filesystem::path& file, SnapshotRead* r
 
 Status WriteSnapshotFile(const std::filesystem::path& file, std::span<const SnapshotItem> items) {
     if (auto ec = platform::WriteFileAtomically(file, EncodeSnapshot(items))) {
-        return Status::Error("スナップショット " + platform::PathToUtf8(file) +
-                             " を保存できません: " + ec.message());
+        return Status::Error(Say("スナップショット ", "cannot save the snapshot ") +
+                             platform::PathToUtf8(file) + Say(" を保存できません: ", ": ") +
+                             ec.message());
     }
     return {};
 }

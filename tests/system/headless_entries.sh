@@ -134,6 +134,10 @@ C|$name: missing value for --data-dir|--data-dir
 ja_JP.UTF-8|$name list: --data-dir の値がありません|list --data-dir
 C|$name: unknown argument: --frobnicate|--frobnicate
 END
+# The store's own messages follow the run's language too.
+mkdir "$work/bad" && touch "$work/bad/tavdat"
+env -u LC_ALL LANG=C "$bin" --data-dir "$work/bad" list 2>"$work/err" && fail "read a file as data"
+grep -q "^$name list: cannot read the settings file " "$work/err" || fail "store message not English"
 
 env -u LC_ALL LANG=ja_JP.UTF-8 "$bin" add --help | grep -q "^使い方: .* add OPTION" \
     || fail "no Japanese help under a Japanese locale"
