@@ -437,6 +437,29 @@ void EditorPage::OnAfterCommand(int id, int code) {
 
 // --- the editor -----------------------------------------------------------
 
+namespace {
+
+// A tooltip on one control; the tooltip window belongs to the dialog and
+// ends with it.
+void AddTooltip(HWND dialog, int id, std::string_view utf8) {
+    const HWND tip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                       WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog, nullptr,
+                                       ::GetModuleHandleW(nullptr), nullptr);
+    if (!tip) return;
+    std::wstring text = Widen(utf8);
+    TOOLINFOW info{};
+    info.cbSize = TTTOOLINFOW_V2_SIZE;
+    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    info.hwnd = dialog;
+    info.uId = reinterpret_cast<UINT_PTR>(::GetDlgItem(dialog, id));
+    info.lpszText = text.data();
+    ::SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+    ::SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, 480);
+}
+
+}  // namespace
+
 EditorDialog::EditorDialog(rules::Prompts& prompts)
     : DialogWindow(IDD_ENTRY_EDITOR), prompts_(prompts), rules_(prompts) {}
 
@@ -450,6 +473,7 @@ INT_PTR EditorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             Start();
+            AddTooltip(hwnd(), IDC_EDIT_PROGRAM, text::kPlaceholderHint);
             // The title first, whatever page lies before it in the tab order.
             ::SetFocus(::GetDlgItem(hwnd(), IDC_EDIT_TITLE));
             return FALSE;
