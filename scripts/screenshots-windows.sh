@@ -140,7 +140,7 @@ drive_c=$WINEPREFIX/drive_c
 rm -rf "$drive_c/データ" "$drive_c/tavren-shots"
 mkdir -p "$drive_c/データ/スキャン" "$drive_c/データ/請求書" "$drive_c/データ/処理済み" \
     "$drive_c/データ/受信" "$drive_c/tavren-shots/data/tavdat"
-python3 - "$drive_c/tavren-shots/data/tavdat/dirinfo.dat" <<'EOF'
+python3 - "$drive_c/tavren-shots/data/tavdat/dirinfo.dat" "$drive_c/データ" <<'EOF'
 import struct, sys
 
 WIDTHS = (58, 128, 44, 128, 128, 128)  # title, folder, pattern, program, moveTo, waveFile
@@ -154,13 +154,18 @@ def slot(running, file_mode, timing, message, sound, after, open_file, wait, ove
     assert len(data) == 632
     return data
 
+# A real sound: the editor refuses a WAV file that is not there.
+import os, wave
+with wave.open(os.path.join(sys.argv[2], "到着.wav"), "wb") as w:
+    w.setnchannels(1); w.setsampwidth(2); w.setframerate(8000); w.writeframes(b"\0\0" * 800)
+
 with open(sys.argv[1], "wb") as f:
     # Every new file is printed, with a message and a beep first.
     f.write(slot(1, 0, 1, 1, 1, 0, 0, 1, 0, "スキャン画像の印刷", r"C:\データ\スキャン", "",
                  r"C:\Windows\system32\notepad.exe", "", ""))
     # New CSV files are opened, announced with a sound, then moved away.
     f.write(slot(0, 1, 1, 1, 2, 2, 1, 0, 1, "請求書の受け取り", r"C:\データ\請求書", "*.csv",
-                 "", r"C:\データ\処理済み", r"C:\Windows\Media\chimes.wav"))
+                 "", r"C:\データ\処理済み", r"C:\データ\到着.wav"))
     # Each new file is told in a box, nothing more.
     f.write(slot(1, 0, 1, 2, 0, 0, 0, 0, 0, "受信の通知", r"C:\データ\受信", "", "", "", ""))
 EOF

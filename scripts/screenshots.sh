@@ -377,13 +377,18 @@ def slot(running, file_mode, timing, message, sound, after, open_file, wait, ove
     assert len(data) == 632
     return data
 
+# A real sound: the editor refuses a WAV file that is not there.
+import wave
+with wave.open(f"{demo}/到着.wav", "wb") as w:
+    w.setnchannels(1); w.setsampwidth(2); w.setframerate(8000); w.writeframes(b"\0\0" * 800)
+
 with open(out, "wb") as f:
     # Every new file is printed, with a message and a beep first.
     f.write(slot(1, 0, 1, 1, 1, 0, 0, 1, 0, "スキャン画像の印刷", f"{demo}/スキャン", "",
                  "/usr/bin/lpr", "", ""))
     # New CSV files are opened, announced with a sound, then moved away.
     f.write(slot(0, 1, 1, 1, 2, 2, 1, 0, 1, "請求書の受け取り", f"{demo}/請求書", "*.csv",
-                 "", f"{demo}/処理済み", "/usr/share/sounds/alsa/Front_Center.wav"))
+                 "", f"{demo}/処理済み", f"{demo}/到着.wav"))
     # Each new file is told in a message box, nothing more.
     f.write(slot(1, 0, 1, 2, 0, 0, 0, 0, 0, "受信の通知", f"{demo}/受信", "", "", "", ""))
 EOF
