@@ -1,10 +1,10 @@
-#include "platform/win32/win32_util.h"
-
 #include <string>
 #include <string_view>
 
+#include "platform/command_line.h"
 #include "platform/start_with_desktop.h"
 #include "platform/startup_shortcut.h"
+#include "platform/win32/win32_util.h"
 
 namespace tavren::platform {
 namespace {
@@ -33,27 +33,13 @@ private:
     HKEY key_ = nullptr;
 };
 
-// One argument as the C runtime's command-line splitting reads it back:
-// quoted when it holds blanks or quotes or is empty; inside quotes a quote
-// takes a backslash, and so do the backslashes that end up before one.
-std::string QuoteArgument(std::string_view argument) {
+// One argument as the C runtime's command-line splitting reads it back: as
+// it stands unless it is empty or holds blanks or quotes.
+std::string PlainOrQuoted(std::string_view argument) {
     if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string_view::npos) {
         return std::string(argument);
     }
-    std::string quoted = "\"";
-    std::size_t backslashes = 0;
-    for (const char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, '\\');
-    quoted += '"';
-    return quoted;
+    return QuoteArgument(argument);
 }
 
 class StartupFolderSetting final : public StartSetting {
@@ -96,7 +82,7 @@ public:
         std::string arguments;
         for (const std::string& argument : StartArguments()) {
             if (!arguments.empty()) arguments += ' ';
-            arguments += QuoteArgument(argument);
+            arguments += PlainOrQuoted(argument);
         }
         CreateShortcut(link, program, kDescription, arguments);
     }
