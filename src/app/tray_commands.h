@@ -23,6 +23,8 @@ struct TrayCommands {
     std::function<void()> start;
     std::function<void()> stop;
     std::function<void()> watchSettings;
+    // The history window; watching goes on while it is open.
+    std::function<void()> history;
     std::function<void()> helpTopics;
     std::function<void()> about;
     std::function<void()> quit;

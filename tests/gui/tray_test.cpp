@@ -70,6 +70,7 @@ TEST_F(TrayTest, MenuHasItsItemsInOrderWithShortcutLetters) {
         {"action32772", "停止(&T)"},
         {"-", ""},
         {"action32773", "監視設定(&U)..."},
+        {"action32775", "履歴(&L)..."},
         {"-", ""},
         {"action57667", "トピックスの検索(&H)"},
         {"action57664", "バージョン情報(&A)..."},
@@ -118,6 +119,7 @@ TEST_F(TrayTest, EveryCommandReachesItsHandlerAfterTheMenuCloses) {
     c.start = [&] { calls.push_back("start"); };
     c.stop = [&] { calls.push_back("stop"); };
     c.watchSettings = [&] { calls.push_back("settings"); };
+    c.history = [&] { calls.push_back("history"); };
     c.helpTopics = [&] { calls.push_back("help"); };
     c.about = [&] { calls.push_back("about"); };
     c.quit = [&] { calls.push_back("quit"); };
@@ -132,10 +134,11 @@ TEST_F(TrayTest, EveryCommandReachesItsHandlerAfterTheMenuCloses) {
     running = true;
     frame.UpdateMenu();
     trigger(32771);  // and Start while watching runs
-    for (int id : {32772, 32773, 57667, 57664, 32774}) trigger(id);
+    for (int id : {32772, 32773, 32775, 57667, 57664, 32774}) trigger(id);
     EXPECT_TRUE(calls.empty());  // queued: nothing runs inside the menu's own loop
     QCoreApplication::processEvents();
-    EXPECT_EQ(calls, (std::vector<std::string>{"start", "stop", "settings", "help", "about", "quit"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"start", "stop", "settings", "history", "help",
+                                               "about", "quit"}));
 }
 
 TEST_F(TrayTest, TipNamesEntriesWaitingForTheirFolderAndFollowsTheirChanges) {
@@ -302,7 +305,7 @@ TEST_F(TrayTest, ExitReleasesAWorkerWhoseBoxIsStillOpen) {
         returned = true;
     });
     ASSERT_TRUE(SpinUntil([] { return OpenEngineBox() != nullptr; }));
-    cancel.Set();  // what the engine's shutdown does
+    cancel.Set();   // what the engine's shutdown does
     worker.join();  // must not hang, with the box still on screen
     EXPECT_TRUE(returned);
     sink.CloseAll();

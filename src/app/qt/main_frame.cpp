@@ -19,6 +19,7 @@ CMainFrame::CMainFrame(TrayCommands commands, QObject* parent)
     stop_ = AddCommand(32772, QStringLiteral("停止(&T)"), commands_.stop);
     menu_->addSeparator();
     AddCommand(32773, QStringLiteral("監視設定(&U)..."), commands_.watchSettings);
+    AddCommand(32775, QStringLiteral("履歴(&L)..."), commands_.history);
     menu_->addSeparator();
     AddCommand(57667, QStringLiteral("トピックスの検索(&H)"), commands_.helpTopics);
     AddCommand(57664, QStringLiteral("バージョン情報(&A)..."), commands_.about);
@@ -37,8 +38,7 @@ CMainFrame::~CMainFrame() {
     tray_->hide();  // take the icon out of the notification area
 }
 
-QAction* CMainFrame::AddCommand(int id, const QString& text,
-                                const std::function<void()>& handler) {
+QAction* CMainFrame::AddCommand(int id, const QString& text, const std::function<void()>& handler) {
     QAction* action = menu_->addAction(text);
     action->setObjectName(QStringLiteral("action%1").arg(id));
     action->setData(id);
@@ -66,9 +66,8 @@ void CMainFrame::UpdateStatus() {
         shownRunning_ = running;
         tray_->setIcon(running ? AppIcon() : StoppedIcon());
     }
-    tray_->setToolTip(QString::fromStdString(
-        StatusTip(running, commands_.statuses ? commands_.statuses()
-                                              : std::vector<engine::WatchStatus>{})));
+    tray_->setToolTip(QString::fromStdString(StatusTip(
+        running, commands_.statuses ? commands_.statuses() : std::vector<engine::WatchStatus>{})));
 }
 
 void CMainFrame::UpdateMenu() {

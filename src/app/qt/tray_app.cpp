@@ -22,8 +22,10 @@
 #include "engine/system_services.h"
 #include "engine/tavren_doc.h"
 #include "platform/env.h"
+#include "platform/process.h"
 #include "platform/signals.h"
 #include "ui/qt/dir_list_dlg.h"
+#include "ui/qt/history_dlg.h"
 
 namespace tavren::app {
 
@@ -156,6 +158,17 @@ int RunTray(int& argc, char** argv, const store::DataFolder& data) {
     commands.about = [] {
         CAboutDlg box;
         box.exec();
+    };
+    // One history window, made when first asked for; asked again, it comes
+    // forward as it is.
+    const std::unique_ptr<platform::ProcessLauncher> launcher = platform::MakeProcessLauncher();
+    std::unique_ptr<ui::CHistoryDlg> history;
+    commands.history = [&] {
+        if (!history) history = std::make_unique<ui::CHistoryDlg>(data, *launcher);
+        history->show();
+        RestoreWindow(history.get());
+        history->raise();
+        history->activateWindow();
     };
     const auto leave = [&] {
         state.quitting = true;

@@ -128,6 +128,15 @@ inline constexpr T kHelpNotWritten = "ヘルプ ページを %1 に書き出せ�
 inline constexpr T kHelpNotOpened =
     "ヘルプ ページを開けませんでした。ブラウザーで次のファイルを開いてください。\n";
 
+// The history window, from the icon's menu: the activity log, newest first.
+inline constexpr T kHistoryCaption = "履歴";
+inline constexpr T kHistoryColumns[5] = {"時刻", "番号/タイトル", "出来事", "ファイル", "結果"};
+inline constexpr T kHistoryFilter = "監視フォルダ";
+inline constexpr T kHistoryAll = "すべて";
+inline constexpr T kOpenFolder = "フォルダを開く";
+inline constexpr T kClose = "閉じる";
+inline constexpr T kFolderNotOpened = "この監視フォルダを開けませんでした。";
+
 // Texts refused where they are typed or read.
 inline constexpr T kNoCp932Form =
     "保存できない文字が含まれています。\n"
