@@ -88,6 +88,7 @@ TEST(TrayWindow, MenuCommandsRunAndTheMenuFollowsWatching) {
     c.stop = record("stop", false);
     c.start = record("start", true);
     c.watchSettings = [&] { calls.push_back("settings"); };
+    c.history = [&] { calls.push_back("history"); };
     c.helpTopics = [&] { calls.push_back("help"); };
     c.about = [&] { calls.push_back("about"); };
     c.quit = [&] {
@@ -104,7 +105,7 @@ TEST(TrayWindow, MenuCommandsRunAndTheMenuFollowsWatching) {
     const app::win32::UniqueMenu menu = frame.LoadPopupMenu();
     ASSERT_TRUE(menu);
     const HMENU popup = ::GetSubMenu(menu.get(), 0);
-    const std::vector<UINT> ids = {32771, 32772, 0, 32773, 0, 57667, 57664, 0, 32774};
+    const std::vector<UINT> ids = {32771, 32772, 0, 32773, 32775, 0, 57667, 57664, 0, 32774};
     ASSERT_EQ(::GetMenuItemCount(popup), static_cast<int>(ids.size()));
     for (int i = 0; i < static_cast<int>(ids.size()); ++i)
         EXPECT_EQ(::GetMenuItemID(popup, i), ids[i]) << i;
@@ -118,6 +119,7 @@ TEST(TrayWindow, MenuCommandsRunAndTheMenuFollowsWatching) {
         {32772, "stop", false, L"フォルダ監視\n停止中"},
         {32771, "start", true, L"フォルダ監視\n1 / 1 件を監視中"},
         {32773, "settings", true, L"フォルダ監視\n1 / 1 件を監視中"},
+        {32775, "history", true, L"フォルダ監視\n1 / 1 件を監視中"},
         {57667, "help", true, nullptr},
         {57664, "about", true, nullptr},
     };

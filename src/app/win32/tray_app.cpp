@@ -20,8 +20,10 @@
 #include "app_ids.h"
 #include "engine/system_services.h"
 #include "engine/tavren_doc.h"
+#include "platform/process.h"
 #include "platform/signals.h"
 #include "platform/win32/wide_text.h"
+#include "ui/win32/history_dialog.h"
 #include "ui/win32/settings_dialog.h"
 
 namespace tavren::app::win32 {
@@ -135,6 +137,15 @@ int RunTray(const store::DataFolder& data, const std::wstring& instanceName) {
         [&] { BringForward(window.load()); });
     commands.helpTopics = [&] { OpenHelp(window.load()); };
     commands.about = [&] { ShowAboutBox(window.load()); };
+    // One history window beside the tray, made when first asked for;
+    // asked again while it is open, it comes forward as it is.
+    const std::unique_ptr<platform::ProcessLauncher> launcher = platform::MakeProcessLauncher();
+    ui::win32::HistoryDialog history(data, *launcher);
+    commands.history = [&] {
+        if (!history.hwnd() && history.CreateModeless(window.load()))
+            ::ShowWindow(history.hwnd(), SW_SHOW);
+        if (history.hwnd()) BringForward(history.hwnd());
+    };
     commands.quit = [&] {
         // The settings close first: they ask whether unsaved changes may be
         // lost, and いいえ keeps them, and the program, as they were.

@@ -1,6 +1,7 @@
 #include "app/win32/tray_window.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "app/status_tip.h"
 #include "app_ids.h"
@@ -118,6 +119,9 @@ bool TrayWindow::RunCommand(UINT id) {
         case ID_WATCH_SETTINGS:
             handler = &commands_.watchSettings;
             break;
+        case ID_WATCH_HISTORY:
+            handler = &commands_.history;
+            break;
         case ID_HELP_FINDER:
             handler = &commands_.helpTopics;
             break;
@@ -174,9 +178,23 @@ LRESULT TrayWindow::Handle(UINT message, WPARAM w, LPARAM l) {
     return ::DefWindowProcW(hwnd_, message, w, l);
 }
 
+namespace {
+
+// A dialog's window class; only those take IsDialogMessage's keys.
+bool IsDialog(HWND window) {
+    wchar_t name[8] = {};
+    return ::GetClassNameW(window, name, 8) > 0 && std::wstring_view(name) == L"#32770";
+}
+
+}  // namespace
+
 int RunMessageLoop() {
     MSG msg;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // A modeless dialog (the history) moves its focus with Tab and
+        // closes with Escape; modal ones run loops of their own.
+        const HWND active = ::GetActiveWindow();
+        if (active && IsDialog(active) && ::IsDialogMessageW(active, &msg)) continue;
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
     }
