@@ -22,6 +22,10 @@ namespace {
 constexpr int kPollMs = 500;
 constexpr int kEntryRole = Qt::UserRole;  // the row's entry number, on column 0
 
+int EntryOf(const QTreeWidgetItem* item) {
+    return item ? item->data(0, kEntryRole).toInt() : 0;
+}
+
 }  // namespace
 
 CHistoryDlg::CHistoryDlg(const store::DataFolder& dataFolder, platform::ProcessLauncher& launcher,
@@ -66,14 +70,17 @@ CHistoryDlg::CHistoryDlg(const store::DataFolder& dataFolder, platform::ProcessL
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(filter_, &QComboBox::currentIndexChanged, this, &CHistoryDlg::FillList);
     connect(list_, &QTreeWidget::currentItemChanged, this, &CHistoryDlg::UpdateButton);
-    connect(list_, &QTreeWidget::itemActivated, this, &CHistoryDlg::OpenFolder);
-    connect(open_, &QPushButton::clicked, this, [this] { OpenFolder(list_->currentItem()); });
+    connect(list_, &QTreeWidget::itemActivated, this,
+            [this](QTreeWidgetItem* item) { OpenFolder(EntryOf(item)); });
+    connect(open_, &QPushButton::clicked, this,
+            [this] { OpenFolder(EntryOf(list_->currentItem())); });
     connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        QTreeWidgetItem* item = list_->itemAt(at);
-        if (!item || item->data(0, kEntryRole).toInt() <= 0) return;
+        // The number, not the row: the timer may drop rows while the menu is open.
+        const int entry = EntryOf(list_->itemAt(at));
+        if (entry <= 0) return;
         QMenu menu(this);
         connect(menu.addAction(Q(rules::text::kOpenFolder)), &QAction::triggered, this,
-                [this, item] { OpenFolder(item); });
+                [this, entry] { OpenFolder(entry); });
         menu.exec(list_->viewport()->mapToGlobal(at));
     });
     connect(&timer_, &QTimer::timeout, this, &CHistoryDlg::Poll);
@@ -149,13 +156,10 @@ void CHistoryDlg::FillList() {
 }
 
 void CHistoryDlg::UpdateButton() {
-    const QTreeWidgetItem* item = list_->currentItem();
-    open_->setEnabled(item && item->data(0, kEntryRole).toInt() > 0);
+    open_->setEnabled(EntryOf(list_->currentItem()) > 0);
 }
 
-void CHistoryDlg::OpenFolder(QTreeWidgetItem* item) {
-    if (!item) return;
-    const int entry = item->data(0, kEntryRole).toInt();
+void CHistoryDlg::OpenFolder(int entry) {
     if (entry <= 0) return;
     const auto folder = history_.EntryFolder(entry);
     if (!folder || launcher_.OpenDocument(*folder) != platform::ProcessLauncher::OpenResult::Opened)

@@ -41,7 +41,7 @@ private:
     void FillFilter();
     void FillList();
     QTreeWidgetItem* MakeItem(const store::LogRecord& record) const;
-    void OpenFolder(QTreeWidgetItem* item);
+    void OpenFolder(int entry);  // 0: the program's own line, no folder
     void UpdateButton();
 
     rules::History history_;

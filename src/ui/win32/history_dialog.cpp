@@ -174,8 +174,7 @@ int HistoryDialog::SelectedEntry() const {
     return item.lParam > 0 ? static_cast<int>(item.lParam) : 0;
 }
 
-void HistoryDialog::OpenFolder() {
-    const int entry = SelectedEntry();
+void HistoryDialog::OpenFolder(int entry) {
     if (entry <= 0) return;
     const auto folder = history_.EntryFolder(entry);
     if (!folder ||
@@ -201,14 +200,19 @@ INT_PTR HistoryDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             if (header->idFrom != IDC_HISTORY_LIST) return FALSE;
             if (header->code == LVN_ITEMCHANGED) {
                 ::EnableWindow(::GetDlgItem(hwnd(), IDC_HISTORY_OPEN), SelectedEntry() > 0);
-            } else if (header->code == NM_DBLCLK) {
-                OpenFolder();
+                return TRUE;
             }
-            return TRUE;
+            if (header->code == NM_DBLCLK) {
+                OpenFolder(SelectedEntry());
+                return TRUE;
+            }
+            return FALSE;
         }
         case WM_CONTEXTMENU: {
             const HWND list = ::GetDlgItem(hwnd(), IDC_HISTORY_LIST);
-            if (reinterpret_cast<HWND>(wParam) != list || SelectedEntry() <= 0) return FALSE;
+            // The number, not the row: the timer may drop rows while the menu is open.
+            const int entry = SelectedEntry();
+            if (reinterpret_cast<HWND>(wParam) != list || entry <= 0) return FALSE;
             POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
             if (at.x == -1 && at.y == -1) {  // from the keyboard: at the list's corner
                 at = {0, 0};
@@ -220,7 +224,7 @@ INT_PTR HistoryDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             ::AppendMenuW(menu.get(), MF_STRING, kOpenCommand, Widen(text::kOpenFolder).c_str());
             const BOOL chosen = ::TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_NONOTIFY, at.x,
                                                  at.y, 0, hwnd(), nullptr);
-            if (chosen == kOpenCommand) OpenFolder();
+            if (chosen == kOpenCommand) OpenFolder(entry);
             return TRUE;
         }
         case WM_COMMAND:
@@ -229,7 +233,7 @@ INT_PTR HistoryDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                     if (HIWORD(wParam) == CBN_SELCHANGE) FillList();
                     return TRUE;
                 case IDC_HISTORY_OPEN:
-                    OpenFolder();
+                    OpenFolder(SelectedEntry());
                     return TRUE;
                 case IDCANCEL:
                     ::KillTimer(hwnd(), kPollTimer);

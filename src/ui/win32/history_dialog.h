@@ -32,8 +32,8 @@ private:
     void FillFilter();
     void FillList();
     void AddRow(const store::LogRecord& record, int at);
-    int SelectedEntry() const;  // 0: none, or the program's own line
-    void OpenFolder();
+    int SelectedEntry() const;   // 0: none, or the program's own line
+    void OpenFolder(int entry);  // 0: the program's own line, no folder
 
     rules::History history_;
     platform::ProcessLauncher& launcher_;
