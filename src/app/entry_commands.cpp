@@ -15,12 +15,16 @@
 #include "app/run_language.h"
 #include "app/usage.h"
 #include "app/watcher_signal.h"
+#include "engine/activity_log_writer.h"
+#include "engine/services.h"
+#include "platform/clock.h"
 #include "platform/folder_lock.h"
 #include "platform/folder_ops.h"
 #include "platform/fs.h"
 #include "platform/output_line.h"
 #include "platform/path_text.h"
 #include "platform/terminal.h"
+#include "store/activity_log.h"
 #include "store/message_language.h"
 #include "ui/rules/dialog_texts.h"
 #include "ui/rules/entry_editor.h"
@@ -239,6 +243,19 @@ Outcome CheckRecord(EntryRecord& record, rules::Prompts& prompts) {
 // ---------------------------------------------------------------------------
 // The commands.
 
+// A log that cannot be written is told on standard error; the change stands.
+class CommandProblems final : public engine::MessageSink {
+public:
+    explicit CommandProblems(CommandPrompts& prompts) : prompts_(prompts) {}
+    void ShowMessage(std::string_view text, const platform::WakeEvent&) override {
+        prompts_.Notice(text);
+    }
+    void ReportProblem(std::string_view text) override { prompts_.Notice(text); }
+
+private:
+    CommandPrompts& prompts_;
+};
+
 class Runner {
 public:
     Runner(const Invocation& inv, std::string program, Lang lang)
@@ -276,6 +293,14 @@ public:
 
 private:
     void Error(const std::string& text) { prompts_.Notice(text); }
+
+    // The change, in the activity log the watchers write too.
+    void LogCommand(int entry, const std::string& title) {
+        CommandProblems problems(prompts_);
+        const std::unique_ptr<platform::Clock> clock = platform::MakeSystemClock();
+        engine::ActivityLog log(store::LogPath(*data_), *clock, problems);
+        log.Write(entry, title, store::log_event::kCommand, {}, inv_.command->name);
+    }
 
     // A command that only reads creates nothing: a mistyped --data-dir
     // would otherwise leave a folder tree behind and list nothing.
@@ -385,6 +410,7 @@ private:
             --n;
         }
         std::string done;
+        std::string removedTitle;
         switch (inv_.command->command) {
             case Command::Add: {
                 if (list.full()) {
@@ -412,8 +438,9 @@ private:
                 break;
             }
             case Command::Remove:
-                done = L("削除しました: ", "removed: ") + std::to_string(n + 1) + " " +
-                       list.entry(n).title;
+                removedTitle = list.entry(n).title;
+                done =
+                    L("削除しました: ", "removed: ") + std::to_string(n + 1) + " " + removedTitle;
                 list.Remove(n);
                 break;
             case Command::Run:
@@ -424,7 +451,9 @@ private:
                 break;
         }
         if (!Save(list)) return 1;
-        if (done.empty() || inv_.command->command != Command::Remove) {
+        const bool removed = inv_.command->command == Command::Remove;
+        LogCommand(static_cast<int>(n) + 1, removed ? removedTitle : list.entry(n).title);
+        if (done.empty() || !removed) {
             done += std::to_string(n + 1) + " " + list.entry(n).title + " (" +
                     (list.running(n) ? L("実行中", "running") : L("停止中", "stopped")) + ")";
         }
@@ -504,6 +533,7 @@ private:
             if (!record.running) list.SetRunning(list.size() - 1, false);
         }
         if (!Save(list)) return 1;
+        LogCommand(0, {});
         std::printf("%s\n", (std::to_string(list.size()) +
                              L(" 件を読み込みました。",
                                list.size() == 1 ? " entry imported." : " entries imported."))
