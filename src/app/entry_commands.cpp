@@ -24,6 +24,7 @@
 #include "platform/output_line.h"
 #include "platform/path_text.h"
 #include "platform/terminal.h"
+#include "platform/wildcard.h"
 #include "store/activity_log.h"
 #include "store/message_language.h"
 #include "ui/rules/dialog_texts.h"
@@ -243,6 +244,9 @@ Outcome CheckRecord(EntryRecord& record, rules::Prompts& prompts) {
 // ---------------------------------------------------------------------------
 // The commands.
 
+// How often log --follow looks for new lines.
+constexpr auto kFollowPoll = std::chrono::milliseconds(250);
+
 // A log that cannot be written is told on standard error; the change stands.
 class CommandProblems final : public engine::MessageSink {
 public:
@@ -270,7 +274,7 @@ public:
             Error(refused + L("。何も変更していません。", ". Nothing was changed."));
             return 1;
         }
-        if (command == Command::List || command == Command::Export) {
+        if (command == Command::List || command == Command::Export || command == Command::Log) {
             if (!FindDataFolder()) return 1;
         } else {
             CommandArgs args;
@@ -286,6 +290,8 @@ public:
                 return Export();
             case Command::Import:
                 return Import();
+            case Command::Log:
+                return Log();
             default:
                 return Change();
         }
@@ -459,6 +465,44 @@ private:
         }
         std::printf("%s\n", platform::OneLine(done).c_str());
         TellWatcher(*data_, L);
+        return 0;
+    }
+
+    bool Wanted(const store::LogRecord& r) const {
+        const LogOptions& o = inv_.log;
+        if (o.entry && r.entry != *o.entry) return false;
+        if (o.since && r.time.compare(0, o.since->size(), *o.since) < 0) return false;
+        if (o.file && !(platform::HasWildcards(*o.file) ? platform::MatchWildcard(*o.file, r.file)
+                                                        : r.file == *o.file)) {
+            return false;
+        }
+        return true;
+    }
+
+    bool Print(const std::vector<store::LogRecord>& records) const {
+        for (const store::LogRecord& r : records) {
+            if (Wanted(r)) std::printf("%s\n", store::FormatLogLine(r).c_str());
+        }
+        return std::fflush(stdout) == 0;
+    }
+
+    // The rotated files first, oldest to newest, then the log; with
+    // --follow, what is appended after, until interrupted (or the reader
+    // of the output is gone).
+    int Log() {
+        const fs::path log = store::LogPath(*data_);
+        std::uint64_t offset = 0;
+        for (int n = engine::ActivityLog::kLogKeep; n >= 1; --n) {
+            fs::path rotated = log;
+            rotated += "." + std::to_string(n);
+            if (!Print(store::ReadLogFrom(rotated, offset))) return 1;
+            offset = 0;
+        }
+        if (!Print(store::ReadLogFrom(log, offset))) return 1;
+        while (inv_.log.follow) {
+            std::this_thread::sleep_for(kFollowPoll);
+            if (!Print(store::ReadLogFrom(log, offset))) return 1;
+        }
         return 0;
     }
 

@@ -11,7 +11,7 @@ source "$(dirname "$0")/scenario.bash"
 t3() { "$bin" --data-dir "$d/data" "$@" >"$d/out" 2>"$d/err" </dev/null; }
 has() { grep -qP -- "$1" "$2"; }  # PERL-REGEX FILE
 
-files() {  # five files in one look, their destination missing at first
+five_files() {  # five files in one look, their destination missing at first
     begin
     program prog 'exit 3'
     mkdir -p "$d/in" "$d/src" "$d/dest"
@@ -66,5 +66,40 @@ rotation() {  # the watcher and the command line append at once
         fail "the command line's changes are not logged"
 }
 
-run_cases files rotation
+command() {  # the log command's filters, over the rotated files in order
+    begin
+    local -A line=(
+        [a]=$'2026-01-01T10:00:00.000+09:00\t1\ta\tnew\tx.txt\t'
+        [b]=$'2026-01-02T10:00:00.000+09:00\t2\tb\tmoved\ty.csv\t/d/y.csv'
+        [c]=$'2026-01-03T12:30:00.000+09:00\t-\t\treloaded\t\t'
+        [d]=$'2026-01-03T12:31:00.000+09:00\t1\ta\tnew\tz.csv\t')
+    printf '%s\n' "${line[a]}" >"$d/data/tavren3.log.2"
+    printf '%s\n' "${line[b]}" >"$d/data/tavren3.log.1"
+    printf '%s\ntorn\n%s\n' "${line[c]}" "${line[d]}" >"$d/data/tavren3.log"
+    local row options want expected k
+    while IFS='|' read -r options want; do
+        expected=
+        for k in $want; do expected+=${line[$k]}$'\n'; done
+        # shellcheck disable=SC2086
+        t3 log $options || fail "log $options: $(cat "$d/err")"
+        [[ $(cat "$d/out"; echo .) == "$expected." ]] || fail "log $options: $(cat "$d/out")"
+    done <<'TABLE'
+|a b c d
+--entry 1|a d
+--since 2026-01-02|b c d
+--since 2026-01-03T12:31|d
+--file *.csv|b d
+--file x.txt --entry 1|a
+--entry 2 --since 2026-01-03|
+TABLE
+    t3 log --since 2026-1-2 && fail "a malformed --since was taken"
+    "$bin" --data-dir "$d/data" log --follow --entry 2 >"$d/follow" 2>&1 &
+    own $!
+    wait_for 10 grep -q y.csv "$d/follow" || fail "--follow printed nothing"
+    printf '%s\n%s\n' "${line[d]}" "${line[b]/y.csv/w.csv}" >>"$d/data/tavren3.log"
+    wait_for 10 grep -q w.csv "$d/follow" || fail "--follow missed a new line"
+    (($(lines "$d/follow") == 2)) || fail "--follow: $(cat "$d/follow")"
+}
+
+run_cases five_files rotation command
 exit
