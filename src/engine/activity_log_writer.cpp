@@ -34,6 +34,7 @@ ActivityLog::ActivityLog(std::filesystem::path file, platform::Clock& clock, Mes
       problems_(problems),
       echo_(std::move(echo)),
       limit_(LimitFromEnvironment(limit)) {
+    if (file_.empty()) return;
     try {
         thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
@@ -52,16 +53,20 @@ ActivityLog::~ActivityLog() {
 
 void ActivityLog::Write(int entry, std::string_view title, std::string_view event,
                         std::string_view file, std::string_view result) {
+    if (!thread_.joinable()) return;  // no log: nothing to stamp
     store::LogRecord record{clock_.TimeStamp(), entry,
                             std::string(title), std::string(event),
                             std::string(file),  std::string(result)};
+    bool wasEmpty = false;
     {
         std::lock_guard lock(mutex_);
-        if (!thread_.joinable() || queue_.size() >= kMaxQueued) return;
+        if (queue_.size() >= kMaxQueued) return;
+        wasEmpty = queue_.empty();
         queue_.push_back(std::move(record));
         ++queued_;
     }
-    wake_.notify_one();
+    // The writer waits only on an empty queue; otherwise it comes back.
+    if (wasEmpty) wake_.notify_one();
 }
 
 void ActivityLog::Flush() {
@@ -87,37 +92,48 @@ void ActivityLog::Run() {
     }
 }
 
-// The file is opened for each batch: another process may have rotated it
-// since the last one, and a handle kept open would still write to the old.
+// Lines go out together, as many as the log has room for in one write
+// call: a write appends whole lines however many processes write. The file
+// stays open while it is still the log; another process may have rotated it.
 void ActivityLog::WriteBatch(const std::vector<store::LogRecord>& batch) {
     std::error_code ec;
-    std::unique_ptr<platform::AppendFile> out = platform::OpenForAppend(file_, ec);
-    if (!out) Fail(ec.message());
-    std::string line;
+    if (out_ && !out_->StillAt(file_)) out_.reset();
+    if (!out_) out_ = platform::OpenForAppend(file_, ec);
+    if (!out_) Fail(ec.message());
+    std::string pending;
+    std::uint64_t size = out_ ? out_->Size() : 0;
     for (const store::LogRecord& record : batch) {
-        line = store::FormatLogLine(record);
+        std::string line = store::FormatLogLine(record);
         if (echo_) echo_(record, line);  // even when the file cannot take it
-        if (!out) continue;
+        if (!out_) continue;
         line += '\n';
-        // Read anew for each line: other processes append too.
-        const std::uint64_t size = out->Size();
-        if (size > 0 && size + line.size() > limit_) {
-            out.reset();
+        if (size + pending.size() > 0 && size + pending.size() + line.size() > limit_) {
+            if (!Append(pending)) continue;
+            out_.reset();
             // Rotated unless another process did so meanwhile.
             const std::uint64_t full = limit_ + 1 > line.size() ? limit_ + 1 - line.size() : 1;
             ec = platform::RotateLog(file_, full, kLogKeep);
-            if (!ec) out = platform::OpenForAppend(file_, ec);
-            if (!out) {
+            if (!ec) out_ = platform::OpenForAppend(file_, ec);
+            if (!out_) {
                 Fail(ec.message());
                 continue;
             }
+            size = out_->Size();
         }
-        if (ec = out->Append(line); ec) {
-            out.reset();
-            Fail(ec.message());
-            continue;
-        }
+        pending += line;
     }
+    if (out_) Append(pending);
+}
+
+// Writes `pending` and empties it; false (and the log closed) on failure.
+bool ActivityLog::Append(std::string& pending) {
+    if (pending.empty()) return true;
+    const std::error_code ec = out_->Append(pending);
+    pending.clear();
+    if (!ec) return true;
+    out_.reset();
+    Fail(ec.message());
+    return false;
 }
 
 void ActivityLog::Fail(const std::string& why) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -13,8 +14,9 @@
 #include "store/activity_log.h"
 
 namespace tavren::platform {
+class AppendFile;
 class Clock;
-}
+}  // namespace tavren::platform
 
 namespace tavren::engine {
 
@@ -28,7 +30,8 @@ class MessageSink;
 // next line that can be written is written. The file is rotated at `limit`
 // bytes (TAVREN3_LOG_LIMIT overrides it, for tests), keeping kLogKeep old
 // ones. `echo`, when set, gets every line as it is written (the headless
-// runner's standard error).
+// runner's standard error). With an empty `file` nothing is logged at all
+// (the benchmark's engine without a log).
 class ActivityLog {
 public:
     ActivityLog(std::filesystem::path file, platform::Clock& clock, MessageSink& problems,
@@ -52,6 +55,7 @@ public:
 private:
     void Run();
     void WriteBatch(const std::vector<store::LogRecord>& batch);
+    bool Append(std::string& pending);
     void Fail(const std::string& why);
 
     const std::filesystem::path file_;
@@ -59,7 +63,9 @@ private:
     MessageSink& problems_;
     const std::function<void(const store::LogRecord&, std::string_view)> echo_;
     const std::uint64_t limit_;
-    bool told_ = false;  // the writer thread's
+    // The writer thread's: the open log, and whether a failure was told.
+    std::unique_ptr<platform::AppendFile> out_;
+    bool told_ = false;
 
     std::mutex mutex_;
     std::condition_variable wake_;

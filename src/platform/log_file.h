@@ -10,14 +10,18 @@ namespace tavren::platform {
 
 // A log file opened for appending, shared by every process that writes it.
 // Each Append is one write call at the end of the file (O_APPEND,
-// FILE_APPEND_DATA), so lines that processes append at the same time never
-// tear one another. The file may be renamed away (rotated) while it is open.
+// FILE_APPEND_DATA), so whole lines that processes append at the same time
+// never tear one another. The file may be renamed away (rotated) while it
+// is open.
 class AppendFile {
 public:
     virtual ~AppendFile() = default;
     virtual std::error_code Append(std::string_view bytes) = 0;
     // The size of the file this handle writes to.
     virtual std::uint64_t Size() = 0;
+    // Whether `path` still names the file this handle writes to: false once
+    // it was rotated away (or where that cannot be told cheaply).
+    virtual bool StillAt(const std::filesystem::path& path) = 0;
 };
 
 // Opens `file` for appending, creating it when missing.

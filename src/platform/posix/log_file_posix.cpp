@@ -38,6 +38,13 @@ public:
         return ::fstat(fd_.get(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     }
 
+    bool StillAt(const std::filesystem::path& path) override {
+        struct stat here {
+        }, there{};
+        return ::fstat(fd_.get(), &here) == 0 && ::stat(path.c_str(), &there) == 0 &&
+               here.st_dev == there.st_dev && here.st_ino == there.st_ino;
+    }
+
 private:
     UniqueFd fd_;
 };

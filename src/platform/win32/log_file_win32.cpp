@@ -26,6 +26,10 @@ public:
         return ::GetFileSizeEx(h_.get(), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
     }
 
+    // Opened anew for each batch: the file's identity would cost an open
+    // of its own.
+    bool StillAt(const std::filesystem::path&) override { return false; }
+
 private:
     win32::UniqueHandle h_;
 };
