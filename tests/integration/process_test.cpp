@@ -116,8 +116,10 @@ TEST_F(ProcessTest, RunAndWaitReturnsAfterTheProgramEnds) {
         int exitCode, signal;
     };
     for (const Case& c : {Case{"sh -c \"exit 3\"", 3, 0}, Case{"sh -c \"kill -9 $$\"", 0, 9}}) {
-        platform::ProcessRun run;
-        EXPECT_TRUE(launcher_->RunAndWait(c.line, stop_, {.run = &run}));
+        ProcessRun run;
+        LaunchContext told;
+        told.run = &run;
+        EXPECT_TRUE(launcher_->RunAndWait(c.line, stop_, told));
         EXPECT_GT(run.pid, 0) << c.line;
         EXPECT_TRUE(run.ended) << c.line;
         EXPECT_EQ(run.exitCode, c.exitCode) << c.line;

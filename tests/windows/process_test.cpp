@@ -57,7 +57,9 @@ TEST_F(ProcessTest, RunAndWaitReturnsWhenTheProgramHasEnded) {
     EXPECT_TRUE(std::filesystem::exists(unquoted));
     // Its exit status is no failure, and is told with its pid.
     ProcessRun run;
-    EXPECT_TRUE(launcher_->RunAndWait(Quoted(child_) + " exit 7", stop_, {.run = &run}));
+    LaunchContext told;
+    told.run = &run;
+    EXPECT_TRUE(launcher_->RunAndWait(Quoted(child_) + " exit 7", stop_, told));
     EXPECT_GT(run.pid, 0);
     EXPECT_TRUE(run.ended);
     EXPECT_EQ(run.exitCode, 7);
