@@ -26,8 +26,11 @@
 //              the engine checking each file for writers as it does, and
 //              with that check taking every file as complete: target, the
 //              checks add under 10% to the engine's CPU time.
+//   e log      the burst of d, the engine writing its activity log and
+//              writing none, in pairs: target, the log adds at most 5% to
+//              the burst's time. (The idle entries of c write theirs too.)
 //
-// Usage: bench_engine [--quick] [--only=abcd] [--idle-seconds=N]
+// Usage: bench_engine [--quick] [--only=abcde] [--idle-seconds=N]
 //   --quick          smaller sizes and fewer samples, for a quick look.
 //   --only=...       run only the measures named by their letters.
 //   --idle-seconds   length of the idle window; 10 by default, 60 for a
@@ -63,6 +66,7 @@
 #include <vector>
 
 #include "common.h"
+#include "engine/activity_log_writer.h"
 #include "engine/rescan.h"
 #include "engine/services.h"
 #include "engine/tavren_doc.h"
@@ -701,8 +705,10 @@ struct Burst {
 
 // One burst into a fresh entry under `base`; `checked`: whether the engine
 // checks each file for writers as it does by default, or takes every file
-// as complete.
-Burst RunBurst(const fs::path& base, const std::vector<std::string>& names, bool checked) {
+// as complete; `logged`: whether it writes its activity log, as it does by
+// default, or none.
+Burst RunBurst(const fs::path& base, const std::vector<std::string>& names, bool checked,
+               bool logged = true, const char* label = nullptr) {
     const fs::path source = base / "in";
     const fs::path destination = base / "out";
     MakeFolder(source);
@@ -721,6 +727,8 @@ Burst RunBurst(const fs::path& base, const std::vector<std::string>& names, bool
     engine::Services services = bench.services();
     if (!checked)
         services.probeWriters = [](const fs::path&) { return platform::WriterState::None; };
+    engine::ActivityLog noLog({}, *bench.clock, bench.sink);
+    if (!logged) services.log = &noLog;
     double createdS = 0;
     const double cpuBefore = OtherThreadsCpuMs();
     const std::int64_t start = NowNs();
@@ -773,9 +781,11 @@ Burst RunBurst(const fs::path& base, const std::vector<std::string>& names, bool
         "   %-11s created in %.2f s, last move at %.2f s, engine CPU %.0f ms; moves in runs%s\n"
         "   %-11s moved %zu, left behind %zu, missing %zu, unexpected %zu, moved twice %zu, "
         "failed moves %zu; looks that acted: %d; found still open: %d\n",
-        checked ? "checked:" : "unchecked:", createdS, b.lastS, b.cpuMs, runs.c_str(), "",
-        there.size(), left.size(), missing, extra, twice, failed, bench.sink.messages.load(),
-        bench.foundOpen.load());
+        label     ? label
+        : checked ? "checked:"
+                  : "unchecked:",
+        createdS, b.lastS, b.cpuMs, runs.c_str(), "", there.size(), left.size(), missing, extra,
+        twice, failed, bench.sink.messages.load(), bench.foundOpen.load());
     // The files stay until the last burst: ext4 makes new files slowly just
     // after many were deleted, and the bursts would differ by that.
     return b;
@@ -849,11 +859,45 @@ void MeasureBurst(const fs::path& root, bool quick) {
     fs::remove_all(root / "burst", ec);
 }
 
+// --- e: the activity log in the burst -----------------------------------------
+
+void MeasureLogCost(const fs::path& root, bool quick) {
+    const std::size_t files = quick ? 2000 : 10000;
+    const int pairs = quick ? 1 : 3;
+    std::printf(
+        "e. The burst of d, writing the activity log (a line for each file found,\n"
+        "   and one for each move) and writing none; %d pair%s, the first side alternating\n",
+        pairs, pairs == 1 ? "" : "s");
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < files; ++i) names.push_back("log-" + std::to_string(i) + ".dat");
+    std::vector<double> cpuRatios, wallRatios;
+    bool exact = true;
+    for (int i = 0; i < pairs; ++i) {
+        Burst logged, bare;
+        auto run = [&](bool log) {
+            const fs::path base = root / "logcost" / (std::to_string(i) + (log ? "l" : "n"));
+            (log ? logged : bare) = RunBurst(base, names, true, log, log ? "logged:" : "no log:");
+        };
+        run(i % 2 == 0);
+        run(i % 2 != 0);
+        cpuRatios.push_back(logged.cpuMs / bare.cpuMs);
+        wallRatios.push_back(logged.lastS / bare.lastS);
+        exact = exact && logged.exact && bare.exact;
+    }
+    const double ratio = PrintPairs("   first creation to last move, logged/not ", wallRatios);
+    PrintPairs("   engine CPU time, logged/not (for information) ", cpuRatios);
+    std::printf("   target: every file moved exactly once: %s\n", Verdict(exact));
+    std::printf("   target: the log adds at most 5%% to the burst's time: %.3fx %s\n\n", ratio,
+                Verdict(ratio <= 1.05));
+    std::error_code ec;
+    fs::remove_all(root / "logcost", ec);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bool quick = false;
-    std::string only = "abcd";
+    std::string only = "abcde";
     int idleSeconds = 10;
     bool usable = true;
     for (int i = 1; i < argc; ++i) {
@@ -870,7 +914,7 @@ int main(int argc, char** argv) {
         }
     }
     if (!usable) {
-        std::fprintf(stderr, "usage: %s [--quick] [--only=abcd] [--idle-seconds=N]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--quick] [--only=abcde] [--idle-seconds=N]\n", argv[0]);
         return 2;
     }
     auto wanted = [&](char measure) { return only.find(measure) != std::string::npos; };
@@ -884,6 +928,7 @@ int main(int argc, char** argv) {
         if (wanted('b')) MeasureRescan(scratch.path(), quick);
         if (wanted('c')) MeasureIdle(scratch.path(), idleSeconds);
         if (wanted('d')) MeasureBurst(scratch.path(), quick);
+        if (wanted('e')) MeasureLogCost(scratch.path(), quick);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_engine: %s\n", e.what());
         return 1;

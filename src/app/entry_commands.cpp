@@ -15,12 +15,17 @@
 #include "app/run_language.h"
 #include "app/usage.h"
 #include "app/watcher_signal.h"
+#include "engine/activity_log_writer.h"
+#include "engine/services.h"
+#include "platform/clock.h"
 #include "platform/folder_lock.h"
 #include "platform/folder_ops.h"
 #include "platform/fs.h"
 #include "platform/output_line.h"
 #include "platform/path_text.h"
 #include "platform/terminal.h"
+#include "platform/wildcard.h"
+#include "store/activity_log.h"
 #include "store/message_language.h"
 #include "ui/rules/dialog_texts.h"
 #include "ui/rules/entry_editor.h"
@@ -239,6 +244,22 @@ Outcome CheckRecord(EntryRecord& record, rules::Prompts& prompts) {
 // ---------------------------------------------------------------------------
 // The commands.
 
+// How often log --follow looks for new lines.
+constexpr auto kFollowPoll = std::chrono::milliseconds(250);
+
+// A log that cannot be written is told on standard error; the change stands.
+class CommandProblems final : public engine::MessageSink {
+public:
+    explicit CommandProblems(CommandPrompts& prompts) : prompts_(prompts) {}
+    void ShowMessage(std::string_view text, const platform::WakeEvent&) override {
+        prompts_.Notice(text);
+    }
+    void ReportProblem(std::string_view text) override { prompts_.Notice(text); }
+
+private:
+    CommandPrompts& prompts_;
+};
+
 class Runner {
 public:
     Runner(const Invocation& inv, std::string program, Lang lang)
@@ -253,7 +274,7 @@ public:
             Error(refused + L("。何も変更していません。", ". Nothing was changed."));
             return 1;
         }
-        if (command == Command::List || command == Command::Export) {
+        if (command == Command::List || command == Command::Export || command == Command::Log) {
             if (!FindDataFolder()) return 1;
         } else {
             CommandArgs args;
@@ -269,6 +290,8 @@ public:
                 return Export();
             case Command::Import:
                 return Import();
+            case Command::Log:
+                return Log();
             default:
                 return Change();
         }
@@ -276,6 +299,14 @@ public:
 
 private:
     void Error(const std::string& text) { prompts_.Notice(text); }
+
+    // The change, in the activity log the watchers write too.
+    void LogCommand(int entry, const std::string& title) {
+        CommandProblems problems(prompts_);
+        const std::unique_ptr<platform::Clock> clock = platform::MakeSystemClock();
+        engine::ActivityLog log(store::LogPath(*data_), *clock, problems);
+        log.Write(entry, title, store::log_event::kCommand, {}, inv_.command->name);
+    }
 
     // A command that only reads creates nothing: a mistyped --data-dir
     // would otherwise leave a folder tree behind and list nothing.
@@ -385,6 +416,7 @@ private:
             --n;
         }
         std::string done;
+        std::string removedTitle;
         switch (inv_.command->command) {
             case Command::Add: {
                 if (list.full()) {
@@ -412,8 +444,9 @@ private:
                 break;
             }
             case Command::Remove:
-                done = L("削除しました: ", "removed: ") + std::to_string(n + 1) + " " +
-                       list.entry(n).title;
+                removedTitle = list.entry(n).title;
+                done =
+                    L("削除しました: ", "removed: ") + std::to_string(n + 1) + " " + removedTitle;
                 list.Remove(n);
                 break;
             case Command::Run:
@@ -424,12 +457,52 @@ private:
                 break;
         }
         if (!Save(list)) return 1;
-        if (done.empty() || inv_.command->command != Command::Remove) {
+        const bool removed = inv_.command->command == Command::Remove;
+        LogCommand(static_cast<int>(n) + 1, removed ? removedTitle : list.entry(n).title);
+        if (done.empty() || !removed) {
             done += std::to_string(n + 1) + " " + list.entry(n).title + " (" +
                     (list.running(n) ? L("実行中", "running") : L("停止中", "stopped")) + ")";
         }
         std::printf("%s\n", platform::OneLine(done).c_str());
         TellWatcher(*data_, L);
+        return 0;
+    }
+
+    bool Wanted(const store::LogRecord& r) const {
+        const LogOptions& o = inv_.log;
+        if (o.entry && r.entry != *o.entry) return false;
+        if (o.since && r.time.compare(0, o.since->size(), *o.since) < 0) return false;
+        if (o.file && !(platform::HasWildcards(*o.file) ? platform::MatchWildcard(*o.file, r.file)
+                                                        : r.file == *o.file)) {
+            return false;
+        }
+        return true;
+    }
+
+    bool Print(const std::vector<store::LogRecord>& records) const {
+        for (const store::LogRecord& r : records) {
+            if (Wanted(r)) std::printf("%s\n", store::FormatLogLine(r).c_str());
+        }
+        return std::fflush(stdout) == 0;
+    }
+
+    // The rotated files first, oldest to newest, then the log; with
+    // --follow, what is appended after, until interrupted (or the reader
+    // of the output is gone).
+    int Log() {
+        const fs::path log = store::LogPath(*data_);
+        std::uint64_t offset = 0;
+        for (int n = engine::ActivityLog::kLogKeep; n >= 1; --n) {
+            fs::path rotated = log;
+            rotated += "." + std::to_string(n);
+            if (!Print(store::ReadLogFrom(rotated, offset))) return 1;
+            offset = 0;
+        }
+        if (!Print(store::ReadLogFrom(log, offset))) return 1;
+        while (inv_.log.follow) {
+            std::this_thread::sleep_for(kFollowPoll);
+            if (!Print(store::ReadLogFrom(log, offset))) return 1;
+        }
         return 0;
     }
 
@@ -504,6 +577,7 @@ private:
             if (!record.running) list.SetRunning(list.size() - 1, false);
         }
         if (!Save(list)) return 1;
+        LogCommand(0, {});
         std::printf("%s\n", (std::to_string(list.size()) +
                              L(" 件を読み込みました。",
                                list.size() == 1 ? " entry imported." : " entries imported."))

@@ -1,5 +1,7 @@
 #include "app/entry_options.h"
 
+#include <charconv>
+
 #include "app/command_args.h"
 #include "platform/output_line.h"
 #include "platform/path_text.h"
@@ -36,6 +38,10 @@ enum class Opt {
     NoMove,
     Replace,
     Rename,
+    Follow,  // the log command's from here on
+    Entry,
+    Since,
+    File,
 };
 
 struct KnownOption {
@@ -68,6 +74,10 @@ constexpr KnownOption kOptions[] = {
     {"--no-move", Opt::NoMove, false},
     {"--replace", Opt::Replace, false},
     {"--rename", Opt::Rename, false},
+    {"--follow", Opt::Follow, false},
+    {"--entry", Opt::Entry, true},
+    {"--since", Opt::Since, true},
+    {"--file", Opt::File, true},
 };
 
 constexpr CommandName kCommands[] = {
@@ -75,7 +85,23 @@ constexpr CommandName kCommands[] = {
     {"change", Command::Change, true, 1, true},   {"remove", Command::Remove, false, 1, false},
     {"run", Command::Run, false, 1, false},       {"stop", Command::Stop, false, 1, false},
     {"export", Command::Export, false, 0, false}, {"import", Command::Import, false, 0, true},
+    {"log", Command::Log, false, 0, false},
 };
+
+// "2026-12-08", "2026-12-08T14:03" or "2026-12-08 14:03:05" as the log's
+// times begin ("2026-12-08T14:03:05"); nullopt for anything else.
+std::optional<std::string> SinceTime(std::string_view text) {
+    static constexpr std::string_view kForm = "dddd-dd-ddTdd:dd:dd";
+    static constexpr std::string_view kMidnight = "2000-01-01T00:00:00";
+    if (text.size() != 10 && text.size() != 16 && text.size() != 19) return std::nullopt;
+    std::string time(text);
+    if (time.size() > 10 && time[10] == ' ') time[10] = 'T';
+    for (std::size_t i = 0; i < time.size(); ++i) {
+        const bool digit = time[i] >= '0' && time[i] <= '9';
+        if (kForm[i] == 'd' ? !digit : time[i] != kForm[i]) return std::nullopt;
+    }
+    return time + std::string(kMidnight.substr(time.size()));
+}
 
 }  // namespace
 
@@ -122,7 +148,9 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
         const bool allowed =
             known && (known->opt == Opt::DataDir || known->opt == Opt::Help ||
                       (known->opt == Opt::CreateFolders && inv.command->createFolders) ||
-                      (known->opt > Opt::CreateFolders && inv.command->editsEntry));
+                      (known->opt > Opt::CreateFolders && known->opt < Opt::Follow &&
+                       inv.command->editsEntry) ||
+                      (known->opt >= Opt::Follow && inv.command->command == Command::Log));
         if (!allowed) return L("不明なオプションです: ", "unknown option: ") + std::string(word);
         if (known->takesValue && !value) {
             if (i + 1 >= words.size()) return MissingValueText(word, L);
@@ -208,6 +236,30 @@ std::string ParseOptions(std::span<const std::string> words, Invocation& inv, La
                 break;
             case Opt::Rename:
                 e.overwrite = 0;
+                break;
+            case Opt::Follow:
+                inv.log.follow = true;
+                break;
+            case Opt::Entry: {
+                int n = 0;
+                const auto [end, ec] =
+                    std::from_chars(value->data(), value->data() + value->size(), n);
+                if (ec != std::errc() || end != value->data() + value->size() || n < 1)
+                    return L("--entry の値は 1 以上の番号です: ",
+                             "--entry takes an entry number from 1: ") +
+                           *value;
+                inv.log.entry = n;
+                break;
+            }
+            case Opt::Since:
+                inv.log.since = SinceTime(*value);
+                if (!inv.log.since)
+                    return L("--since の値は YYYY-MM-DD か YYYY-MM-DDThh:mm[:ss] です: ",
+                             "--since takes YYYY-MM-DD or YYYY-MM-DDThh:mm[:ss]: ") +
+                           *value;
+                break;
+            case Opt::File:
+                inv.log.file = value;
                 break;
         }
     }

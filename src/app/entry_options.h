@@ -14,7 +14,7 @@ namespace tavren::app {
 // The subcommands and their options: what the words of a command line ask
 // for, before anything is read or checked.
 
-enum class Command { List, Add, Change, Remove, Run, Stop, Export, Import };
+enum class Command { List, Add, Change, Remove, Run, Stop, Export, Import, Log };
 
 struct CommandName {
     std::string_view name;
@@ -34,12 +34,21 @@ struct EntryOptions {
     bool afterPage() const { return afterMode || moveTo || overwrite; }
 };
 
+// What the log command is to print.
+struct LogOptions {
+    bool follow = false;               // keep printing new lines
+    std::optional<int> entry;          // only this entry's lines
+    std::optional<std::string> since;  // from this local time on: YYYY-MM-DDThh:mm:ss
+    std::optional<std::string> file;   // only this file: a name or a wildcard
+};
+
 struct Invocation {
     const CommandName* command = nullptr;
     std::optional<std::filesystem::path> dataDir;
     bool help = false;
     bool createFolders = false;
     EntryOptions entry;
+    LogOptions log;
     std::vector<std::string> operands;
 };
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/command_args.h"
+#include "engine/activity_log_writer.h"
 #include "engine/system_services.h"
 #include "engine/tavren_doc.h"
 #include "platform/output_line.h"
@@ -56,6 +57,14 @@ public:
                 Error("監視できません: " + where + ": " + status.reason);
                 break;
         }
+    }
+
+    // An activity log line, as the log has it: a user service's journal
+    // then tells what became of every file.
+    void LogLine(std::string_view line) {
+        std::lock_guard lock(mutex_);
+        std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+        std::fflush(stderr);
     }
 
     // Standard error closed or gone too: nothing is told, nothing ends.
@@ -129,8 +138,15 @@ int RunHeadless(const store::DataFolder& data, std::string_view program) {
     platform::ControlSignals signals;  // before any thread starts
     const engine::SystemServices system;
     LineSink sink;
+    engine::Services services = system.services(sink);
+    // Problems are on standard error already, as the sink tells them.
+    engine::ActivityLog log(store::LogPath(data), services.clock, sink,
+                            [&sink](const store::LogRecord& record, std::string_view line) {
+                                if (record.event != store::log_event::kProblem) sink.LogLine(line);
+                            });
+    services.log = &log;
 
-    engine::CTavrenDoc doc(data, system.services(sink));
+    engine::CTavrenDoc doc(data, services);
     Report(doc, data, program, sink);
     for (;;) {
         switch (signals.Wait()) {

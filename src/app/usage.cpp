@@ -106,6 +106,7 @@ std::string UsageText(std::string_view program, bool trayProgram, bool japanese)
             "  run N, stop N   N 番を実行中 / 停止中にします\n"
             "  export [FILE]   すべての監視設定をテキストで書き出します\n"
             "  import FILE     テキストから監視設定を読み込み、すべて置き換えます\n"
+            "  log             活動ログ (tavren3.log) を表示します\n"
             "変更すると、同じデータフォルダで実行中の Tavren3 に読み直しを伝えます。\n";
         return text;
     }
@@ -142,6 +143,7 @@ std::string UsageText(std::string_view program, bool trayProgram, bool japanese)
         "  run N, stop N   switch entry N to running or stopped\n"
         "  export [FILE]   write every entry as text\n"
         "  import FILE     replace every entry with those of a text\n"
+        "  log             print the activity log (tavren3.log)\n"
         "After a change, a Tavren3 running on the same data folder is told to reload.\n";
     return text;
 }
@@ -218,6 +220,29 @@ std::string SubcommandUsage(std::string_view program, std::string_view command, 
                       "written; on a fault, the record and field are named and nothing changes.\n"
                       "  --create-folders      answer yes when asked to create a missing "
                       "folder\n") +
+               dataDir;
+    }
+    if (command == "log") {
+        return head +
+               (japanese
+                    ? " [OPTION...]\n\n"
+                      "データフォルダの活動ログ tavren3.log を、ローテートした古いもの\n"
+                      "(tavren3.log.5 〜 .1) から順に表示します。1 行が 1 件で、タブ区切りの\n"
+                      "時刻、番号、タイトル、出来事、ファイル、結果です。\n"
+                      "  --follow              新しい行を表示し続ける (Ctrl+C で終了)\n"
+                      "  --entry N             N 番の監視設定の行だけ\n"
+                      "  --since TIME          TIME (YYYY-MM-DD か YYYY-MM-DDThh:mm[:ss]、\n"
+                      "                        現地時刻) 以降の行だけ\n"
+                      "  --file NAME           ファイル NAME (ワイルドカード可) の行だけ\n"
+                    : " [OPTION...]\n\n"
+                      "Prints the data folder's activity log, tavren3.log, the rotated ones\n"
+                      "(tavren3.log.5 to .1) first. One line per event, tab-separated: time,\n"
+                      "entry number, title, event, file and result.\n"
+                      "  --follow              keep printing new lines (Ctrl+C ends it)\n"
+                      "  --entry N             only entry N's lines\n"
+                      "  --since TIME          only lines from TIME on (YYYY-MM-DD or\n"
+                      "                        YYYY-MM-DDThh:mm[:ss], local time)\n"
+                      "  --file NAME           only lines of file NAME (wildcards allowed)\n") +
                dataDir;
     }
     return {};

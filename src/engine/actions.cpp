@@ -31,29 +31,47 @@ std::size_t Utf8FitLength(std::string_view s, std::size_t maxBytes) {
     return n;
 }
 
+// "exit 0, 1.234 s" or "signal 9, 0.050 s".
+std::string EndText(const platform::ProcessRun& run) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%s %d, %lld.%03lld s", run.signal ? "signal" : "exit",
+                  run.signal ? run.signal : run.exitCode,
+                  static_cast<long long>(run.ran.count() / 1000),
+                  static_cast<long long>(run.ran.count() % 1000));
+    return text;
+}
+
 }  // namespace
 
-void Actions::NotifyUser(std::string_view text, std::int16_t messageMode) {
+void Actions::NotifyUser(std::string_view text, std::int16_t messageMode,
+                         std::string_view fileName) {
     if (cancel_.IsSet()) return;
     if (entry_.beeps()) {
+        log_(store::log_event::kSound, fileName, "beep");
         services_.sound.Beep(800, 100);
     } else if (entry_.playsWave()) {
+        log_(store::log_event::kSound, fileName, entry_.waveFile);
         services_.sound.PlayWave(platform::PathFromUtf8(entry_.waveFile));
     }
     if (messageMode == store::message_mode::kNone || cancel_.IsSet()) return;
     std::string message(text);
     if (messageMode == store::message_mode::kRunNotice) message += kRunSuffix;
+    log_(store::log_event::kAnnounced, fileName, message);
     services_.messages.ShowMessage(message, cancel_);
 }
 
 void Actions::OpenTargetFile(std::string_view fileName) {
     if (cancel_.IsSet()) return;
     const fs::path file = platform::PathFromUtf8(entry_.folder) / platform::PathFromUtf8(fileName);
-    if (services_.launcher.OpenDocument(file) == platform::ProcessLauncher::OpenResult::Refused) {
+    const auto result = services_.launcher.OpenDocument(file);
+    if (result == platform::ProcessLauncher::OpenResult::Refused) {
+        log_(store::log_event::kRefused, fileName);
         services_.messages.ReportProblem(platform::PathToUtf8(file) +
                                          std::string(kNotOpenedExecutable));
         return;  // nothing was handed over: no need to pause
     }
+    const bool opened = result == platform::ProcessLauncher::OpenResult::Opened;
+    log_(store::log_event::kOpened, fileName, opened ? "" : "failed");
     // Give the application a moment before the file may be moved away.
     services_.clock.Sleep(std::chrono::milliseconds(1000), cancel_);
 }
@@ -75,11 +93,17 @@ void Actions::LaunchProgram(std::string_view fileName, FileEvent event,
     for (std::size_t i = 0; i < std::size(kFileVariables); ++i) {
         context.environment.emplace_back(kFileVariables[i], values[i]);
     }
-    if (entry_.waitExit != 0) {
-        services_.launcher.RunAndWait(entry_.program, cancel_, context);
-    } else {
-        services_.launcher.StartProgram(entry_.program, context);
+    platform::ProcessRun run;
+    context.run = &run;
+    const bool started = entry_.waitExit != 0
+                             ? services_.launcher.RunAndWait(entry_.program, cancel_, context)
+                             : services_.launcher.StartProgram(entry_.program, context);
+    if (!started) {
+        log_(store::log_event::kStarted, fileName, "failed");
+        return;
     }
+    log_(store::log_event::kStarted, fileName, run.pid > 0 ? std::to_string(run.pid) : "");
+    if (run.ended) log_(store::log_event::kEnded, fileName, EndText(run));
 }
 
 fs::path Actions::PlannedDestination(std::string_view fileName) {

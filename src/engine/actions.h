@@ -6,6 +6,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "engine/activity_log_writer.h"
 #include "engine/services.h"
 #include "platform/clock.h"
 #include "store/watch_entry.h"
@@ -30,14 +31,19 @@ enum class FileEvent { New, Changed, Deleted };
 // blocking steps end early.
 class Actions {
 public:
+    // `slot`: the entry's place in the table, for the activity log.
     Actions(const store::WatchEntry& entry, const Services& services,
-            const platform::WakeEvent& cancel)
-        : entry_(entry), services_(services), cancel_(cancel) {}
+            const platform::WakeEvent& cancel, int slot = -1)
+        : entry_(entry),
+          services_(services),
+          cancel_(cancel),
+          log_{services.log, slot + 1, entry.title} {}
 
     // Sound by soundMode, then a message box by `messageMode`: none for
     // kNone, text + kRunSuffix for kRunNotice, any other value the text as
-    // it is.
-    void NotifyUser(std::string_view text, std::int16_t messageMode);
+    // it is. `fileName` is what the log names.
+    void NotifyUser(std::string_view text, std::int16_t messageMode,
+                    std::string_view fileName = {});
     void NotifyUser(std::string_view text) { NotifyUser(text, entry_.messageMode); }
 
     // Hands the file to its application, then pauses one second. A file of
@@ -83,6 +89,7 @@ private:
     const store::WatchEntry& entry_;
     const Services& services_;
     const platform::WakeEvent& cancel_;
+    const EntryLog log_;
 };
 
 // The variables a started program finds in its environment: the file's

@@ -295,6 +295,18 @@ void TellMoveFailure(RescanContext& ctx, PendingMove& move, const Actions::MoveO
                                         "。移動できるまで繰り返します。");
 }
 
+// A move's outcome in the activity log: where it went, or why not.
+void LogMove(const RescanContext& ctx, const std::string& name,
+             const Actions::MoveOutcome& outcome) {
+    const EntryLog log{ctx.services.log, ctx.state.slot.load() + 1, ctx.entry.title};
+    if (outcome.kind == Actions::MoveOutcome::Moved) {
+        log(store::log_event::kMoved, name, platform::PathToUtf8(outcome.destination));
+    } else if (outcome.kind == Actions::MoveOutcome::Busy ||
+               outcome.kind == Actions::MoveOutcome::Failed) {
+        log(store::log_event::kNotMoved, name, MoveReason(ctx, outcome));
+    }
+}
+
 std::vector<OwedFile> OwedMoves(const WatchState& state) {
     std::vector<OwedFile> moves;
     for (const PendingMove& m : state.pendingMoves) moves.push_back({m.name, m.id});
@@ -313,6 +325,7 @@ void MovesChanged(RescanContext& ctx) {
 bool AfterMove(RescanContext& ctx, const std::string& name, platform::FileId id,
                const Actions::MoveOutcome& outcome, std::set<std::string>& movedAway) {
     WatchState& state = ctx.state;
+    LogMove(ctx, name, outcome);
     switch (outcome.kind) {
         case Actions::MoveOutcome::Moved: {
             movedAway.insert(name);
@@ -549,6 +562,12 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     }
 
     // Which targets are complete; the others wait for their writer.
+    const EntryLog log{ctx.services.log, state.slot.load() + 1, entry.title};
+    for (const store::SnapshotNode* node : plan.deleted) {
+        const std::string& keyed = FactsAt(state.facts, node->index).keyedName;
+        log(store::log_event::kDeleted,
+            keyed.empty() ? store::DisplayNameOfKey(node->item.name) : keyed);
+    }
     std::vector<const store::FoundFile*> ready;
     std::map<std::string, WaitingFile> waiting;
     const std::int64_t wallNow = WallNowNs();
@@ -563,17 +582,26 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
             JudgeReadiness(ProbeWriters(ctx, InFolder(entry, file->fileName)), seen,
                            previous == state.waiting.end() ? nullptr : &previous->second, wallNow,
                            steadyNow, record);
+        const bool wasWaiting = previous != state.waiting.end();
+        if (!wasWaiting) {
+            const bool known = state.list.Find(file->item.name) != nullptr;
+            log(known ? store::log_event::kChanged : store::log_event::kNew, file->fileName);
+        }
         if (readiness == Readiness::Wait) {
             // A file that starts waiting is checked again soon.
-            if (previous == state.waiting.end()) state.waitingBackoff = kFirstWaitingRecheck;
+            if (!wasWaiting) {
+                state.waitingBackoff = kFirstWaitingRecheck;
+                log(store::log_event::kHeld, file->fileName);
+            }
             waiting.emplace(file->fileName, record);
         } else {
+            if (wasWaiting) log(store::log_event::kComplete, file->fileName);
             ready.push_back(file);
         }
     }
     state.waiting = std::move(waiting);
 
-    Actions actions(entry, ctx.services, ctx.cancel);
+    Actions actions(entry, ctx.services, ctx.cancel, state.slot.load());
     bool acted = false;
     bool movesChanged = false;
     std::set<std::string> movedAway;
@@ -581,7 +609,10 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     for (const store::FoundFile* file : ready) {
         if (ctx.cancel.IsSet()) break;
         // Only the first file of a look is announced.
-        if (file == ready.front()) actions.NotifyUser(ChangeNoticeText(entry, file->fileName));
+        if (file == ready.front()) {
+            actions.NotifyUser(ChangeNoticeText(entry, file->fileName), entry.messageMode,
+                               file->fileName);
+        }
         if (ctx.cancel.IsSet()) break;  // its box was cut short: not acted on
         std::filesystem::path moveTo;
         if (entry.openFile != 0) {
@@ -604,7 +635,8 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
         // Announced once, but the program runs for every file gone.
         if (node == plan.deleted.front()) {
             const Notice notice = DeletionNotice(entry, node->item.name);
-            actions.NotifyUser(notice.text, notice.messageMode);
+            actions.NotifyUser(notice.text, notice.messageMode,
+                               store::DisplayNameOfKey(node->item.name));
         }
         if (RunsProgram(entry)) {
             const std::string& keyed = FactsAt(state.facts, node->index).keyedName;
@@ -682,7 +714,7 @@ bool CheckPending(RescanContext& ctx, bool destinationChanged) {
     bool lookNeeded = false;
 
     // Moves that did not succeed, tried again when due.
-    Actions actions(ctx.entry, ctx.services, ctx.cancel);
+    Actions actions(ctx.entry, ctx.services, ctx.cancel, state.slot.load());
     std::set<std::string> movedAway;
     bool movesChanged = false;
     for (auto it = state.pendingMoves.begin(); it != state.pendingMoves.end();) {
@@ -697,7 +729,10 @@ bool CheckPending(RescanContext& ctx, bool destinationChanged) {
             movesChanged = lookNeeded = true;
             continue;
         }
+        EntryLog{ctx.services.log, state.slot.load() + 1, ctx.entry.title}(
+            store::log_event::kRetry, it->name, std::to_string(it->attempts + 1));
         const Actions::MoveOutcome outcome = actions.PostProcessFile(it->name);
+        if (outcome.kind != Actions::MoveOutcome::Moved) LogMove(ctx, it->name, outcome);
         switch (outcome.kind) {
             case Actions::MoveOutcome::Busy:
             case Actions::MoveOutcome::Failed:

@@ -19,6 +19,8 @@ class WakeEvent;
 
 namespace tavren::engine {
 
+class ActivityLog;
+
 // How an entry's folder is being watched.
 enum class WatchMode {
     Notified,  // the system's change notifications wake its worker
@@ -74,6 +76,9 @@ struct Services {
     std::function<std::thread(std::function<void()>)> startThread = [](std::function<void()> f) {
         return std::thread(std::move(f));
     };
+    // The activity log; when null, the engine keeps one of its own in its
+    // data folder.
+    ActivityLog* log = nullptr;
 };
 
 }  // namespace tavren::engine

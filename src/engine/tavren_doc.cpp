@@ -41,7 +41,30 @@ struct CTavrenDoc::Worker {
     std::shared_ptr<std::atomic<bool>> finished = std::make_shared<std::atomic<bool>>(false);
 };
 
+// Every problem told to the user is logged too.
+class CTavrenDoc::LoggedMessages final : public MessageSink {
+public:
+    LoggedMessages(MessageSink& user, ActivityLog* log) : user_(user), log_(log) {}
+    void ShowMessage(std::string_view text, const platform::WakeEvent& cancel) override {
+        user_.ShowMessage(text, cancel);
+    }
+    void ReportProblem(std::string_view text) override {
+        if (log_) log_->Write(0, {}, store::log_event::kProblem, {}, text);
+        user_.ReportProblem(text);
+    }
+    void StatusChanged(const WatchStatus& status) override { user_.StatusChanged(status); }
+
+private:
+    MessageSink& user_;
+    ActivityLog* const log_;
+};
+
 namespace {
+
+Services WithMessages(const Services& s, MessageSink& messages, ActivityLog* log) {
+    return {s.clock,  s.changes, s.launcher,     s.mover,       s.sound,
+            messages, s.folders, s.probeWriters, s.startThread, log};
+}
 
 store::SessionSlot SessionSlotOf(int slot, const store::WatchEntry& entry) {
     const WatchKey key = KeyOf(entry);
@@ -51,7 +74,14 @@ store::SessionSlot SessionSlotOf(int slot, const store::WatchEntry& entry) {
 }  // namespace
 
 CTavrenDoc::CTavrenDoc(store::DataFolder data, Services services)
-    : data_(std::move(data)), services_(std::move(services)), pending_(data_, services_.messages) {
+    : data_(std::move(data)),
+      ownLog_(services.log ? nullptr
+                           : std::make_unique<ActivityLog>(store::LogPath(data_), services.clock,
+                                                           services.messages)),
+      messages_(std::make_unique<LoggedMessages>(services.messages,
+                                                 services.log ? services.log : ownLog_.get())),
+      services_(WithMessages(services, *messages_, services.log ? services.log : ownLog_.get())),
+      pending_(data_, services_.messages) {
     StartWatching();
 }
 
@@ -225,6 +255,10 @@ void CTavrenDoc::SetStatus(const Generation& generation, int slot, WatchMode mod
         status.reason = reason;
         changed = status;
     }
+    const EntryLog log{services_.log, slot + 1, changed.title};
+    if (mode == WatchMode::Waiting) log(store::log_event::kWaiting, {}, reason);
+    if (mode == WatchMode::Polled) log(store::log_event::kPolled, {}, reason);
+    if (mode == WatchMode::Notified && announce) log(store::log_event::kBack);
     if (announce) services_.messages.StatusChanged(changed);
 }
 
@@ -248,6 +282,7 @@ void CTavrenDoc::PauseForReload() {
 }
 
 void CTavrenDoc::Reload() {
+    services_.log->Write(0, {}, store::log_event::kReloaded);
     PauseForReload();
     StartWatching();
 }
@@ -380,7 +415,10 @@ void CTavrenDoc::WatcherThread(const store::WatchEntry& entry, Generation& gener
             return work;
         };
     }
+    const EntryLog log{services_.log, slot + 1, entry.title};
+    log(store::log_event::kEntryStarted);
     RunFolderWatch(context, generation.stop, fresh, reports);
+    log(store::log_event::kEntryStopped);
     if (generation.ending.load()) {
         std::lock_guard look(state.lookMutex);
         RecordOwed(context, /*write=*/!exiting_.IsSet());

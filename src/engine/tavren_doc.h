@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/activity_log_writer.h"
 #include "engine/pending_book.h"
 #include "engine/services.h"
 #include "engine/watch_state.h"
@@ -72,6 +73,9 @@ public:
     // for their writers, a look still under way), even in another slot.
     void PauseForReload();
 
+    // The activity log the engine writes: the one handed in, or its own.
+    ActivityLog* log() const { return services_.log; }
+
     // PauseForReload() and StartWatching(): what SIGHUP does.
     void Reload();
 
@@ -112,7 +116,10 @@ private:
     void JoinFinishedWorkers();
     void EndSession();
 
+    class LoggedMessages;
     const store::DataFolder data_;
+    std::unique_ptr<ActivityLog> ownLog_;  // when the owner hands in none
+    std::unique_ptr<LoggedMessages> messages_;
     const Services services_;
     std::atomic<bool> watchRunning_{false};
     store::WatchTable table_;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace tavren::platform {
 
@@ -22,6 +23,10 @@ LocalTime ToLocalTime(std::int64_t secondsSinceEpoch);
 // Current calendar time in whole seconds since the epoch.
 std::int64_t NowSeconds();
 
+// The local time now, to the millisecond, with the offset from UTC:
+// 2026-12-08T14:03:05.123+09:00.
+std::string LocalTimeStampNow();
+
 // Processor time the calling thread has used so far.
 std::chrono::nanoseconds ThreadCpuTime();
 
@@ -36,6 +41,8 @@ public:
     virtual LocalTime ToLocal(std::int64_t secondsSinceEpoch) = 0;
     // Pauses for `duration`, or less when `cancel` is set.
     virtual void Sleep(std::chrono::milliseconds duration, const WakeEvent& cancel) = 0;
+    // The time of an activity log line (LocalTimeStampNow).
+    virtual std::string TimeStamp() { return LocalTimeStampNow(); }
 };
 
 std::unique_ptr<Clock> MakeSystemClock();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -25,6 +26,17 @@ class WakeEvent;
 struct LaunchContext {
     std::optional<PlaceholderValues> values;
     std::vector<std::pair<std::string, std::string>> environment;
+    // Where the launcher tells what became of the program, when set.
+    struct ProcessRun* run = nullptr;
+};
+
+// A program started by RunAndWait or StartProgram, for the activity log.
+struct ProcessRun {
+    long pid = 0;                     // 0 when no process was started (or a document was opened)
+    bool ended = false;               // waited for until it ended (not cut short by a stop)
+    int exitCode = 0;                 // its exit status, when it ended without a signal
+    int signal = 0;                   // the signal that ended it (Linux)
+    std::chrono::milliseconds ran{};  // from start to end
 };
 
 // Starts programs and opens files for the watch actions. Programs are never

@@ -110,8 +110,21 @@ TEST_F(ProcessTest, RunAndWaitReturnsAfterTheProgramEnds) {
         "/bin/sh -c \"sleep 0.3; echo done > \\\"$1\\\"\" sh " + Quoted(marker), stop_));
     EXPECT_EQ(ReadBytes(marker), "done\n");
 
-    // Found in PATH; the exit status is no failure.
-    EXPECT_TRUE(launcher_->RunAndWait("sh -c \"exit 3\"", stop_));
+    // Found in PATH; the exit status is no failure, and is told with the pid.
+    struct Case {
+        const char* line;
+        int exitCode, signal;
+    };
+    for (const Case& c : {Case{"sh -c \"exit 3\"", 3, 0}, Case{"sh -c \"kill -9 $$\"", 0, 9}}) {
+        ProcessRun run;
+        LaunchContext told;
+        told.run = &run;
+        EXPECT_TRUE(launcher_->RunAndWait(c.line, stop_, told));
+        EXPECT_GT(run.pid, 0) << c.line;
+        EXPECT_TRUE(run.ended) << c.line;
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.line;
+        EXPECT_EQ(run.signal, c.signal) << c.line;
+    }
 }
 
 TEST_F(ProcessTest, RunAndWaitFailsAtOnceWhenNothingCanStart) {

@@ -71,18 +71,22 @@ void RecordingSink::StatusChanged(const engine::WatchStatus& status) {
 }
 
 bool FakeLauncher::RunAndWait(std::string_view commandLine, const platform::WakeEvent& stop,
-                              const platform::LaunchContext&) {
+                              const platform::LaunchContext& context) {
     log_.Add("run:" + std::string(commandLine));
+    if (context.run) context.run->pid = kFakePid;
     if (blockUntilReleased) {
         while (!release && !stop.WaitFor(std::chrono::milliseconds(2))) {
         }
         log_.Add("run-done:" + std::string(commandLine));
     }
+    if (context.run && !stop.IsSet()) context.run->ended = true;
     return true;
 }
 
-bool FakeLauncher::StartProgram(std::string_view commandLine, const platform::LaunchContext&) {
+bool FakeLauncher::StartProgram(std::string_view commandLine,
+                                const platform::LaunchContext& context) {
     log_.Add("start:" + std::string(commandLine));
+    if (context.run) context.run->pid = kFakePid;
     return true;
 }
 

@@ -104,6 +104,7 @@ public:
     // the wait is cancelled), then logs "run-done:<command>".
     std::atomic<bool> blockUntilReleased{false};
     std::atomic<bool> release{false};
+    static constexpr long kFakePid = 4242;  // what the launcher reports of each start
 
 private:
     EventLog& log_;

@@ -55,6 +55,14 @@ TEST_F(ProcessTest, RunAndWaitReturnsWhenTheProgramHasEnded) {
     EXPECT_TRUE(
         launcher_->RunAndWait(PathToUtf8(child_) + " sleep 10 " + PathToUtf8(unquoted), stop_));
     EXPECT_TRUE(std::filesystem::exists(unquoted));
+    // Its exit status is no failure, and is told with its pid.
+    ProcessRun run;
+    LaunchContext told;
+    told.run = &run;
+    EXPECT_TRUE(launcher_->RunAndWait(Quoted(child_) + " exit 7", stop_, told));
+    EXPECT_GT(run.pid, 0);
+    EXPECT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 7);
 }
 
 TEST_F(ProcessTest, RunAndWaitOfAMissingProgramFailsAtOnce) {

@@ -43,12 +43,16 @@ UniqueFd OpenPidFd(pid_t pid) {
 #endif
 }
 
-// Reaps `pid` if it has ended; true when it is gone.
-bool TryReap(pid_t pid, int options) {
+// Reaps `pid` if it has ended; true when it is gone. Its wait status goes
+// to `status` when given (left as it was after ECHILD).
+bool TryReap(pid_t pid, int options, int* status = nullptr) {
     for (;;) {
-        int status = 0;
-        const pid_t r = ::waitpid(pid, &status, options);
-        if (r == pid) return true;
+        int got = 0;
+        const pid_t r = ::waitpid(pid, &got, options);
+        if (r == pid) {
+            if (status) *status = got;
+            return true;
+        }
         if (r == 0) return false;
         if (errno == EINTR) continue;
         return true;  // ECHILD: nothing left to wait for
@@ -260,8 +264,19 @@ public:
         pid_t pid = 0;
         if (spawn_.Spawn(words[0], IsBare(words[0]), words, pid, env ? &*env : nullptr) != 0)
             return false;
+        const auto started = std::chrono::steady_clock::now();
+        if (context.run) context.run->pid = pid;
         UniqueFd pidfd = OpenPidFd(pid);
-        if (!WaitForExit(pid, pidfd, stop)) reaper_.Adopt(pid, std::move(pidfd));
+        int status = 0;
+        if (!WaitForExit(pid, pidfd, stop, status)) {
+            reaper_.Adopt(pid, std::move(pidfd));
+        } else if (ProcessRun* run = context.run) {
+            run->ended = true;
+            run->exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
+            run->signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+            run->ran = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - started);
+        }
         return true;
     }
 
@@ -284,7 +299,10 @@ public:
         const auto env = ChildEnvironment(context);
         pid_t pid = 0;
         const int error = spawn_.Spawn(program, IsBare(program), words, pid, env ? &*env : nullptr);
-        if (error == 0) return Started(pid);
+        if (error == 0) {
+            if (context.run) context.run->pid = pid;
+            return Started(pid);
+        }
         // Marked executable but not a program (file systems such as FAT mark
         // every file so), on a noexec mount, or a bare name that is no
         // program but a file here: a document after all.
@@ -321,13 +339,13 @@ private:
     }
 
     // True when the child ended and was reaped, false when `stop` came first.
-    static bool WaitForExit(pid_t pid, const UniqueFd& pidfd, const WakeEvent& stop) {
+    static bool WaitForExit(pid_t pid, const UniqueFd& pidfd, const WakeEvent& stop, int& status) {
         for (;;) {
             pollfd fds[2] = {{stop.NativeHandle(), POLLIN, 0}, {pidfd.get(), POLLIN, 0}};
             const int ready = ::poll(fds, pidfd ? 2 : 1, pidfd ? -1 : kNoPidFdPollMs);
             if (ready < 0 && errno != EINTR) return false;
-            if (pidfd && (fds[1].revents & POLLIN)) return TryReap(pid, 0);
-            if (!pidfd && TryReap(pid, WNOHANG)) return true;
+            if (pidfd && (fds[1].revents & POLLIN)) return TryReap(pid, 0, &status);
+            if (!pidfd && TryReap(pid, WNOHANG, &status)) return true;
             if (fds[0].revents & POLLIN) return false;
         }
     }

@@ -1,3 +1,6 @@
+#include <cstdio>
+#include <cstdlib>
+
 #include "platform/clock.h"
 #include "platform/win32/win32_util.h"
 
@@ -21,6 +24,23 @@ std::int64_t NowSeconds() {
     FILETIME now;
     ::GetSystemTimeAsFileTime(&now);
     return win32::FileTimeToUnixSeconds(now);
+}
+
+std::string LocalTimeStampNow() {
+    SYSTEMTIME st;
+    ::GetLocalTime(&st);
+    TIME_ZONE_INFORMATION zone;
+    const DWORD kind = ::GetTimeZoneInformation(&zone);
+    long bias = zone.Bias;  // minutes to add to local time for UTC
+    if (kind == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
+    if (kind == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
+    const long offset = -bias;
+    const long absolute = std::labs(offset);
+    char text[80];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03u%c%02ld:%02ld", st.wYear,
+                  st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds,
+                  offset < 0 ? '-' : '+', absolute / 60, absolute % 60);
+    return text;
 }
 
 std::chrono::nanoseconds ThreadCpuTime() {

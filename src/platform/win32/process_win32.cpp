@@ -167,14 +167,26 @@ public:
                     const LaunchContext& context) override {
         const win32::UniqueHandle process = StartProcess(commandLine, context);
         if (!process) return false;
+        const auto started = std::chrono::steady_clock::now();
+        if (context.run) context.run->pid = static_cast<long>(::GetProcessId(process.get()));
         // A stop leaves the program running; only our handle goes.
         const HANDLE handles[2] = {stop.NativeHandle(), process.get()};
-        ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+        DWORD code = 0;
+        if (::WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1 &&
+            context.run && ::GetExitCodeProcess(process.get(), &code)) {
+            context.run->ended = true;
+            context.run->exitCode = static_cast<int>(code);
+            context.run->ran = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - started);
+        }
         return true;
     }
 
     bool StartProgram(std::string_view commandLine, const LaunchContext& context) override {
-        if (StartProcess(commandLine, context)) return true;
+        if (const win32::UniqueHandle process = StartProcess(commandLine, context)) {
+            if (context.run) context.run->pid = static_cast<long>(::GetProcessId(process.get()));
+            return true;
+        }
         const std::filesystem::path document = WholeLine(LineOf(commandLine, context));
         return !document.empty() && Exists(document) && !IsFolder(document) && ShellOpen(document);
     }
