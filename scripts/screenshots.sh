@@ -342,6 +342,17 @@ shot_message_box() {
     close_with "$box" Return
 }
 
+# 履歴(&L)...: the activity log, with the lines the runs above wrote.
+shot_history() {
+    local before history
+    open_menu >/dev/null || die "the icon's menu did not open"
+    before=$(app_windows | sort -u)
+    xdotool key l
+    history=$(new_window "$before" 60) || die "the history window did not open"
+    shot history "$(framed_geometry "$history")"
+    close_with "$history" Escape
+}
+
 quit_program() {
     open_menu >/dev/null || die "the icon's menu did not open"
     xdotool key x   # 終了(&X)
@@ -450,4 +461,5 @@ shot_tooltip
 shot_menu_and_about
 shot_watch_settings
 shot_message_box
+shot_history
 quit_program

@@ -31,13 +31,13 @@ enum class FileEvent { New, Changed, Deleted };
 // blocking steps end early.
 class Actions {
 public:
-    // `slot`: the entry's place in the table, for the activity log.
+    // `number`: the entry's number in the settings list, for the activity log.
     Actions(const store::WatchEntry& entry, const Services& services,
-            const platform::WakeEvent& cancel, int slot = -1)
+            const platform::WakeEvent& cancel, int number = 0)
         : entry_(entry),
           services_(services),
           cancel_(cancel),
-          log_{services.log, slot + 1, entry.title} {}
+          log_{services.log, number, entry.title} {}
 
     // Sound by soundMode, then a message box by `messageMode`: none for
     // kNone, text + kRunSuffix for kRunNotice, any other value the text as

@@ -298,7 +298,7 @@ void TellMoveFailure(RescanContext& ctx, PendingMove& move, const Actions::MoveO
 // A move's outcome in the activity log: where it went, or why not.
 void LogMove(const RescanContext& ctx, const std::string& name,
              const Actions::MoveOutcome& outcome) {
-    const EntryLog log{ctx.services.log, ctx.state.slot.load() + 1, ctx.entry.title};
+    const EntryLog log{ctx.services.log, ctx.state.number.load(), ctx.entry.title};
     if (outcome.kind == Actions::MoveOutcome::Moved) {
         log(store::log_event::kMoved, name, platform::PathToUtf8(outcome.destination));
     } else if (outcome.kind == Actions::MoveOutcome::Busy ||
@@ -562,7 +562,7 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     }
 
     // Which targets are complete; the others wait for their writer.
-    const EntryLog log{ctx.services.log, state.slot.load() + 1, entry.title};
+    const EntryLog log{ctx.services.log, state.number.load(), entry.title};
     for (const store::SnapshotNode* node : plan.deleted) {
         const std::string& keyed = FactsAt(state.facts, node->index).keyedName;
         log(store::log_event::kDeleted,
@@ -601,7 +601,7 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     }
     state.waiting = std::move(waiting);
 
-    Actions actions(entry, ctx.services, ctx.cancel, state.slot.load());
+    Actions actions(entry, ctx.services, ctx.cancel, state.number.load());
     bool acted = false;
     bool movesChanged = false;
     std::set<std::string> movedAway;
@@ -714,7 +714,7 @@ bool CheckPending(RescanContext& ctx, bool destinationChanged) {
     bool lookNeeded = false;
 
     // Moves that did not succeed, tried again when due.
-    Actions actions(ctx.entry, ctx.services, ctx.cancel, state.slot.load());
+    Actions actions(ctx.entry, ctx.services, ctx.cancel, state.number.load());
     std::set<std::string> movedAway;
     bool movesChanged = false;
     for (auto it = state.pendingMoves.begin(); it != state.pendingMoves.end();) {
@@ -729,7 +729,7 @@ bool CheckPending(RescanContext& ctx, bool destinationChanged) {
             movesChanged = lookNeeded = true;
             continue;
         }
-        EntryLog{ctx.services.log, state.slot.load() + 1, ctx.entry.title}(
+        EntryLog{ctx.services.log, state.number.load(), ctx.entry.title}(
             store::log_event::kRetry, it->name, std::to_string(it->attempts + 1));
         const Actions::MoveOutcome outcome = actions.PostProcessFile(it->name);
         if (outcome.kind != Actions::MoveOutcome::Moved) LogMove(ctx, it->name, outcome);

@@ -35,6 +35,7 @@ struct WatchStatus {
     std::string folder;
     WatchMode mode = WatchMode::Notified;
     std::string reason;  // why it is polled, waiting or not watched
+    int number = 0;      // the entry's number in the settings list, from 1
 };
 
 // Where the engine's message boxes go: a dialog in the tray program, a line

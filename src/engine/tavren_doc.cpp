@@ -108,8 +108,12 @@ void CTavrenDoc::StartWatching() {
         std::lock_guard lock(statusMutex_);
         statuses_.clear();
         for (int n = 0; n < table_.count(); ++n) {
-            statuses_.push_back(
-                {n, table_.entries[n].title, table_.entries[n].folder, WatchMode::Notified, {}});
+            statuses_.push_back({n,
+                                 table_.entries[n].title,
+                                 table_.entries[n].folder,
+                                 WatchMode::Notified,
+                                 {},
+                                 table_.number(n)});
         }
     }
     std::vector<std::shared_ptr<WatchState>> kept = std::move(retained_);
@@ -177,7 +181,9 @@ void CTavrenDoc::StartWatching() {
         std::lock_guard lock(slotLocks_[n]);
         const WatchState* owner = n < table_.count() ? states_[n].get() : nullptr;
         slotOwner_[n].store(owner);
-        if (owner) states_[n]->slot.store(n);
+        if (!owner) continue;
+        states_[n]->number.store(table_.number(n));
+        states_[n]->slot.store(n);
     }
 
     std::vector<store::SessionSlot> session;
@@ -255,7 +261,7 @@ void CTavrenDoc::SetStatus(const Generation& generation, int slot, WatchMode mod
         status.reason = reason;
         changed = status;
     }
-    const EntryLog log{services_.log, slot + 1, changed.title};
+    const EntryLog log{services_.log, changed.number, changed.title};
     if (mode == WatchMode::Waiting) log(store::log_event::kWaiting, {}, reason);
     if (mode == WatchMode::Polled) log(store::log_event::kPolled, {}, reason);
     if (mode == WatchMode::Notified && announce) log(store::log_event::kBack);
@@ -415,7 +421,7 @@ void CTavrenDoc::WatcherThread(const store::WatchEntry& entry, Generation& gener
             return work;
         };
     }
-    const EntryLog log{services_.log, slot + 1, entry.title};
+    const EntryLog log{services_.log, state.number.load(), entry.title};
     log(store::log_event::kEntryStarted);
     RunFolderWatch(context, generation.stop, fresh, reports);
     log(store::log_event::kEntryStopped);

@@ -100,6 +100,8 @@ public:
     // The slot whose snapshot file this state writes; -1 once no entry
     // of the current start uses it.
     std::atomic<int> slot{-1};
+    // Its entry's number in the settings list, for the activity log.
+    std::atomic<int> number{0};
     // Seconds (low 32 bits) of the last change notification.
     std::atomic<std::uint32_t> lastEventTime{0};
 

@@ -134,8 +134,12 @@ std::vector<SlotImage> SplitSlots(std::string_view bytes) {
 
 WatchTable DecodeWatchTable(std::string_view bytes) {
     WatchTable table;
+    int number = 0;
     for (const SlotImage& image : SplitSlots(bytes)) {
-        if (IsRunning(image)) table.entries.push_back(DecodeSlot(image).entry);
+        ++number;
+        if (!IsRunning(image)) continue;
+        table.entries.push_back(DecodeSlot(image).entry);
+        table.numbers.push_back(number);
     }
     return table;
 }

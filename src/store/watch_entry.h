@@ -47,9 +47,9 @@ struct WatchEntry {
     std::int16_t messageMode = message_mode::kNone;
     std::int16_t soundMode = sound_mode::kNone;
     std::int16_t afterMode = after_mode::kNothing;
-    std::int16_t openFile = 0;     // non-zero: open the file itself instead of `program`
-    std::int16_t waitExit = 0;     // non-zero: wait until `program` ends
-    std::int16_t overwrite = 0;    // non-zero: a move replaces a file of the same name
+    std::int16_t openFile = 0;   // non-zero: open the file itself instead of `program`
+    std::int16_t waitExit = 0;   // non-zero: wait until `program` ends
+    std::int16_t overwrite = 0;  // non-zero: a move replaces a file of the same name
     std::string title;
     std::string folder;
     std::string pattern;
@@ -78,8 +78,14 @@ inline constexpr std::size_t kMaxWatchEntries = 200;
 // slot number, by which its worker and snapshot file are addressed.
 struct WatchTable {
     std::vector<WatchEntry> entries;  // never more than kMaxWatchEntries
+    // Each entry's number in the settings list (from 1, stopped entries
+    // counted), as the list and the command line show it.
+    std::vector<int> numbers;
 
     int count() const { return static_cast<int>(entries.size()); }
+    int number(int slot) const {
+        return slot < static_cast<int>(numbers.size()) ? numbers[slot] : slot + 1;
+    }
 };
 
 }  // namespace tavren::store

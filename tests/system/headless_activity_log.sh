@@ -15,6 +15,8 @@ five_files() {  # five files in one look, their destination missing at first
     begin
     program prog 'exit 3'
     mkdir -p "$d/in" "$d/src" "$d/dest"
+    # A stopped entry before it: lines carry the number the list shows.
+    t3 add --title idle --folder "$d/src" && t3 stop 1 || fail "add a stopped entry"
     t3 add --title mv --folder "$d/in" --move-to "$d/dest" --wait --program "$d/prog" ||
         fail "add"
     rmdir "$d/dest"
@@ -26,7 +28,7 @@ five_files() {  # five files in one look, their destination missing at first
     wait_for 30 eval '(($(failed) == 5))' || fail "not every move failed first"
     mkdir "$d/dest"
     wait_for 30 eval '(($(count "	moved	" "$log") == 5))' || fail "not moved: $(cat "$log")"
-    local at='^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d\t1\tmv\t'
+    local at='^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d\t2\tmv\t'
     for i in 1 2 3 4 5; do
         for line in "new\tf$i.txt\t$" "started\tf$i.txt\t\d+$" "ended\tf$i.txt\texit 3, \d+\.\d{3} s$" \
             "not-moved\tf$i.txt\t移動先のフォルダがありません$" "retry\tf$i.txt\t\d+$" \
