@@ -4,22 +4,15 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
-#include <fstream>
 
 #include "gui/gui_support.h"
-#include "store/activity_log.h"
-#include "store/settings_list.h"
 #include "support/fakes.h"
+#include "support/history_fixture.h"
 #include "support/temp_dir.h"
 #include "ui/qt/history_dlg.h"
 
 namespace tavren::ui {
 namespace {
-
-void Append(const store::DataFolder& data, const store::LogRecord& record) {
-    std::ofstream(store::LogPath(data), std::ios::app | std::ios::binary)
-        << store::FormatLogLine(record) << '\n';
-}
 
 QStringList Row(const QTreeWidgetItem* item) {
     QStringList texts;
@@ -31,17 +24,7 @@ TEST(HistoryDlgTest, ShowsLinesAsTheyArriveNewestFirstFilteredByEntry) {
     test::EnsureApp();
     const test::TempDir temp;
     const store::DataFolder data(temp.path());
-    ASSERT_TRUE(data.Prepare().ok());
-    store::SettingsList settings;
-    for (const char* name : {"in", "scans"}) {
-        store::WatchEntry entry;
-        entry.title = name;
-        entry.folder = (temp / name).string();
-        ASSERT_TRUE(settings.Add(entry).ok());
-    }
-    ASSERT_TRUE(settings.Save(data.settingsFile()).ok());
-    Append(data, {"2026-12-08T14:03:05.123+09:00", 1, "in", "new", "a.txt", ""});
-    Append(data, {"2026-12-08T14:03:06.000+09:00", 0, "", "reloaded", "", ""});
+    ASSERT_TRUE(test::WriteHistoryFixture(temp, data));
 
     test::EventLog opened;
     test::FakeLauncher launcher(opened);
@@ -58,8 +41,9 @@ TEST(HistoryDlgTest, ShowsLinesAsTheyArriveNewestFirstFilteredByEntry) {
 
     // A line written while the window is open shows on top, with its entry
     // in the filter; an event word of a later version shows as it is.
-    Append(data, {"2026-12-08T14:03:07.000+09:00", 2, "scans", "moved", "b.pdf", "/out/b.pdf"});
-    Append(data, {"2026-12-08T14:03:08.000+09:00", 2, "scans", "blinked", "", ""});
+    test::AppendLogLine(
+        data, {"2026-12-08T14:03:07.000+09:00", 2, "scans", "moved", "b.pdf", "/out/b.pdf"});
+    test::AppendLogLine(data, {"2026-12-08T14:03:08.000+09:00", 2, "scans", "blinked", "", ""});
     ASSERT_TRUE(QTest::qWaitFor([&] { return list->topLevelItemCount() == 4; }, 5000));
     EXPECT_EQ(Row(list->topLevelItem(1)),
               (QStringList{"2026/12/08 14:03:07", "2 scans", "移動", "b.pdf", "/out/b.pdf"}));

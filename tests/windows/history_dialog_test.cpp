@@ -6,25 +6,18 @@
 // (windows.h first)
 #include <commctrl.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "dialog_ids.h"
 #include "platform/win32/wide_text.h"
-#include "store/activity_log.h"
-#include "store/settings_list.h"
 #include "support/fakes.h"
+#include "support/history_fixture.h"
 #include "support/temp_dir.h"
 #include "win_test_util.h"
 
 namespace tavren::ui::win32 {
 namespace {
-
-void Append(const store::DataFolder& data, const store::LogRecord& record) {
-    std::ofstream(store::LogPath(data), std::ios::app | std::ios::binary)
-        << store::FormatLogLine(record) << '\n';
-}
 
 std::vector<std::string> Row(HWND list, int row) {
     std::vector<std::string> cells;
@@ -50,17 +43,7 @@ TEST(HistoryDialogTest, ShowsLinesAsTheyArriveNewestFirstFilteredByEntry) {
     ::InitCommonControlsEx(&controls);
     const test::TempDir temp;
     const store::DataFolder data(temp.path());
-    ASSERT_TRUE(data.Prepare().ok());
-    store::SettingsList settings;
-    for (const char* name : {"in", "scans"}) {
-        store::WatchEntry entry;
-        entry.title = name;
-        entry.folder = platform::PathToUtf8(temp / name);
-        ASSERT_TRUE(settings.Add(entry).ok());
-    }
-    ASSERT_TRUE(settings.Save(data.settingsFile()).ok());
-    Append(data, {"2026-12-08T14:03:05.123+09:00", 1, "in", "new", "a.txt", ""});
-    Append(data, {"2026-12-08T14:03:06.000+09:00", 0, "", "reloaded", "", ""});
+    ASSERT_TRUE(test::WriteHistoryFixture(temp, data));
 
     test::EventLog opened;
     test::FakeLauncher launcher(opened);
@@ -75,7 +58,8 @@ TEST(HistoryDialogTest, ShowsLinesAsTheyArriveNewestFirstFilteredByEntry) {
               (std::vector<std::string>{"2026/12/08 14:03:06", "-", "設定の読み直し", "", ""}));
 
     // A line written while the window is open shows on top, by its timer.
-    Append(data, {"2026-12-08T14:03:07.000+09:00", 2, "scans", "moved", "b.pdf", "C:\\out\\b.pdf"});
+    test::AppendLogLine(
+        data, {"2026-12-08T14:03:07.000+09:00", 2, "scans", "moved", "b.pdf", "C:\\out\\b.pdf"});
     EXPECT_TRUE(test::WaitUntil([&] {
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
