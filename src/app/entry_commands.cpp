@@ -21,6 +21,7 @@
 #include "platform/folder_lock.h"
 #include "platform/folder_ops.h"
 #include "platform/fs.h"
+#include "platform/log_file.h"
 #include "platform/output_line.h"
 #include "platform/path_text.h"
 #include "platform/terminal.h"
@@ -493,9 +494,7 @@ private:
         const fs::path log = store::LogPath(*data_);
         std::uint64_t offset = 0;
         for (int n = engine::ActivityLog::kLogKeep; n >= 1; --n) {
-            fs::path rotated = log;
-            rotated += "." + std::to_string(n);
-            if (!Print(store::ReadLogFrom(rotated, offset))) return 1;
+            if (!Print(store::ReadLogFrom(platform::RotatedLogPath(log, n), offset))) return 1;
             offset = 0;
         }
         if (!Print(store::ReadLogFrom(log, offset))) return 1;

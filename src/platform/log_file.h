@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <system_error>
 
@@ -26,6 +27,14 @@ public:
 
 // Opens `file` for appending, creating it when missing.
 std::unique_ptr<AppendFile> OpenForAppend(const std::filesystem::path& file, std::error_code& ec);
+
+// The n-th rotated copy of `file`: "file.1" is the newest.
+inline std::filesystem::path RotatedLogPath(const std::filesystem::path& file, int n) {
+    std::filesystem::path rotated = file;
+    rotated += ".";
+    rotated += std::to_string(n);
+    return rotated;
+}
 
 // Renames `file` to "file.1", an existing "file.1" to "file.2", and so on,
 // dropping "file.<keep>", when `file` has `limit` bytes or more. Done under

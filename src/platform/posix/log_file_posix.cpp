@@ -73,11 +73,7 @@ std::error_code RotateLog(const std::filesystem::path& file, std::uint64_t limit
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0) return errno == ENOENT ? std::error_code() : Errno();
     if (static_cast<std::uint64_t>(st.st_size) < limit) return {};
-    auto numbered = [&](int n) {
-        std::filesystem::path p = file;
-        p += "." + std::to_string(n);
-        return p;
-    };
+    auto numbered = [&](int n) { return RotatedLogPath(file, n); };
     for (int n = keep - 1; n >= 1; --n) {
         if (::rename(numbered(n).c_str(), numbered(n + 1).c_str()) != 0 && errno != ENOENT)
             return Errno();

@@ -66,11 +66,7 @@ std::error_code RotateLog(const std::filesystem::path& file, std::uint64_t limit
     if (!::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) {
         if (::GetLastError() != ERROR_FILE_NOT_FOUND) result = win32::LastError();
     } else if (((std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow) >= limit) {
-        auto numbered = [&](int n) {
-            std::filesystem::path p = file;
-            p += L"." + std::to_wstring(n);
-            return p;
-        };
+        auto numbered = [&](int n) { return RotatedLogPath(file, n); };
         for (int n = keep - 1; n >= 1 && !result; --n) {
             if (!::MoveFileExW(numbered(n).c_str(), numbered(n + 1).c_str(),
                                MOVEFILE_REPLACE_EXISTING) &&
