@@ -28,6 +28,9 @@ constexpr std::pair<std::string_view, std::string_view> kTwins[] = {
     {text::kMoveToNotCreated, "the destination folder could not be created."},
     {text::kMoveToIsFile, "the destination folder is a file: give a folder."},
     {text::kMoveToBlankEnds, "the destination folder starts or ends with a blank: remove it."},
+    {text::kBadPlaceholder,
+     "in braces the program line takes only {file} (the file's path), {name} (its "
+     "name) and {folder} (the watched folder); write {{ and }} for braces themselves."},
     {text::kNoCp932Form,
      "the text holds characters that cannot be stored: use only characters "
      "of Shift JIS (CP932)."},

@@ -32,6 +32,7 @@ names() {
     show_program
     t3 add --title "x {y}" --folder "$d/in" --program "$d/show {nope}" && fail "{nope} was taken"
     grep -q '{file}' "$d/err" || fail "the refusal names no placeholder"
+    ! LC_ALL=C.UTF-8 grep -q '[^ -~]' "$d/err" || fail "the refusal is not all English under C"
     t3 add --title "x {y}" --folder "$d/in" --pattern ' *.csv ;*.txt' --on names --wait \
         --program "$d/show --in={file} {name} {{lit}} {folder}" || fail "add"
     watch
