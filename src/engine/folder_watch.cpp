@@ -112,6 +112,9 @@ public:
                 case platform::WaitResult::CompanionChanged:
                     goOn = OnDestinationChanged();
                     break;
+                case platform::WaitResult::Closed:
+                    goOn = OnWriterClosed();
+                    break;
                 case platform::WaitResult::TimedOut:
                 case platform::WaitResult::Stopped:
                     goOn = OnTimers();
@@ -203,6 +206,13 @@ private:
             if (ctx_.state.catchUpAt == kNever) ctx_.state.catchUpAt = Clock::now() + kCatchUpDelay;
         }
         return Handle(outcome);
+    }
+
+    // A file that waited for its writer was closed: it is likely complete
+    // now, so it need not wait for the next check of waiting files.
+    bool OnWriterClosed() {
+        if (away_ || !CheckPending(ctx_)) return true;
+        return Handle(Look(Trigger::CatchUp));
     }
 
     bool OnTimers() {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace tavren::platform {
 
@@ -31,7 +32,12 @@ enum class WaitResult {
                        // name in its parent: the path may name another folder now
     Overflowed,        // the system dropped notifications: anything may have changed
     CompanionChanged,  // the subscription waited on alongside reported something
+    Closed,            // a writer closed one of the files named to WakeOnClose
 };
+
+// How many names a subscription keeps between two takes; past that a look
+// lists the folder, which then costs less than describing each name.
+inline constexpr std::size_t kMaxNotifiedNames = 65536;
 
 // One folder being watched. Changes that happen while nobody waits are
 // kept, so the next Wait() returns at once, as many changes as one.
@@ -54,6 +60,24 @@ public:
         (void)companion;
         return Wait(stop, timeout);
     }
+
+    // Hands over the names of the folder's entries that something happened
+    // to since the last take (made, removed, renamed from or to, written,
+    // attributes changed, whatever kind wakes the waiter), each once, and
+    // forgets them. False when they cannot be relied on to name every
+    // change: the system dropped notifications, more than
+    // kMaxNotifiedNames piled up, or the system does not tell names. The
+    // caller then lists the folder. Names are the bytes a listing gives.
+    virtual bool TakeNames(std::vector<std::string>& names) {
+        names.clear();
+        return false;
+    }
+
+    // The files whose close by a writer wakes the waiter with Closed (the
+    // files waiting for their writer); replaces the names given before.
+    // Where the system does not tell of closes, nothing is heard and the
+    // caller's timeout must serve.
+    virtual void WakeOnClose(std::vector<std::string> names) { (void)names; }
 };
 
 // Serves the change notifications of every watched folder of the process.

@@ -115,11 +115,42 @@ std::error_code ListTargetFiles(const WatchEntry& entry, platform::FolderReader&
     return ec;
 }
 
-void SnapshotList::Append(SnapshotItem item) {
+SnapshotNode& SnapshotList::Append(SnapshotItem item) {
     SnapshotNode& node = nodes_.emplace_back();
     node.index = static_cast<std::int32_t>(nodes_.size() - 1);
     node.item = std::move(item);
     byName_.try_emplace(LookupPart(node.item.name), &node);  // keeps the first of equal names
+    return node;
+}
+
+SnapshotNode& SnapshotList::Upsert(SnapshotItem item) {
+    SnapshotNode* node = Find(item.name);
+    if (!node) return Append(std::move(item));
+    // The map's key views the stored name: re-key it with the new string.
+    byName_.erase(LookupPart(node->item.name));
+    node->item = std::move(item);
+    node->id = {};
+    node->mtimeNs = node->ctimeNs = 0;
+    byName_.emplace(LookupPart(node->item.name), node);
+    return *node;
+}
+
+bool SnapshotList::Remove(std::string_view name) {
+    SnapshotNode* node = Find(name);
+    if (!node) return false;
+    byName_.erase(LookupPart(node->item.name));
+    SnapshotNode& last = nodes_.back();
+    if (node != &last) {
+        const auto at = byName_.find(LookupPart(last.item.name));
+        const bool keyed = at != byName_.end() && at->second == &last;
+        if (keyed) byName_.erase(at);
+        const std::int32_t index = node->index;
+        *node = std::move(last);
+        node->index = index;
+        if (keyed) byName_.emplace(LookupPart(node->item.name), node);
+    }
+    nodes_.pop_back();
+    return true;
 }
 
 SnapshotNode* SnapshotList::Find(std::string_view name) {

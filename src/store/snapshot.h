@@ -90,9 +90,16 @@ std::error_code ListTargetFiles(const WatchEntry& entry, platform::FolderReader&
                                 platform::Clock& clock, std::vector<FoundFile>& out);
 
 struct SnapshotNode {
-    std::int32_t index = 0;  // position of the record in the file
+    std::int32_t index = 0;  // position of the record in the list
     std::int16_t seen = 0;   // set by a rescan that finds the file again
     SnapshotItem item;
+    // What a look knew of the file beyond its record, which keeps whole
+    // seconds and the low 32 bits of the size: a rewrite within the same
+    // second to the same size still shows in these. Zero where unknown (a
+    // record read back from a file).
+    platform::FileId id;
+    std::int64_t mtimeNs = 0;  // last write
+    std::int64_t ctimeNs = 0;  // last change of data or attributes
 };
 
 // A snapshot in memory, in file order, with a hashed look-up by name.
@@ -104,7 +111,14 @@ public:
     SnapshotList(const SnapshotList&) = delete;
     SnapshotList& operator=(const SnapshotList&) = delete;
 
-    void Append(SnapshotItem item);
+    SnapshotNode& Append(SnapshotItem item);
+    // The record of `item`'s stored name replaced where it is (what was
+    // known of its file forgotten), or appended when there is none.
+    SnapshotNode& Upsert(SnapshotItem item);
+    // Removes the record Find(name) gives; the last record takes its place,
+    // so a removal costs the same whatever the list's size. False when
+    // there is none.
+    bool Remove(std::string_view name);
     // Room for `count` names, so filling a large list never rehashes.
     void Reserve(std::size_t count) { byName_.reserve(count); }
 
@@ -121,6 +135,7 @@ public:
     auto begin() const { return nodes_.begin(); }
     auto end() const { return nodes_.end(); }
     const SnapshotNode& operator[](std::size_t i) const { return nodes_[i]; }
+    SnapshotNode& operator[](std::size_t i) { return nodes_[i]; }
 
 private:
     std::deque<SnapshotNode> nodes_;  // a deque never moves its elements
