@@ -420,7 +420,7 @@ LookCost MeasureLook(const fs::path& folder, const fs::path& dataFolder) {
               [&] { store::ListTargetFiles(entry, services.folders, services.clock, found); });
         timed(v[4], v[5], [&] {
             for (store::SnapshotNode& node : state.list) node.seen = 0;
-            plan = engine::PlanRescan(state.list, found, entry, state.facts);
+            plan = engine::PlanRescan(state.list, found, entry);
         });
         timed(v[6], v[7], [&] {
             if (engine::RescanEntry(context, engine::Trigger::CatchUp) !=

@@ -6,6 +6,7 @@
 
 #include "platform/change_watcher.h"
 #include "platform/clock.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/path_text.h"
 #include "platform/wake_event.h"
@@ -35,6 +36,19 @@ constexpr const char* kUnmounted = "マウントが外れました";
 // settled, and how soon a change of the destination tries the moves again.
 constexpr auto kSettlePoll = std::chrono::milliseconds(20);
 constexpr auto kDestinationRetryGap = std::chrono::milliseconds(1000);
+
+// Every subscription's names are told apart from the others'.
+std::atomic<std::uint64_t> g_nextNamesSource{1};
+
+// TAVREN3_FULL_LOOKS=1 makes every look list the whole folder, as a check
+// on a file system whose notifications might not name every change.
+bool FullLooksOnly() {
+    static const bool full = [] {
+        const std::optional<std::string> v = platform::GetEnv("TAVREN3_FULL_LOOKS");
+        return v && !v->empty() && *v != "0";
+    }();
+    return full;
+}
 
 class FolderWatch {
 public:
@@ -76,6 +90,7 @@ public:
         }
         for (;;) {
             WatchDestination();
+            WakeOnClose();
             const std::optional<std::chrono::milliseconds> timeout = Timeout();
             platform::WaitResult result;
             if (sub_ && destination_) {
@@ -144,6 +159,7 @@ private:
                                               : platform::ChangeKind::Updates;
         sub_ = ctx_.services.changes.Watch(path_, kind, ec);
         away_ = false;
+        GatherNamesFrom(sub_ && !FullLooksOnly() ? g_nextNamesSource.fetch_add(1) : 0);
         if (!sub_) {
             if (std::string advice = platform::ChangeLimitAdvice(ec); !advice.empty())
                 reports_.limit(advice);
@@ -165,6 +181,7 @@ private:
         std::error_code ec;
         sub_ = ctx_.services.changes.WatchForFolder(path_, ec);  // none: the check alone
         subGone_ = false;
+        GatherNamesFrom(0);
         nextPresenceCheck_ = Clock::now() + kAwayCheck;
         SetMode(WatchMode::Waiting, reason);
     }
@@ -268,8 +285,39 @@ private:
         return Handle(Look(Trigger::CatchUp));
     }
 
+    // Looks go by the names `source` tells (0: none, every look lists).
+    void GatherNamesFrom(std::uint64_t source) {
+        ctx_.namesSource = source;
+        ctx_.state.notified.Begin(source);
+        closeWatched_.clear();
+    }
+
+    // Hands the names notified so far to the state, for the next look.
+    void TakeNames() {
+        if (!sub_ || ctx_.namesSource == 0) return;
+        std::vector<std::string> names;
+        const bool complete = sub_->TakeNames(names);
+        ctx_.state.notified.Add(ctx_.namesSource, complete, names);
+    }
+
+    // Files waiting for their writer are checked again as soon as it
+    // closes them, the recheck timer serving where closes are not told.
+    void WakeOnClose() {
+        if (!sub_ || away_) return;
+        std::vector<std::string> names;
+        if (std::unique_lock look(ctx_.state.lookMutex, std::try_to_lock); look) {
+            for (const auto& [name, file] : ctx_.state.waiting) names.push_back(name);
+        } else {
+            return;
+        }
+        if (names == closeWatched_) return;
+        closeWatched_ = names;
+        sub_->WakeOnClose(std::move(names));
+    }
+
     // One look, its processor time kept for the poll interval.
     RescanResult Look(Trigger trigger) {
+        TakeNames();
         const auto before = platform::ThreadCpuTime();
         const RescanResult outcome = RescanEntry(ctx_, trigger);
         if (outcome != RescanResult::Debounced) lookCpu_ = platform::ThreadCpuTime() - before;
@@ -319,6 +367,7 @@ private:
     }
 
     void StartPolling(const std::string& reason) {
+        GatherNamesFrom(0);  // the names cannot tell every change here
         if (!polled_) {
             polled_ = true;
             reports_.polledEntries.fetch_add(1);
@@ -353,8 +402,9 @@ private:
     std::unique_ptr<platform::ChangeSubscription> sub_;
     std::unique_ptr<platform::ChangeSubscription> destination_;  // while moves wait
     SteadyTime lastDestinationRetry_{};
-    bool subGone_ = false;  // sub_ watched a folder that is no longer at the path
-    FolderProbe armed_;     // the folder as it was when watching began
+    std::vector<std::string> closeWatched_;  // the names handed to WakeOnClose
+    bool subGone_ = false;                   // sub_ watched a folder that is no longer at the path
+    FolderProbe armed_;                      // the folder as it was when watching began
     bool away_ = false;
     bool polled_ = false;
     SteadyTime nextPoll_ = kNever;

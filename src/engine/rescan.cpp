@@ -34,16 +34,8 @@ bool MaybeSameFile(platform::FileId a, platform::FileId b) {
     return !a.known() || !b.known() || a == b;
 }
 
-FileFacts FactsAt(std::span<const FileFacts> facts, std::int32_t index) {
-    const auto i = static_cast<std::size_t>(index);
-    return i < facts.size() ? facts[i] : FileFacts{};
-}
-
-FileFacts FactsOf(const store::FoundFile& file) {
-    FileFacts facts{file.id, file.mtimeNs, file.ctimeNs, {}};
-    // A key holds a '/', which no file name does.
-    if (file.item.name.find('/') != std::string::npos) facts.keyedName = file.fileName;
-    return facts;
+FileFacts FactsOf(const store::SnapshotNode& node) {
+    return {node.id, node.mtimeNs, node.ctimeNs, {}};
 }
 
 // Two times that may be the same: equal, or one unknown.
@@ -60,30 +52,70 @@ bool MaybeUnchanged(const FileFacts& known, const store::FoundFile& file) {
 
 }  // namespace
 
-RescanPlan PlanRescan(store::SnapshotList& list, const std::vector<store::FoundFile>& found,
-                      const store::WatchEntry& entry, std::span<const FileFacts> known) {
-    RescanPlan plan;
-    plan.unchanged = list.size() == found.size();
-    for (std::size_t i = 0; i < found.size(); ++i) {
-        const store::FoundFile& file = found[i];
+namespace {
+
+// Marks the record of each found file as seen and picks the new and
+// changed ones.
+void PickTargets(store::SnapshotList& list, const std::vector<store::FoundFile>& found,
+                 RescanPlan& plan) {
+    for (const store::FoundFile& file : found) {
         store::SnapshotNode* node = list.Find(file.item.name);
         if (node) {
             node->seen = 1;
-            if (MaybeUnchanged(FactsAt(known, node->index), file) &&
-                node->item.SameState(file.item)) {
-                // Same records, but also in the same order, or the file differs.
-                plan.unchanged = plan.unchanged && node->index == static_cast<std::int32_t>(i);
-                continue;
-            }
+            if (MaybeUnchanged(FactsOf(*node), file) && node->item.SameState(file.item)) continue;
         }
-        plan.unchanged = false;
         plan.targets.push_back(&file);
     }
-    if (entry.reportsDeletions() && found.size() < list.size()) {
-        for (const store::SnapshotNode& node : list) {
-            if (!node.seen) plan.deleted.push_back(&node);
+}
+
+}  // namespace
+
+RescanPlan PlanRescan(store::SnapshotList& list, const std::vector<store::FoundFile>& found,
+                      const store::WatchEntry& entry) {
+    RescanPlan plan;
+    for (store::SnapshotNode& node : list) node.seen = 0;
+    PickTargets(list, found, plan);
+    for (const store::SnapshotNode& node : list) {
+        if (!node.seen) plan.gone.push_back(&node);
+    }
+    plan.unchanged = plan.targets.empty() && plan.gone.empty();
+    if (entry.reportsDeletions() && found.size() < list.size()) plan.deleted = plan.gone;
+    return plan;
+}
+
+RescanPlan PlanNamedLook(store::SnapshotList& list, const std::vector<store::FoundFile>& found,
+                         const std::vector<std::string>& missing, const store::WatchEntry& entry) {
+    RescanPlan plan;
+    // The folder's count of target files now, as a listing would give it:
+    // the records less those gone, and the files that have none.
+    std::size_t count = list.size();
+    std::vector<store::SnapshotNode*> missingNodes;
+    for (const std::string& name : missing) {
+        if (store::SnapshotNode* node = list.Find(store::SnapshotKey(name))) {
+            node->seen = 0;
+            missingNodes.push_back(node);
         }
     }
+    for (const store::FoundFile& file : found) {
+        if (store::SnapshotNode* node = list.Find(file.item.name)) {
+            node->seen = 0;
+        } else {
+            ++count;
+        }
+    }
+    PickTargets(list, found, plan);
+    for (store::SnapshotNode* node : missingNodes) {
+        if (node->seen) continue;  // met under another name of the same record, or counted
+        node->seen = 2;
+        plan.gone.push_back(node);
+        --count;
+    }
+    std::sort(plan.gone.begin(), plan.gone.end(),
+              [](const store::SnapshotNode* a, const store::SnapshotNode* b) {
+                  return a->index < b->index;
+              });
+    plan.unchanged = plan.targets.empty() && plan.gone.empty();
+    if (entry.reportsDeletions() && count < list.size()) plan.deleted = plan.gone;
     return plan;
 }
 
@@ -177,6 +209,7 @@ void WriteStateSnapshot(RescanContext& ctx) {
     }
     state.fileCurrent = status.ok();
     if (status.ok()) {
+        state.unwritten.clear();
         state.reportedWriteError.clear();
     } else if (status.message() != state.reportedWriteError) {
         state.reportedWriteError = status.message();
@@ -184,44 +217,60 @@ void WriteStateSnapshot(RescanContext& ctx) {
     }
 }
 
-void SetSnapshot(WatchState& state, std::vector<store::SnapshotItem> items,
-                 std::vector<FileFacts> facts) {
+// Brings the snapshot file up to date with the records changed since it
+// was written.
+void SaveChanges(RescanContext& ctx) {
+    if (ctx.state.fileCurrent && ctx.state.unwritten.empty()) return;
+    WriteStateSnapshot(ctx);
+}
+
+bool IsKeyed(std::string_view storedName) {
+    return storedName.find('/') != std::string_view::npos;  // no file name holds a '/'
+}
+
+void KeepFacts(store::SnapshotNode& node, const store::FoundFile& file) {
+    node.id = file.id;
+    node.mtimeNs = file.mtimeNs;
+    node.ctimeNs = file.ctimeNs;
+}
+
+// Records `file` as found.
+void PutRecord(WatchState& state, const store::FoundFile& file) {
+    KeepFacts(state.list.Upsert(file.item), file);
+    if (IsKeyed(file.item.name)) state.keyedNames[file.item.name] = file.fileName;
+    state.unwritten.push_back({false, file.item});
+}
+
+// Removes the record Find(storedName) gives, if any.
+void DropRecord(WatchState& state, std::string_view storedName) {
+    const store::SnapshotNode* node = state.list.Find(storedName);
+    if (!node) return;
+    std::string name = node->item.name;
+    state.keyedNames.erase(name);
+    state.list.Remove(name);
+    state.unwritten.push_back({true, {0, 0, 0, std::move(name)}});
+}
+
+// The name to give a program for a record's file: the file's own name
+// where the record holds a key for it.
+std::string RecordedFileName(const WatchState& state, const store::SnapshotNode& node) {
+    const auto it = state.keyedNames.find(node.item.name);
+    return it != state.keyedNames.end() ? it->second : store::DisplayNameOfKey(node.item.name);
+}
+
+void KeepListingAsSnapshot(WatchState& state, const std::vector<store::FoundFile>& listing) {
     store::SnapshotList list;
-    list.Reserve(items.size());
-    for (store::SnapshotItem& item : items) list.Append(std::move(item));
+    list.Reserve(listing.size());
+    state.keyedNames.clear();
+    for (const store::FoundFile& f : listing) {
+        KeepFacts(list.Append(f.item), f);
+        if (IsKeyed(f.item.name)) state.keyedNames[f.item.name] = f.fileName;
+    }
     state.list = std::move(list);
-    state.facts = std::move(facts);
-}
-
-void KeepListingAsSnapshot(WatchState& state, std::vector<store::FoundFile>& listing) {
-    std::vector<store::SnapshotItem> items;
-    std::vector<FileFacts> facts;
-    items.reserve(listing.size());
-    facts.reserve(listing.size());
-    for (store::FoundFile& f : listing) {
-        items.push_back(std::move(f.item));
-        facts.push_back(FactsOf(f));
-    }
-    SetSnapshot(state, std::move(items), std::move(facts));
+    state.unwritten.clear();
+    state.outside.clear();
+    state.fileCurrent = false;
     state.haveBaseline = true;
-}
-
-// The snapshot without the records for which `drop` is true.
-template <typename Drop>
-void DropRecords(WatchState& state, Drop drop) {
-    std::vector<store::SnapshotItem> items;
-    std::vector<FileFacts> facts;
-    bool dropped = false;
-    for (const store::SnapshotNode& node : state.list) {
-        const FileFacts known = FactsAt(state.facts, node.index);
-        if (drop(node.item, known)) {
-            dropped = true;
-            continue;
-        }
-        items.push_back(node.item);
-        facts.push_back(known);
-    }
-    if (dropped) SetSnapshot(state, std::move(items), std::move(facts));
 }
 
 // Retries of what failed: soon at first, then less and less often; 1 s
@@ -364,33 +413,13 @@ bool IsPendingMove(const WatchState& state, const std::string& name, platform::F
 // are recorded as they were found, those it moved away are forgotten.
 void RecordActedOn(WatchState& state, const std::vector<const store::FoundFile*>& done,
                    const std::set<std::string>& movedAway) {
-    std::map<std::string, const store::FoundFile*> acted;  // by stored name
-    std::set<std::string> gone;
     for (const store::FoundFile* f : done) {
         if (movedAway.contains(f->fileName)) {
-            gone.insert(f->item.name);
+            DropRecord(state, f->item.name);
         } else if (!IsPendingMove(state, f->fileName, f->id)) {
-            acted[f->item.name] = f;
+            PutRecord(state, *f);
         }
     }
-    std::vector<store::SnapshotItem> items;
-    std::vector<FileFacts> facts;
-    for (const store::SnapshotNode& node : state.list) {
-        if (gone.contains(node.item.name)) continue;
-        if (const auto it = acted.find(node.item.name); it != acted.end()) {
-            items.push_back(it->second->item);
-            facts.push_back(FactsOf(*it->second));
-            acted.erase(it);
-            continue;
-        }
-        items.push_back(node.item);
-        facts.push_back(FactsAt(state.facts, node.index));
-    }
-    for (const auto& [key, f] : acted) {
-        items.push_back(f->item);
-        facts.push_back(FactsOf(*f));
-    }
-    SetSnapshot(state, std::move(items), std::move(facts));
     state.fileCurrent = false;
 }
 
@@ -415,24 +444,25 @@ void AdoptOwedLocked(RescanContext& ctx, const OwedWork& owed) {
         id = now.id;
         return true;
     };
-    std::map<std::string, platform::FileId> leaving;  // by stored name
+    std::map<std::string, OwedFile> leaving;  // by stored name
     for (const OwedFile& f : owed.act) {
         platform::FileId id;
-        if (stillThere(f, id)) leaving[store::SnapshotKey(f.name)] = id;
+        if (stillThere(f, id)) leaving[store::SnapshotKey(f.name)] = {f.name, id};
     }
     for (const OwedFile& f : owed.move) {
         platform::FileId id;
         if (!stillThere(f, id) || IsPendingMove(state, f.name, id)) continue;
         state.pendingMoves.push_back({f.name, id, 0, Clock::now(), {}});
-        leaving[store::SnapshotKey(f.name)] = id;
+        leaving[store::SnapshotKey(f.name)] = {f.name, id};
     }
     // The keeper's record drops the moves of files gone meanwhile.
     if (!owed.move.empty()) MovesChanged(ctx);
     if (leaving.empty()) return;
-    DropRecords(state, [&](const store::SnapshotItem& item, const FileFacts& known) {
-        const auto it = leaving.find(item.name);
-        return it != leaving.end() && MaybeSameFile(known.id, it->second);
-    });
+    for (const auto& [key, file] : leaving) {
+        const store::SnapshotNode* node = state.list.Find(key);
+        if (node && MaybeSameFile(node->id, file.id)) DropRecord(state, key);
+        state.outside.insert(file.name);  // a look by names meets it again
+    }
     state.fileCurrent = false;
     state.catchUpAt = Clock::now();  // the worker looks at once
     ScheduleRecheck(state);
@@ -448,6 +478,8 @@ void AdoptOwed(RescanContext& ctx, const OwedWork& owed) {
 RescanResult TakeBaseline(RescanContext& ctx, const OwedWork& owed) {
     WatchState& state = ctx.state;
     std::lock_guard look(state.lookMutex);
+    std::vector<std::string> covered;  // by the listing: dropped
+    state.notified.Take(ctx.namesSource, covered);
     const FolderProbe here = ProbeFolder(ctx.services.folders, ctx.entry.folder);
     std::vector<store::FoundFile> listing;
     const std::error_code ec = here.ec ? here.ec : ListTargetFiles(ctx, listing);
@@ -461,6 +493,7 @@ RescanResult TakeBaseline(RescanContext& ctx, const OwedWork& owed) {
     }
     ListingWorked(state);
     KeepListingAsSnapshot(state, listing);
+    state.notified.Listed(ctx.namesSource);
     AdoptOwedLocked(ctx, owed);
     WriteStateSnapshot(ctx);
     return ec ? Away(ctx, AwayReason(ec)) : RescanResult::Completed;
@@ -491,6 +524,253 @@ std::string AwayReason(const std::error_code& ec) {
     return {};
 }
 
+namespace {
+
+// What a look has to go by: the files it met and, looking by names, the
+// names that name no target file now.
+struct Gathered {
+    bool byNames = false;
+    std::vector<store::FoundFile> found;
+    std::vector<std::string> missing;
+};
+
+// Describes each name as a listing would; false when one of them cannot be
+// described for another reason than not being there (then only a listing
+// can tell, and it fails the same way, so no file is taken for deleted
+// because it could not be read).
+bool DescribeNames(RescanContext& ctx, const std::set<std::string>& names, Gathered& out) {
+    const std::filesystem::path folder = platform::PathFromUtf8(ctx.entry.folder);
+    out.found.reserve(names.size());
+    for (const std::string& name : names) {
+        platform::DirEntry e;
+        if (const std::error_code ec = ctx.services.folders.Stat(folder / name, e)) {
+            if (!FolderMissing(ec)) return false;
+            out.missing.push_back(name);
+            continue;
+        }
+        e.name = name;
+        if (!store::IsTargetFile(ctx.entry, e)) {
+            out.missing.push_back(name);
+            continue;
+        }
+        store::SnapshotItem item = store::DescribeFile(e, ctx.services.clock);
+        out.found.push_back({name, std::move(item), e.id, e.size, e.mtimeNs(), e.ctimeNs});
+    }
+    return true;
+}
+
+// The first step of a look: the names notified since the last one, with
+// the files the entry knows to be outside its snapshot, described one by
+// one; or, where the names may not tell every change, the whole listing.
+std::error_code Gather(RescanContext& ctx, Trigger trigger, Gathered& out) {
+    WatchState& state = ctx.state;
+    std::vector<std::string> notified;
+    const bool byNames = state.notified.Take(ctx.namesSource, notified) && state.haveBaseline &&
+                         trigger != Trigger::Rearmed;
+    if (byNames) {
+        std::set<std::string> names(std::make_move_iterator(notified.begin()),
+                                    std::make_move_iterator(notified.end()));
+        names.insert(state.outside.begin(), state.outside.end());
+        for (const auto& [name, record] : state.waiting) names.insert(name);
+        for (const PendingMove& m : state.pendingMoves) names.insert(m.name);
+        for (const auto& [name, id] : state.ownArrivals) names.insert(name);
+        out.byNames = true;
+        if (DescribeNames(ctx, names, out)) return {};
+        out = Gathered{};
+    }
+    const auto listingStart = Clock::now();
+    const std::error_code ec = ListTargetFiles(ctx, out.found);
+    ctx.listingTime = Clock::now() - listingStart;
+    return ec;
+}
+
+// A folder being deleted loses its files first: they are reported gone
+// only once the folder is seen to stay. Completed when it does.
+RescanResult FolderStays(RescanContext& ctx, const FolderProbe& here) {
+    ctx.services.clock.Sleep(kDeletionSettle, ctx.cancel);
+    if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
+    const FolderProbe after = ProbeFolder(ctx.services.folders, ctx.entry.folder);
+    if (after.ec) {
+        if (std::string reason = AwayReason(after.ec); !reason.empty()) return Away(ctx, reason);
+    } else if (after.id != here.id) {
+        return RescanResult::FolderReplaced;
+    }
+    return RescanResult::Completed;
+}
+
+// Sorts the new and changed files into those complete now and those whose
+// writer is not done yet, which wait; logs what the look found.
+std::vector<const store::FoundFile*> JudgeTargets(RescanContext& ctx, const RescanPlan& plan,
+                                                  const EntryLog& log) {
+    WatchState& state = ctx.state;
+    for (const store::SnapshotNode* node : plan.deleted)
+        log(store::log_event::kDeleted, RecordedFileName(state, *node));
+    std::vector<const store::FoundFile*> ready;
+    std::map<std::string, WaitingFile> waiting;
+    const std::int64_t wallNow = WallNowNs();
+    const auto steadyNow = Clock::now();
+    for (const store::FoundFile* file : plan.targets) {
+        if (IsOwnArrival(state.ownArrivals, file->fileName, file->id)) continue;
+        if (IsPendingMove(state, file->fileName, file->id)) continue;  // acted on already
+        const Observation seen{file->id, file->size, file->mtimeNs};
+        const auto previous = state.waiting.find(file->fileName);
+        WaitingFile record;
+        const Readiness readiness =
+            JudgeReadiness(ProbeWriters(ctx, InFolder(ctx.entry, file->fileName)), seen,
+                           previous == state.waiting.end() ? nullptr : &previous->second, wallNow,
+                           steadyNow, record);
+        const bool wasWaiting = previous != state.waiting.end();
+        if (!wasWaiting) {
+            const bool known = state.list.Find(file->item.name) != nullptr;
+            log(known ? store::log_event::kChanged : store::log_event::kNew, file->fileName);
+        }
+        if (readiness == Readiness::Wait) {
+            // A file that starts waiting is checked again soon.
+            if (!wasWaiting) {
+                state.waitingBackoff = kFirstWaitingRecheck;
+                log(store::log_event::kHeld, file->fileName);
+            }
+            waiting.emplace(file->fileName, record);
+        } else {
+            if (wasWaiting) log(store::log_event::kComplete, file->fileName);
+            ready.push_back(file);
+        }
+    }
+    state.waiting = std::move(waiting);
+    return ready;
+}
+
+// What the actions of a look did.
+struct Acted {
+    bool any = false;  // something ran that may have touched the folder
+    std::set<std::string> movedAway;
+    std::vector<const store::FoundFile*> done;  // acted on, whatever their move did
+};
+
+// Carries out the actions for the complete files and the deleted ones;
+// stops between two actions when the program ends.
+Acted Act(RescanContext& ctx, const std::vector<const store::FoundFile*>& ready,
+          const RescanPlan& plan) {
+    const store::WatchEntry& entry = ctx.entry;
+    WatchState& state = ctx.state;
+    Actions actions(entry, ctx.services, ctx.cancel, state.number.load());
+    Acted acted;
+    bool movesChanged = false;
+    for (const store::FoundFile* file : ready) {
+        if (ctx.cancel.IsSet()) break;
+        // Only the first file of a look is announced.
+        if (file == ready.front()) {
+            actions.NotifyUser(ChangeNoticeText(entry, file->fileName), entry.messageMode,
+                               file->fileName);
+        }
+        if (ctx.cancel.IsSet()) break;  // its box was cut short: not acted on
+        std::filesystem::path moveTo;
+        if (entry.openFile != 0) {
+            actions.OpenTargetFile(file->fileName);
+        } else if (!entry.program.empty()) {
+            // The program is told where the file goes, and the move takes
+            // that name if it is still free then.
+            moveTo = actions.PlannedDestination(file->fileName);
+            const bool known = state.list.Find(file->item.name) != nullptr;
+            actions.LaunchProgram(file->fileName, known ? FileEvent::Changed : FileEvent::New,
+                                  moveTo);
+        }
+        acted.done.push_back(file);
+        movesChanged |= AfterMove(ctx, file->fileName, file->id,
+                                  actions.PostProcessFile(file->fileName, moveTo), acted.movedAway);
+        acted.any = true;
+    }
+    for (const store::SnapshotNode* node : plan.deleted) {
+        if (ctx.cancel.IsSet()) break;
+        // Announced once, but the program runs for every file gone.
+        if (node == plan.deleted.front()) {
+            const Notice notice = DeletionNotice(entry, node->item.name);
+            actions.NotifyUser(notice.text, notice.messageMode,
+                               store::DisplayNameOfKey(node->item.name));
+        }
+        if (RunsProgram(entry)) {
+            actions.LaunchProgram(RecordedFileName(state, *node), FileEvent::Deleted);
+            acted.any = true;
+        }
+    }
+    if (movesChanged) MovesChanged(ctx);
+    return acted;
+}
+
+// The file at `name` as it is now, when it is a target file.
+std::optional<store::FoundFile> DescribeNow(RescanContext& ctx, const std::string& name) {
+    platform::DirEntry e;
+    if (ctx.services.folders.Stat(InFolder(ctx.entry, name), e)) return std::nullopt;
+    e.name = name;
+    if (!store::IsTargetFile(ctx.entry, e)) return std::nullopt;
+    store::SnapshotItem item = store::DescribeFile(e, ctx.services.clock);
+    return store::FoundFile{name, std::move(item), e.id, e.size, e.mtimeNs(), e.ctimeNs};
+}
+
+// The last step: the snapshot learns what the look found and did. A file
+// met by the look is recorded as it was met, one acted on as the actions
+// left it (a program may have rewritten it); one still waiting keeps the
+// record it had; one waiting for its move, or whose name another file took
+// once it was moved away, has none until it is gone. A record whose file
+// is gone is dropped. Files the look did not meet are left to the next.
+void Record(RescanContext& ctx, const Gathered& gathered, const RescanPlan& plan,
+            const Acted& acted, std::map<std::string, platform::FileId>& ownArrivals) {
+    WatchState& state = ctx.state;
+    std::vector<std::string> goneNames;
+    for (const store::SnapshotNode* node : plan.gone) goneNames.push_back(node->item.name);
+    for (const std::string& name : goneNames) DropRecord(state, name);
+
+    std::set<const store::FoundFile*> done(acted.done.begin(), acted.done.end());
+    std::set<std::string> outside;
+    for (const store::FoundFile& f : gathered.found) {
+        if (done.contains(&f)) continue;
+        if (state.waiting.contains(f.fileName)) {
+            if (!state.list.Find(f.item.name)) outside.insert(f.fileName);
+            continue;
+        }
+        if (IsPendingMove(state, f.fileName, f.id)) {
+            DropRecord(state, f.item.name);
+            outside.insert(f.fileName);
+            continue;
+        }
+        store::SnapshotNode* node = state.list.Find(f.item.name);
+        if (node && node->item.SameState(f.item) && node->item.name == f.item.name) {
+            KeepFacts(*node, f);  // met as recorded: what is known of it grows
+        } else {
+            PutRecord(state, f);
+        }
+        ownArrivals.erase(f.fileName);
+    }
+    for (const store::FoundFile* f : acted.done) {
+        const bool pending = IsPendingMove(state, f->fileName, f->id);
+        if (pending || acted.movedAway.contains(f->fileName)) {
+            DropRecord(state, f->item.name);
+            // A file that took the name of one moved away is acted on by
+            // the next look.
+            if (pending || DescribeNow(ctx, f->fileName)) outside.insert(f->fileName);
+            continue;
+        }
+        const std::optional<store::FoundFile> now = DescribeNow(ctx, f->fileName);
+        if (!now) {
+            DropRecord(state, f->item.name);
+        } else if (!MaybeSameFile(f->id, now->id)) {
+            DropRecord(state, f->item.name);
+            outside.insert(f->fileName);
+        } else {
+            PutRecord(state, *now);
+        }
+    }
+    // What the entry's own moves put into its folder is recorded as it is,
+    // without being acted on; those gone are forgotten.
+    for (const auto& [name, id] : ownArrivals) {
+        const std::optional<store::FoundFile> now = DescribeNow(ctx, name);
+        if (now && MaybeSameFile(id, now->id)) PutRecord(state, *now);
+    }
+    state.outside = std::move(outside);
+}
+
+}  // namespace
+
 RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     const store::WatchEntry& entry = ctx.entry;
     WatchState& state = ctx.state;
@@ -519,14 +799,10 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
         if (trigger != Trigger::Rearmed) return RescanResult::FolderReplaced;
     }
 
-    std::vector<store::FoundFile> found;
-    const auto listingStart = Clock::now();
-    const std::error_code listingError = ListTargetFiles(ctx, found);
-    ctx.listingTime = Clock::now() - listingStart;
-    if (listingError) {
-        if (std::string reason = AwayReason(listingError); !reason.empty())
-            return Away(ctx, reason);
-        return ListingFailed(ctx, listingError);
+    Gathered gathered;
+    if (const std::error_code ec = Gather(ctx, trigger, gathered)) {
+        if (std::string reason = AwayReason(ec); !reason.empty()) return Away(ctx, reason);
+        return ListingFailed(ctx, ec);
     }
     ListingWorked(state);
     if (trigger == Trigger::Rearmed) {
@@ -534,124 +810,33 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
         // back the device number it had): what tells its files apart, and
         // their change times, say nothing now, so names, sizes and times
         // of the records decide.
-        state.facts.assign(state.list.size(), FileFacts{});
+        for (store::SnapshotNode& node : state.list) KeepFacts(node, store::FoundFile{});
     }
     state.folderId = here.id;
     if (!state.haveBaseline) {
-        KeepListingAsSnapshot(state, found);
+        KeepListingAsSnapshot(state, gathered.found);
         WriteStateSnapshot(ctx);
+        state.notified.Listed(ctx.namesSource);
         return RescanResult::Completed;
     }
 
-    for (store::SnapshotNode& node : state.list) node.seen = 0;
-    RescanPlan plan = PlanRescan(state.list, found, entry, state.facts);
+    RescanPlan plan = gathered.byNames
+                          ? PlanNamedLook(state.list, gathered.found, gathered.missing, entry)
+                          : PlanRescan(state.list, gathered.found, entry);
     // Files that went with their folder were not deleted one by one.
     if (trigger == Trigger::Rearmed) plan.deleted.clear();
     if (!plan.deleted.empty()) {
-        // A folder being deleted loses its files first: report them only
-        // once the folder is seen to stay.
-        ctx.services.clock.Sleep(kDeletionSettle, ctx.cancel);
-        if (ctx.cancel.IsSet()) return RescanResult::Cancelled;
-        const FolderProbe after = ProbeFolder(ctx.services.folders, entry.folder);
-        if (after.ec) {
-            if (std::string reason = AwayReason(after.ec); !reason.empty())
-                return Away(ctx, reason);
-        } else if (after.id != here.id) {
-            return RescanResult::FolderReplaced;
-        }
+        if (const RescanResult r = FolderStays(ctx, here); r != RescanResult::Completed) return r;
     }
 
-    // Which targets are complete; the others wait for their writer.
     const EntryLog log{ctx.services.log, state.number.load(), entry.title};
-    for (const store::SnapshotNode* node : plan.deleted) {
-        const std::string& keyed = FactsAt(state.facts, node->index).keyedName;
-        log(store::log_event::kDeleted,
-            keyed.empty() ? store::DisplayNameOfKey(node->item.name) : keyed);
-    }
-    std::vector<const store::FoundFile*> ready;
-    std::map<std::string, WaitingFile> waiting;
-    const std::int64_t wallNow = WallNowNs();
-    const auto steadyNow = Clock::now();
-    for (const store::FoundFile* file : plan.targets) {
-        if (IsOwnArrival(state.ownArrivals, file->fileName, file->id)) continue;
-        if (IsPendingMove(state, file->fileName, file->id)) continue;  // acted on already
-        const Observation seen{file->id, file->size, file->mtimeNs};
-        const auto previous = state.waiting.find(file->fileName);
-        WaitingFile record;
-        const Readiness readiness =
-            JudgeReadiness(ProbeWriters(ctx, InFolder(entry, file->fileName)), seen,
-                           previous == state.waiting.end() ? nullptr : &previous->second, wallNow,
-                           steadyNow, record);
-        const bool wasWaiting = previous != state.waiting.end();
-        if (!wasWaiting) {
-            const bool known = state.list.Find(file->item.name) != nullptr;
-            log(known ? store::log_event::kChanged : store::log_event::kNew, file->fileName);
-        }
-        if (readiness == Readiness::Wait) {
-            // A file that starts waiting is checked again soon.
-            if (!wasWaiting) {
-                state.waitingBackoff = kFirstWaitingRecheck;
-                log(store::log_event::kHeld, file->fileName);
-            }
-            waiting.emplace(file->fileName, record);
-        } else {
-            if (wasWaiting) log(store::log_event::kComplete, file->fileName);
-            ready.push_back(file);
-        }
-    }
-    state.waiting = std::move(waiting);
-
-    Actions actions(entry, ctx.services, ctx.cancel, state.number.load());
-    bool acted = false;
-    bool movesChanged = false;
-    std::set<std::string> movedAway;
-    std::vector<const store::FoundFile*> done;  // acted on, whatever their move did
-    for (const store::FoundFile* file : ready) {
-        if (ctx.cancel.IsSet()) break;
-        // Only the first file of a look is announced.
-        if (file == ready.front()) {
-            actions.NotifyUser(ChangeNoticeText(entry, file->fileName), entry.messageMode,
-                               file->fileName);
-        }
-        if (ctx.cancel.IsSet()) break;  // its box was cut short: not acted on
-        std::filesystem::path moveTo;
-        if (entry.openFile != 0) {
-            actions.OpenTargetFile(file->fileName);
-        } else if (!entry.program.empty()) {
-            // The program is told where the file goes, and the move takes
-            // that name if it is still free then.
-            moveTo = actions.PlannedDestination(file->fileName);
-            const bool known = state.list.Find(file->item.name) != nullptr;
-            actions.LaunchProgram(file->fileName, known ? FileEvent::Changed : FileEvent::New,
-                                  moveTo);
-        }
-        done.push_back(file);
-        movesChanged |= AfterMove(ctx, file->fileName, file->id,
-                                  actions.PostProcessFile(file->fileName, moveTo), movedAway);
-        acted = true;
-    }
-    for (const store::SnapshotNode* node : plan.deleted) {
-        if (ctx.cancel.IsSet()) break;
-        // Announced once, but the program runs for every file gone.
-        if (node == plan.deleted.front()) {
-            const Notice notice = DeletionNotice(entry, node->item.name);
-            actions.NotifyUser(notice.text, notice.messageMode,
-                               store::DisplayNameOfKey(node->item.name));
-        }
-        if (RunsProgram(entry)) {
-            const std::string& keyed = FactsAt(state.facts, node->index).keyedName;
-            actions.LaunchProgram(keyed.empty() ? store::DisplayNameOfKey(node->item.name) : keyed,
-                                  FileEvent::Deleted);
-            acted = true;
-        }
-    }
-    if (movesChanged) MovesChanged(ctx);
-
+    const std::vector<const store::FoundFile*> ready = JudgeTargets(ctx, plan, log);
+    const Acted acted = Act(ctx, ready, plan);
     if (ctx.cancel.IsSet()) {
         // Ending in the middle: the files acted on are recorded in memory,
         // so that what is owed at the end counts only those that were not.
         // The snapshot file keeps the state before this look.
-        RecordActedOn(state, done, movedAway);
+        RecordActedOn(state, acted.done, acted.movedAway);
         return RescanResult::Cancelled;
     }
 
@@ -659,51 +844,9 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     std::map<std::string, platform::FileId> ownArrivals;
     ownArrivals.swap(state.ownArrivals);
     ScheduleRecheck(state);
-
-    if (!acted && state.waiting.empty() && plan.unchanged && ownArrivals.empty()) {
-        // Nothing ran that could have touched the folder and nothing moved.
-        if (!state.fileCurrent) WriteStateSnapshot(ctx);
-        return RescanResult::Completed;
-    }
-
-    // The actions may have moved files away or changed them: list again.
-    // A file gets into the new snapshot as it is now only when this look
-    // met it (the same file under the same name) or the engine's own move
-    // put it there; a waiting file keeps the record it had.
-    std::map<std::string, platform::FileId> met;
-    for (const store::FoundFile& f : found) met.emplace(f.fileName, f.id);
-    std::vector<store::FoundFile> after;
-    if (!acted || ListTargetFiles(ctx, after)) {
-        // Without a listing of what the actions left (the folder went away
-        // meanwhile), this look's own stands in: the files it acted on are
-        // recorded, those it moved away are not.
-        after = std::move(found);
-    }
-    std::vector<store::SnapshotItem> items;
-    std::vector<FileFacts> facts;
-    items.reserve(after.size());
-    facts.reserve(after.size());
-    for (store::FoundFile& f : after) {
-        if (state.waiting.contains(f.fileName)) {
-            if (const store::SnapshotNode* old = state.list.Find(f.item.name)) {
-                items.push_back(old->item);
-                facts.push_back(FactsAt(state.facts, old->index));
-            }
-            continue;
-        }
-        // Acted on, not moved yet: recorded once it has gone.
-        if (IsPendingMove(state, f.fileName, f.id)) continue;
-        if (!IsOwnArrival(ownArrivals, f.fileName, f.id)) {
-            if (movedAway.contains(f.fileName)) continue;  // another file took its name
-            const auto m = met.find(f.fileName);
-            if (m == met.end()) continue;  // arrived during the actions
-            if (!MaybeSameFile(m->second, f.id)) continue;
-        }
-        facts.push_back(FactsOf(f));
-        items.push_back(std::move(f.item));
-    }
-    SetSnapshot(state, std::move(items), std::move(facts));
-    WriteStateSnapshot(ctx);
+    Record(ctx, gathered, plan, acted, ownArrivals);
+    SaveChanges(ctx);
+    state.notified.Listed(ctx.namesSource);
     return RescanResult::Completed;
 }
 
@@ -766,12 +909,11 @@ bool CheckPending(RescanContext& ctx, bool destinationChanged) {
     if (movesChanged) MovesChanged(ctx);
     if (!movedAway.empty()) {
         // Moved away by us: out of the snapshot, so no deletion is reported.
-        std::set<std::string> keys;
-        for (const std::string& name : movedAway) keys.insert(store::SnapshotKey(name));
-        DropRecords(state, [&](const store::SnapshotItem& item, const FileFacts&) {
-            return keys.contains(item.name);
-        });
-        WriteStateSnapshot(ctx);
+        for (const std::string& name : movedAway) {
+            DropRecord(state, store::SnapshotKey(name));
+            state.outside.erase(name);
+        }
+        SaveChanges(ctx);
     }
 
     // Files still being written: a look once one of them is complete.
@@ -813,7 +955,7 @@ OwedWork OwedAtStop(RescanContext& ctx) {
     std::vector<store::FoundFile> found;
     if (ListTargetFiles(ctx, found)) return OwedKnown(state);
     for (store::SnapshotNode& node : state.list) node.seen = 0;
-    const RescanPlan plan = PlanRescan(state.list, found, ctx.entry, state.facts);
+    const RescanPlan plan = PlanRescan(state.list, found, ctx.entry);
     for (const store::FoundFile* file : plan.targets) {
         if (IsOwnArrival(state.ownArrivals, file->fileName, file->id) ||
             IsPendingMove(state, file->fileName, file->id)) {

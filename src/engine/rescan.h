@@ -42,26 +42,36 @@ enum class Trigger { Notification, CatchUp, Rearmed };
 inline constexpr std::string_view kDeletedSuffix = " が削除されました。";
 inline constexpr std::string_view kFileDeleted = "ファイルが削除されました。";
 
-// What one rescan has to do, decided from the snapshot and the listing
-// alone. Pointers refer into the two inputs.
+// What one rescan has to do, decided from the snapshot and the files
+// found. Pointers refer into the two inputs.
 struct RescanPlan {
-    // New or changed target files, in listing order: each gets the actions.
+    // New or changed target files, in the order found: each gets the actions.
     std::vector<const store::FoundFile*> targets;
-    // Records of files that are gone and are reported: only for entries that
-    // react to name changes, and only when fewer files were found than the
-    // snapshot held (so a rename is not a deletion). In snapshot order.
+    // Records whose files are gone, in snapshot order.
+    std::vector<const store::SnapshotNode*> gone;
+    // Those of them that are reported: only for entries that react to name
+    // changes, and only when the folder holds fewer target files than the
+    // snapshot has records (so a rename is not a deletion).
     std::vector<const store::SnapshotNode*> deleted;
-    // The listing equals the snapshot record for record.
+    // Nothing new, changed or gone.
     bool unchanged = false;
 };
 
-// Marks every record met by the listing as seen and sorts the files out.
-// With what is known of the records' files (`known` by record index, may be
-// empty), a file that has the name, size and time of its record but is
+// Plans a look at a whole listing: marks every record met as seen and
+// sorts the files out. With what is known of a record's file (kept in its
+// node), a file that has the name, size and time of its record but is
 // another file, or was written again within the same second, is changed
 // too.
 RescanPlan PlanRescan(store::SnapshotList& list, const std::vector<store::FoundFile>& found,
-                      const store::WatchEntry& entry, std::span<const FileFacts> known = {});
+                      const store::WatchEntry& entry);
+
+// The same for a look at some names only: `found` are the target files
+// among them, `missing` the names that name no target file now. The
+// outcome for each of them is the one a whole listing would give, given
+// that the names include every file that differs from its record or has
+// none.
+RescanPlan PlanNamedLook(store::SnapshotList& list, const std::vector<store::FoundFile>& found,
+                         const std::vector<std::string>& missing, const store::WatchEntry& entry);
 
 // The text announcing the first new or changed file: the program about to
 // run, when the entry runs one, else the file's name.
@@ -99,6 +109,10 @@ struct RescanContext {
     // Told, with the look's lock held, whenever the files waiting for their
     // move change, so that they outlive a crash.
     std::function<void(const std::vector<OwedFile>& moves)> movesChanged{};
+
+    // The worker's subscription, whose notified names a look may go by
+    // (see NotifiedNames); 0: it lists the folder at every look.
+    std::uint64_t namesSource = 0;
 
     // Left by the last look, for its worker: how long listing the folder
     // took, and why the folder counts as away.

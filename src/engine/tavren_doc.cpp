@@ -161,7 +161,6 @@ void CTavrenDoc::StartWatching() {
                         " を読めないため、" + table_.entries[n].folder + " の一覧を取り直します。");
                     break;
                 }
-                state->facts.assign(list.size(), FileFacts{});
                 state->list = std::move(list);
                 state->haveBaseline = true;
                 state->catchUpAt = SteadyTime::min();  // look at once

@@ -37,4 +37,42 @@ Readiness JudgeReadiness(platform::WriterState writers, const Observation& now,
     return quiet >= needed ? Readiness::Ready : Readiness::Wait;
 }
 
+void NotifiedNames::Begin(std::uint64_t source) {
+    std::lock_guard lock(mutex_);
+    source_ = source;
+    trusted_ = false;
+    names_.clear();
+}
+
+void NotifiedNames::Add(std::uint64_t source, bool complete, std::vector<std::string>& names) {
+    std::lock_guard lock(mutex_);
+    if (source != source_ || source == 0) return;
+    if (!complete) {
+        trusted_ = false;
+        names_.clear();
+        return;
+    }
+    if (!trusted_) return;  // the next listing covers them
+    for (std::string& name : names) names_.insert(std::move(name));
+}
+
+bool NotifiedNames::Take(std::uint64_t source, std::vector<std::string>& names) {
+    std::lock_guard lock(mutex_);
+    names.clear();
+    const bool byNames = trusted_ && source == source_ && source != 0;
+    if (byNames) {
+        names.reserve(names_.size());
+        for (auto it = names_.begin(); it != names_.end();)
+            names.push_back(std::move(names_.extract(it++).value()));
+    }
+    names_.clear();
+    trusted_ = false;  // until this look's listing, or its names, have been compared
+    return byNames;
+}
+
+void NotifiedNames::Listed(std::uint64_t source) {
+    std::lock_guard lock(mutex_);
+    if (source == source_ && source != 0) trusted_ = true;
+}
+
 }  // namespace tavren::engine

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -38,18 +39,41 @@ struct WaitingFile {
     SteadyTime lastChange;     // when we last saw its size or time move
 };
 
-// What a look knows of a recorded file beyond its snapshot record, which
-// keeps whole seconds and the low 32 bits of the size: a rewrite within the
-// same second to the same size still shows in these. Zero where unknown (a
-// record read back from a file).
+// What a look knows of a file beyond its snapshot record (see
+// store::SnapshotNode), and the file's own name where the record holds a
+// key for it (a name without a CP932 form, or too long), so that a program
+// started for its deletion gets the name the system held.
 struct FileFacts {
     platform::FileId id;
-    std::int64_t mtimeNs = 0;  // last write
-    std::int64_t ctimeNs = 0;  // last change of data or attributes
-    // The file's own name where the record holds a key for it (a name
-    // without a CP932 form, or too long), so that a program started for its
-    // deletion gets the name the system held; empty otherwise.
+    std::int64_t mtimeNs = 0;
+    std::int64_t ctimeNs = 0;
     std::string keyedName;
+};
+
+// The names a folder's change notifications gave since the last look, and
+// whether they name every change since a listing: then a look describes
+// those names alone instead of listing the folder. Each subscription is a
+// `source` of its own; names of another than the current one do not count.
+// Thread-safe.
+class NotifiedNames {
+public:
+    // A new subscription gathers from now on (0: none, the folder is
+    // listed at every look). Names count only once a listing taken after
+    // this has been compared.
+    void Begin(std::uint64_t source);
+    // What `source` reported; `complete` false when some names were lost.
+    void Add(std::uint64_t source, bool complete, std::vector<std::string>& names);
+    // For a look by `source`: true, with the names, when describing them
+    // will do. Else the look lists the folder, and the names are dropped.
+    bool Take(std::uint64_t source, std::vector<std::string>& names);
+    // A look by `source` compared a whole listing: names alone do from now.
+    void Listed(std::uint64_t source);
+
+private:
+    std::mutex mutex_;
+    std::uint64_t source_ = 0;
+    bool trusted_ = false;
+    std::set<std::string> names_;
 };
 
 // A file that was acted on but not moved yet: refused because it was in
@@ -104,15 +128,24 @@ public:
     std::atomic<int> number{0};
     // Seconds (low 32 bits) of the last change notification.
     std::atomic<std::uint32_t> lastEventTime{0};
+    // The names notified since the last look.
+    NotifiedNames notified;
 
     std::mutex lookMutex;
     // --- guarded by lookMutex --------------------------------------------
     bool haveBaseline = false;  // the folder was listed at least once
     // The folder the snapshot describes (unknown until listed).
     platform::FileId folderId;
-    store::SnapshotList list;  // the snapshot, in file order
-    // What is known of each record's file, by record index.
-    std::vector<FileFacts> facts;
+    store::SnapshotList list;  // the snapshot; what is known of each file in its node
+    // The real names of the files whose records hold a key, by stored name.
+    std::map<std::string, std::string> keyedNames;
+    // Target files that are in the folder but left out of the snapshot by
+    // the last look (waiting for their writer or their move, or taking the
+    // name of a file moved away) or taken over from before the start: a
+    // look by names describes them again, as a listing would meet them.
+    std::set<std::string> outside;
+    // Records changed since the snapshot file was last brought up to date.
+    std::vector<store::SnapshotChange> unwritten;
     bool fileCurrent = false;                    // the snapshot file holds `list`
     std::string reportedWriteError;              // the failure already told, if any
     std::map<std::string, WaitingFile> waiting;  // by file name

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/change_watcher.h"
@@ -58,6 +59,7 @@ enum Pending : unsigned {
     kPathChanged = 2,
     kOverflowed = 4,
     kChanged = 8,
+    kClosed = 16,
 };
 
 class InotifyWatcher;
@@ -66,7 +68,11 @@ class InotifySubscription final : public ChangeSubscription {
 public:
     InotifySubscription(InotifyWatcher& owner, std::uint32_t mask, std::string name,
                         bool destination = false)
-        : owner_(owner), mask_(mask), name_(std::move(name)), destination_(destination) {}
+        : owner_(owner),
+          mask_(mask),
+          name_(std::move(name)),
+          destination_(destination),
+          keepsNames_(mask != 0 && !destination) {}
     ~InotifySubscription() override;
 
     // Why its wake descriptor could not be made (descriptors ran out); 0
@@ -121,29 +127,79 @@ public:
         unsigned bits = 0;
         if (eventMask & IN_Q_OVERFLOW) {
             bits = asParent ? kPathChanged : kOverflowed;
+            if (!asParent) LoseNames();
         } else if (asParent) {
             const bool self = eventMask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED);
             if (!self && !((eventMask & kParentMask) && name == name_)) return;
             bits = kPathChanged;
         } else if (eventMask & kSelfMask) {
             bits = kGone;
-        } else if (destination_ && name.empty() && (eventMask & IN_ATTRIB)) {
-            bits = kChanged;  // the folder's own mode or owner
-        } else if ((eventMask & IN_ISDIR) || !(eventMask & mask_)) {
-            return;  // sub-folders never count; other kinds belong to other subscribers
-        } else if (destination_ && (name.starts_with(kMoveTemporaryPrefix) || IsUnnamed(name))) {
-            return;  // a move's own copy under way
         } else {
-            bits = kChanged;
+            if (keepsNames_ && !name.empty()) bits = Note(eventMask, name);
+            if (destination_ && name.empty() && (eventMask & IN_ATTRIB)) {
+                bits |= kChanged;  // the folder's own mode or owner
+            } else if ((eventMask & IN_ISDIR) || !(eventMask & mask_)) {
+                // sub-folders never wake; other kinds belong to other subscribers
+            } else if (destination_ &&
+                       (name.starts_with(kMoveTemporaryPrefix) || IsUnnamed(name))) {
+                // a move's own copy under way
+            } else {
+                bits |= kChanged;
+            }
+            if (bits == 0) return;
         }
         pendingBits_.fetch_or(bits);
         Signal(pending_.get());
+    }
+
+    bool TakeNames(std::vector<std::string>& names) override {
+        names.clear();
+        std::lock_guard lock(namesMutex_);
+        const bool complete = keepsNames_ && !namesLost_;
+        namesLost_ = false;
+        if (complete) {
+            names.reserve(names_.size());
+            for (auto it = names_.begin(); it != names_.end();)
+                names.push_back(std::move(names_.extract(it++).value()));
+        }
+        names_.clear();
+        return complete;
+    }
+
+    void WakeOnClose(std::vector<std::string> names) override {
+        std::lock_guard lock(namesMutex_);
+        wakeOnClose_.clear();
+        for (std::string& n : names) wakeOnClose_.insert(std::move(n));
+    }
+
+    // The system dropped events: names since the last take are not all.
+    void LoseNames() {
+        std::lock_guard lock(namesMutex_);
+        namesLost_ = true;
+        names_.clear();
     }
 
     int wd = -1;        // the folder's watch; -1 when only its parent is watched
     int parentWd = -1;  // -1 when the parent is not watched
 
 private:
+    // Keeps the name of an entry something happened to; kClosed when it
+    // is a file waited on that its writer closed.
+    unsigned Note(std::uint32_t eventMask, std::string_view name) {
+        std::lock_guard lock(namesMutex_);
+        if (!namesLost_) {
+            if (names_.size() < kMaxNotifiedNames) {
+                names_.emplace(name);
+            } else {
+                namesLost_ = true;  // a listing costs less than so many names
+                names_.clear();
+            }
+        }
+        if ((eventMask & IN_CLOSE_WRITE) && wakeOnClose_.contains(std::string(name)))
+            return kClosed;
+        return 0;
+    }
+
     std::optional<WaitResult> Take() {
         const unsigned bits = pendingBits_.load();
         if (bits == 0) return std::nullopt;
@@ -157,6 +213,8 @@ private:
                 return WaitResult::PathChanged;
             case kOverflowed:
                 return WaitResult::Overflowed;
+            case kClosed:
+                return gone_ ? std::nullopt : std::optional(WaitResult::Closed);
             default:  // the folder's own changes end with it
                 return gone_ ? std::nullopt : std::optional(WaitResult::Changed);
         }
@@ -170,6 +228,12 @@ private:
     const int wakeError_ = errno;  // right after the eventfd: its error, if it failed
     std::atomic<unsigned> pendingBits_{0};
     bool gone_ = false;  // only the waiting worker touches it
+    // The folder's entry names since the last take (its main watch only).
+    const bool keepsNames_;
+    std::mutex namesMutex_;
+    std::unordered_set<std::string> names_;
+    bool namesLost_ = false;
+    std::unordered_set<std::string> wakeOnClose_;
 };
 
 class InotifyWatcher final : public ChangeWatcher {
@@ -190,6 +254,8 @@ public:
         const std::uint32_t mask = kind == ChangeKind::Names     ? kNamesMask
                                    : kind == ChangeKind::Updates ? kUpdatesMask
                                                                  : kDestinationMask;
+        // Every kind is watched, whatever wakes the waiter: a look goes by
+        // the names of all changes since the one before.
         const PlaceInParent place = PlaceOf(folder);
         auto sub = std::make_unique<InotifySubscription>(*this, mask, place.name.native(),
                                                          kind == ChangeKind::Destination);
@@ -198,7 +264,7 @@ public:
         // IN_MASK_ADD: two entries may watch the same folder for different
         // kinds, or one entry's folder may be another's parent.
         sub->wd = ::inotify_add_watch(inotify_.get(), folder.c_str(),
-                                      mask | kSelfMask | IN_ONLYDIR | IN_MASK_ADD);
+                                      kDestinationMask | kSelfMask | IN_ONLYDIR | IN_MASK_ADD);
         if (sub->wd < 0) {
             ec = {errno, std::generic_category()};
             return nullptr;
