@@ -100,10 +100,11 @@ protected:
     int syncs = 0;
 };
 
+std::string WayName(const ::testing::TestParamInfo<LookBy>& way) {
+    return way.param == LookBy::Names ? "ByNames" : "ByListing";
+}
 INSTANTIATE_TEST_SUITE_P(BothWays, RescanEntryTest,
-                         ::testing::Values(LookBy::Names, LookBy::Listing), [](const auto& info) {
-                             return info.param == LookBy::Names ? "ByNames" : "ByListing";
-                         });
+                         ::testing::Values(LookBy::Names, LookBy::Listing), WayName);
 
 TEST_P(RescanEntryTest, DebounceCountsWholeSecondsSinceThePreviousNotification) {
     Baseline();
