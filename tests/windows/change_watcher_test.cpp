@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "platform/file_mover.h"
 #include "platform/wake_event.h"
 #include "support/temp_dir.h"
 #include "win_test_util.h"
@@ -85,6 +89,77 @@ TEST_F(ChangeWaitTest, NamesIgnoreWritesAndSubFoldersUpdatesSeeWrites) {
     std::filesystem::create_directory(dir_ / "sub");
     test::WriteBytes(dir_ / "sub" / "inner.txt", "x");
     EXPECT_EQ(names->Wait(stop_, kQuiet), WaitResult::TimedOut);
+}
+
+// The names of everything that happened between two takes, each once,
+// whether it woke the waiter or not.
+TEST_F(ChangeWaitTest, NamesOfTheChangesAreHandedOverOnce) {
+    for (const char* name : {"written.txt", "deleted.txt", "old.txt"})
+        test::WriteBytes(dir_ / name, "1");
+    auto sub = Watch(ChangeKind::Names);
+    ASSERT_TRUE(sub);
+    std::vector<std::string> names;
+    EXPECT_TRUE(sub->TakeNames(names));
+    EXPECT_TRUE(names.empty());
+
+    test::WriteBytes(dir_ / "written.txt", "12");
+    std::filesystem::create_directory(dir_ / "sub");
+    EXPECT_EQ(sub->Wait(stop_, kQuiet), WaitResult::TimedOut);
+    test::WriteBytes(dir_ / test::U8("新着.txt"), "x");
+    std::filesystem::remove(dir_ / "deleted.txt");
+    std::filesystem::rename(dir_ / "old.txt", dir_ / "new.txt");
+
+    const std::set<std::string> expected = {"written.txt", "sub",     "新着.txt",
+                                            "deleted.txt", "old.txt", "new.txt"};
+    std::set<std::string> seen;
+    bool whole = true;
+    // The records may come in more than one read.
+    test::WaitUntil([&] {
+        sub->Wait(stop_, kQuiet);
+        whole = sub->TakeNames(names) && whole;
+        EXPECT_EQ(std::set(names.begin(), names.end()).size(), names.size());
+        seen.insert(names.begin(), names.end());
+        return seen == expected;
+    });
+    EXPECT_TRUE(whole);
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(sub->Wait(stop_, kQuiet), WaitResult::TimedOut);
+    EXPECT_TRUE(sub->TakeNames(names));
+    EXPECT_TRUE(names.empty());
+}
+
+// More than a read holds piled up while nobody waited: the waiter hears of
+// it once, and the next take of names cannot be relied on.
+TEST_F(ChangeWaitTest, OverflowIsReportedAndSpoilsTheNamesOnce) {
+    auto sub = Watch(ChangeKind::Names);
+    ASSERT_TRUE(sub);
+    for (int i = 0; i < 500; ++i) {
+        std::string name(100, 'n');
+        name += std::to_string(i);
+        test::WriteBytes(dir_ / name, "x");
+    }
+    int overflows = 0;
+    for (WaitResult r; (r = sub->Wait(stop_, kQuiet)) != WaitResult::TimedOut;)
+        overflows += r == WaitResult::Overflowed;
+    EXPECT_EQ(overflows, 1);
+    std::vector<std::string> names;
+    EXPECT_FALSE(sub->TakeNames(names));
+    test::WriteBytes(dir_ / "after.txt", "x");
+    EXPECT_EQ(sub->Wait(stop_, kPrompt), WaitResult::Changed);
+    EXPECT_TRUE(sub->TakeNames(names));
+    EXPECT_EQ(names, std::vector<std::string>{"after.txt"});
+}
+
+// A move's copy under way in a destination does not wake its waiter; the
+// file it becomes does.
+TEST_F(ChangeWaitTest, DestinationIgnoresTheCopiesOfMovesUnderWay) {
+    auto sub = Watch(ChangeKind::Destination);
+    ASSERT_TRUE(sub);
+    const std::string copy = std::string(kMoveTemporaryPrefix) + "1-abcdef";
+    test::WriteBytes(dir_ / copy, "data");
+    EXPECT_EQ(sub->Wait(stop_, kQuiet), WaitResult::TimedOut);
+    std::filesystem::rename(dir_ / copy, dir_ / "moved.txt");
+    EXPECT_EQ(sub->Wait(stop_, kPrompt), WaitResult::Changed);
 }
 
 // Closing a change handle does not end a wait on it under Wine, so the stop
