@@ -67,6 +67,36 @@ TEST_F(ChangeWatcherTest, NamesReactToCreateRenameAndDeleteOnly) {
     EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);
 }
 
+// A look goes by the names of every change, whatever kind wakes it; a
+// file it waits on wakes it when its writer closes it.
+TEST_F(ChangeWatcherTest, NamesOfEveryChangeAreHandedOverOnceAndAWaitedFileWakesOnClose) {
+    test::WriteBytes(dir / "existing", "1");
+    auto sub = Watch(dir.path(), ChangeKind::Names);
+    sub->WakeOnClose({"held"});
+
+    const int fd = ::open((dir / "held").c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);  // made
+    ASSERT_EQ(::write(fd, "data", 4), 4);
+    EXPECT_EQ(sub->Wait(stop, kQuiet), WaitResult::TimedOut);  // a write wakes nobody
+    ::close(fd);
+    EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Closed);
+
+    test::WriteBytes(dir / "existing", "12");  // wakes nobody, but is named
+    test::WriteBytes(dir / "other", "x");      // closed too, but not waited on
+    fs::create_directory(dir / "sub");
+    EXPECT_EQ(sub->Wait(stop, kSoon), WaitResult::Changed);
+    ExpectQuietAfterAtMostEchoes(*sub, stop, 2);
+
+    std::vector<std::string> names;
+    EXPECT_TRUE(sub->TakeNames(names));
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()),
+              (std::set<std::string>{"existing", "held", "other", "sub"}));
+    EXPECT_EQ(names.size(), 4u);
+    EXPECT_TRUE(sub->TakeNames(names));
+    EXPECT_TRUE(names.empty());
+}
+
 TEST_F(ChangeWatcherTest, UpdatesReactToWritesAndAttributes) {
     test::WriteBytes(dir / "f", "1");
     auto sub = Watch(dir.path(), ChangeKind::Updates);
