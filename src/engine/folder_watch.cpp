@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "platform/change_watcher.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/fs.h"
+#include "platform/memory.h"
 #include "platform/path_text.h"
 #include "platform/wake_event.h"
 
@@ -69,6 +71,7 @@ public:
             const bool takeNow = reports_.takeOwed && reports_.owedReady();
             const RescanResult baseline =
                 TakeBaseline(ctx_, takeNow ? reports_.takeOwed() : OwedWork{});
+            if (std::exchange(ctx_.freedMuch, false)) platform::ReturnFreeMemory();
             if (baseline == RescanResult::FolderAway && !away_) GoAway(ctx_.awayReason);
             reports_.ready();
             announce_ = true;
@@ -320,6 +323,7 @@ private:
         TakeNames();
         const auto before = platform::ThreadCpuTime();
         const RescanResult outcome = RescanEntry(ctx_, trigger);
+        if (std::exchange(ctx_.freedMuch, false)) platform::ReturnFreeMemory();
         if (outcome != RescanResult::Debounced) lookCpu_ = platform::ThreadCpuTime() - before;
         return outcome;
     }

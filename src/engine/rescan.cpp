@@ -197,6 +197,7 @@ std::filesystem::path InFolder(const store::WatchEntry& entry, std::string_view 
 // (again only after a write has worked in between).
 void WriteStateSnapshot(RescanContext& ctx) {
     WatchState& state = ctx.state;
+    ctx.freedMuch = ctx.freedMuch || state.list.size() >= kLargeFolder;
     std::vector<store::SnapshotItem> items;
     items.reserve(state.list.size());
     for (const store::SnapshotNode& node : state.list) items.push_back(node.item);
@@ -581,6 +582,7 @@ std::error_code Gather(RescanContext& ctx, Trigger trigger, Gathered& out) {
     const auto listingStart = Clock::now();
     const std::error_code ec = ListTargetFiles(ctx, out.found);
     ctx.listingTime = Clock::now() - listingStart;
+    ctx.freedMuch = ctx.freedMuch || out.found.size() >= kLargeFolder;
     return ec;
 }
 

@@ -117,6 +117,9 @@ struct RescanContext {
     // Left by the last look, for its worker: how long listing the folder
     // took, and why the folder counts as away.
     std::chrono::steady_clock::duration listingTime{};
+    // The look listed a large folder or wrote a large snapshot file: it
+    // freed much memory, which the worker hands back to the system.
+    bool freedMuch = false;
     std::string awayReason{};
 };
 
@@ -199,5 +202,7 @@ inline constexpr auto kDestinationSettle = std::chrono::milliseconds(250);
 // How long a look that found files gone waits before it looks whether the
 // folder itself is still there.
 inline constexpr auto kDeletionSettle = std::chrono::milliseconds(200);
+// From how many files on a listing or a snapshot write counts as large.
+inline constexpr std::size_t kLargeFolder = 10'000;
 
 }  // namespace tavren::engine
