@@ -58,7 +58,9 @@ public:
         : ctx_(context),
           stop_(stop),
           reports_(reports),
-          path_(platform::PathFromUtf8(context.entry.folder)) {}
+          path_(platform::PathFromUtf8(context.entry.folder)) {
+        ctx_.gatherNames = [this] { TakeNames(); };
+    }
 
     ~FolderWatch() { StopPolling(); }
 

@@ -771,6 +771,52 @@ void Record(RescanContext& ctx, const Gathered& gathered, const RescanPlan& plan
     state.outside = std::move(outside);
 }
 
+// Files the look did not act on that changed while its actions ran (a
+// program that rewrites files of its folder in place) are taken in as they
+// are afterwards, without an action; a record whose file went meanwhile
+// is dropped without a report. A file that arrived meanwhile is left to
+// the next look. Looking by names, the names notified during the actions
+// tell which files to describe again; else the folder is listed again.
+void AbsorbChangesMeanwhile(RescanContext& ctx, const Gathered& gathered, const Acted& acted) {
+    WatchState& state = ctx.state;
+    std::set<std::string> handled;  // the files the look recorded itself
+    for (const store::FoundFile* f : acted.done) handled.insert(f->fileName);
+    for (const auto& [name, record] : state.waiting) handled.insert(name);
+    for (const PendingMove& m : state.pendingMoves) handled.insert(m.name);
+    handled.insert(state.outside.begin(), state.outside.end());
+    auto absorb = [&](const std::string& name, const std::optional<store::FoundFile>& now) {
+        if (handled.contains(name)) return;
+        const store::SnapshotNode* node = state.list.Find(store::SnapshotKey(name));
+        if (!node) return;  // arrived meanwhile: the next look acts on it
+        if (!now) {
+            DropRecord(state, node->item.name);
+        } else if (!MaybeSameFile(node->id, now->id)) {
+            DropRecord(state, node->item.name);  // another file took its name
+            state.outside.insert(name);
+        } else if (!node->item.SameState(now->item) || !MaybeUnchanged(FactsOf(*node), *now)) {
+            PutRecord(state, *now);
+        }
+    };
+    if (gathered.byNames) {
+        ctx.gatherNames();
+        for (const std::string& name : state.notified.Since(ctx.namesSource))
+            absorb(name, DescribeNow(ctx, name));
+        return;
+    }
+    std::vector<store::FoundFile> after;
+    if (ListTargetFiles(ctx, after)) return;  // the folder went meanwhile: nothing to learn
+    std::set<std::string> there;
+    for (const store::FoundFile& f : after) {
+        there.insert(f.item.name);
+        absorb(f.fileName, f);
+    }
+    std::vector<std::string> gone;
+    for (const store::SnapshotNode& node : state.list) {
+        if (!there.contains(node.item.name)) gone.push_back(node.item.name);
+    }
+    for (const std::string& name : gone) DropRecord(state, name);
+}
+
 }  // namespace
 
 RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
@@ -847,6 +893,7 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     ownArrivals.swap(state.ownArrivals);
     ScheduleRecheck(state);
     Record(ctx, gathered, plan, acted, ownArrivals);
+    if (acted.any) AbsorbChangesMeanwhile(ctx, gathered, acted);
     SaveChanges(ctx);
     state.notified.Listed(ctx.namesSource);
     return RescanResult::Completed;

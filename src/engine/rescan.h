@@ -113,6 +113,8 @@ struct RescanContext {
     // The worker's subscription, whose notified names a look may go by
     // (see NotifiedNames); 0: it lists the folder at every look.
     std::uint64_t namesSource = 0;
+    // Hands the names notified so far to the state's NotifiedNames.
+    std::function<void()> gatherNames = [] {};
 
     // Left by the last look, for its worker: how long listing the folder
     // took, and why the folder counts as away.

@@ -40,7 +40,7 @@ Readiness JudgeReadiness(platform::WriterState writers, const Observation& now,
 void NotifiedNames::Begin(std::uint64_t source) {
     std::lock_guard lock(mutex_);
     source_ = source;
-    trusted_ = false;
+    trusted_ = lost_ = false;
     names_.clear();
 }
 
@@ -49,10 +49,10 @@ void NotifiedNames::Add(std::uint64_t source, bool complete, std::vector<std::st
     if (source != source_ || source == 0) return;
     if (!complete) {
         trusted_ = false;
+        lost_ = true;
         names_.clear();
         return;
     }
-    if (!trusted_) return;  // the next listing covers them
     for (std::string& name : names) names_.insert(std::move(name));
 }
 
@@ -66,13 +66,19 @@ bool NotifiedNames::Take(std::uint64_t source, std::vector<std::string>& names) 
             names.push_back(std::move(names_.extract(it++).value()));
     }
     names_.clear();
-    trusted_ = false;  // until this look's listing, or its names, have been compared
+    trusted_ = lost_ = false;  // until what this look gathered has been compared
     return byNames;
+}
+
+std::vector<std::string> NotifiedNames::Since(std::uint64_t source) {
+    std::lock_guard lock(mutex_);
+    if (source != source_) return {};
+    return {names_.begin(), names_.end()};
 }
 
 void NotifiedNames::Listed(std::uint64_t source) {
     std::lock_guard lock(mutex_);
-    if (source == source_ && source != 0) trusted_ = true;
+    if (source == source_ && source != 0 && !lost_) trusted_ = true;
 }
 
 }  // namespace tavren::engine

@@ -63,16 +63,21 @@ public:
     void Begin(std::uint64_t source);
     // What `source` reported; `complete` false when some names were lost.
     void Add(std::uint64_t source, bool complete, std::vector<std::string>& names);
-    // For a look by `source`: true, with the names, when describing them
-    // will do. Else the look lists the folder, and the names are dropped.
+    // At the start of a look by `source`: true, with the names, when
+    // describing them will do. Else the look lists the folder, and the
+    // names are dropped.
     bool Take(std::uint64_t source, std::vector<std::string>& names);
-    // A look by `source` compared a whole listing: names alone do from now.
+    // The names added since the look began.
+    std::vector<std::string> Since(std::uint64_t source);
+    // A look by `source` has compared what it gathered: names alone do from
+    // now, unless some were lost meanwhile.
     void Listed(std::uint64_t source);
 
 private:
     std::mutex mutex_;
     std::uint64_t source_ = 0;
     bool trusted_ = false;
+    bool lost_ = false;  // since the look began
     std::set<std::string> names_;
 };
 

@@ -55,7 +55,10 @@ protected:
 
     RescanContext Context(const Services& with) {
         RescanContext ctx{entry, data, with, state, cancel};
-        if (names) ctx.namesSource = kSource;
+        if (names) {
+            ctx.namesSource = kSource;
+            ctx.gatherNames = [this] { GatherNames(); };
+        }
         return ctx;
     }
     RescanContext Context() { return Context(services); }
@@ -63,15 +66,15 @@ protected:
     // A look as the entry's worker makes it: with the names notified so
     // far. One watcher reports its folders' changes in order, so a change
     // in another folder seen to arrive means every earlier one has.
+    void GatherNames() {
+        test::WriteBytes(dir / "sync" / std::to_string(++syncs), "");
+        EXPECT_EQ(syncing->Wait(cancel, std::chrono::seconds(10)), platform::WaitResult::Changed);
+        std::vector<std::string> notified;
+        const bool complete = names->TakeNames(notified);
+        state.notified.Add(kSource, complete, notified);
+    }
     RescanResult Look(RescanContext& ctx, Trigger trigger = Trigger::Notification) {
-        if (names) {
-            test::WriteBytes(dir / "sync" / std::to_string(++syncs), "");
-            EXPECT_EQ(syncing->Wait(cancel, std::chrono::seconds(10)),
-                      platform::WaitResult::Changed);
-            std::vector<std::string> notified;
-            const bool complete = names->TakeNames(notified);
-            state.notified.Add(kSource, complete, notified);
-        }
+        if (names) GatherNames();
         return RescanEntry(ctx, trigger);
     }
     RescanResult Rescan(Trigger trigger = Trigger::Notification) {
@@ -233,6 +236,7 @@ TEST_P(RescanEntryTest, FileArrivingWhileTheUserReadsTheMessageIsActedOnNextTime
 }
 
 TEST_P(RescanEntryTest, ChangesTheActionsMakeToMetFilesAreAbsorbed) {
+    File("index.txt", "0");
     Baseline();
     File("input.txt", "1");
     entry.messageMode = 0;
@@ -245,6 +249,7 @@ TEST_P(RescanEntryTest, ChangesTheActionsMakeToMetFilesAreAbsorbed) {
         bool RunAndWait(std::string_view, const platform::WakeEvent&,
                         const platform::LaunchContext&) override {
             test::WriteBytes(file, "converted, longer");
+            test::WriteBytes(file.parent_path() / "index.txt", "input.txt");  // another file
             return true;
         }
         bool StartProgram(std::string_view, const platform::LaunchContext&) override {
@@ -258,9 +263,13 @@ TEST_P(RescanEntryTest, ChangesTheActionsMakeToMetFilesAreAbsorbed) {
     fakes.clock.Advance(10);
     RescanContext ctx = Context(withRewriter);
     Look(ctx);
-    const store::SnapshotList list = store::ReadSnapshot(data, 0);
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].item.size, std::string("converted, longer").size());
+    store::SnapshotList list = store::ReadSnapshot(data, 0);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list.Find("input.txt")->item.size, std::string("converted, longer").size());
+    EXPECT_EQ(list.Find("index.txt")->item.size, std::string("input.txt").size());
+    fakes.log.Clear();
+    RescanLater();  // neither starts the program again
+    EXPECT_TRUE(Log().empty());
 }
 
 TEST_P(RescanEntryTest, UnchangedFolderLeavesTheSnapshotFileAlone) {
