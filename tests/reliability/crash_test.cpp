@@ -13,10 +13,12 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <random>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/tavren_doc.h"
@@ -25,6 +27,7 @@
 #include "store/data_folder.h"
 #include "store/settings_file.h"
 #include "store/snapshot.h"
+#include "store/snapshot_journal.h"
 #include "support/temp_dir.h"
 
 namespace tavren::reliability {
@@ -231,8 +234,94 @@ TEST(CrashSafety, KilledSnapshotRewriteLeavesTheOldOrTheNewFile) {
     EXPECT_GT(f.replaced, 0);
 
     ExpectCleanupClearsTemporaries(data);
-    EXPECT_EQ(FileNames(data.tavdat()), std::vector<std::string>{"3.dir"});
+    EXPECT_EQ(FileNames(data.tavdat()), (std::vector<std::string>{"3.dir", "3.jnl"}));
     EXPECT_EQ(store::ReadSnapshot(data, slot).size(), 300u);
+}
+
+std::uint64_t StateHash(const store::SnapshotList& list) {
+    std::vector<store::SnapshotItem> items;
+    for (const store::SnapshotNode& n : list) items.push_back(n.item);
+    return std::hash<std::string>{}(store::EncodeSnapshot(items));
+}
+
+// One child after another changes a snapshot of about 300 files through
+// journal appends, whole rewrites and folds, from what the last one left,
+// and is killed at a random moment. It reports each state before writing
+// it ('P' and its hash) and once the call returned ('C'): the files must
+// read back as the last state committed or the one under way.
+TEST(CrashSafety, KilledJournalAppendsAndFoldsReadBackARecordedState) {
+    TempDir dir;
+    const store::DataFolder data(dir / "data");
+    ASSERT_TRUE(data.Prepare());
+    const fs::path file = data.snapshotFile(2);
+    ASSERT_TRUE(store::WriteSnapshotFile(file, {}));
+    auto run = [&](unsigned seed, int steps, int report) {
+        std::mt19937 random(seed);
+        store::SnapshotList state = store::ReadSnapshotFile(file);
+        auto say = [&](char what, std::uint64_t hash) {
+            char message[9] = {what};
+            std::memcpy(message + 1, &hash, sizeof hash);
+            if (report >= 0 && ::write(report, message, what == 'P' ? 9 : 1) < 0) ::_exit(3);
+        };
+        for (int step = 0; step < steps; ++step) {
+            std::vector<store::SnapshotChange> changes(random() % 40 + 1);
+            for (store::SnapshotChange& c : changes) {
+                c.item = {static_cast<std::uint32_t>(random()), 20260101, 120000,
+                          "f" + std::to_string(random() % 600)};
+                c.removed = state.size() > 300 && random() % 2 == 0 && state.Remove(c.item.name);
+                if (!c.removed) state.Upsert(c.item);
+            }
+            say('P', StateHash(state));
+            std::vector<store::SnapshotItem> items;
+            for (const store::SnapshotNode& n : state) items.push_back(n.item);
+            const bool whole = step % 7 == 6 || step % 11 == 10;
+            if (!(whole ? store::WriteSnapshotFile(file, items)
+                        : store::AppendSnapshotJournal(file, changes))) {
+                ::_exit(4);
+            }
+            say('C', 0);
+        }
+    };
+    const auto t0 = std::chrono::steady_clock::now();
+    run(1, 20, -1);
+    const auto cycle = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - t0);
+    std::mt19937 random(13);
+    std::uniform_int_distribution<long> delay(0, std::max<long>(1, cycle.count()));
+    int kills = 0, committed = 0, underWay = 0, other = 0;
+    for (int i = 0; i < KillIterations(); ++i) {
+        store::SnapshotRead read = store::SnapshotRead::Ok;
+        std::uint64_t last = StateHash(store::ReadSnapshotFile(file, &read));
+        std::optional<std::uint64_t> next;
+        int reports[2];
+        ASSERT_EQ(::pipe(reports), 0);
+        const pid_t pid = ForkStarted([&] { run(100 + i, 1'000'000, reports[1]); });
+        ASSERT_GE(pid, 0);
+        ::close(reports[1]);
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status)) << "a write failed";
+        ++kills;
+        for (char what; ::read(reports[0], &what, 1) == 1;) {
+            std::uint64_t hash = 0;
+            if (what == 'C') last = *std::exchange(next, std::nullopt);
+            if (what == 'P' && ::read(reports[0], &hash, sizeof hash) == sizeof hash) next = hash;
+        }
+        ::close(reports[0]);
+        const std::uint64_t found = StateHash(store::ReadSnapshotFile(file, &read));
+        committed += found == last;
+        underWay += found != last && found == next;
+        other += found != last && found != next;
+        EXPECT_EQ(read, store::SnapshotRead::Ok) << "kill " << i;
+    }
+    std::cout << "[figures] journal appends and folds killed: " << kills << " kills, committed "
+              << committed << ", under way " << underWay << ", other " << other << std::endl;
+    EXPECT_EQ(other, 0);
+    EXPECT_GT(committed, 0);
+    ExpectCleanupClearsTemporaries(data);
+    EXPECT_EQ(FileNames(data.tavdat()), (std::vector<std::string>{"2.dir", "2.jnl"}));
 }
 
 // A move to another file system killed at random moments, a third of the
@@ -382,7 +471,7 @@ TEST(FullDisk, SnapshotWriteKeepsTheOldSnapshotAndSaysWhy) {
     EXPECT_NE(message.find(data.snapshotFile(0).string()), std::string::npos) << message;
     EXPECT_NE(message.find(kDiskFull), std::string::npos) << message;
     EXPECT_EQ(ReadBytes(data.snapshotFile(0)), old);
-    EXPECT_EQ(FileNames(data.tavdat()), std::vector<std::string>{"0.dir"});
+    EXPECT_EQ(FileNames(data.tavdat()), (std::vector<std::string>{"0.dir", "0.jnl"}));
 }
 
 // A file moved to another file system is copied; the copy hits the limit.
