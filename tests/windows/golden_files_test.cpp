@@ -19,6 +19,7 @@
 #include "store/data_folder.h"
 #include "store/settings_file.h"
 #include "store/snapshot.h"
+#include "store/snapshot_journal.h"
 #include "support/temp_dir.h"
 
 namespace tavren::store {
@@ -151,6 +152,30 @@ TEST(GoldenFiles, SnapshotsAreTheSameBytesOnEveryBuild) {
         ASSERT_FALSE(platform::ReadFile(data.snapshotFile(slot), written));
         ExpectGolden(golden[slot], SortedRecords(written));
     }
+}
+
+// The journal on both systems: two appends (the second one checks how the
+// first ended), read back, folded into the snapshot.
+TEST(GoldenFiles, SnapshotJournalAppendsReadBackAndFold) {
+    TempDir tmp;
+    const fs::path file = tmp / "0.dir";
+    const SnapshotItem a{1, 20260101, 120000, "a"}, b{2, 20260101, 120000, "b"};
+    ASSERT_TRUE(WriteSnapshotFile(file, std::vector{a}));
+    const SnapshotChange add[] = {{false, b}}, remove[] = {{true, a}};
+    ASSERT_TRUE(AppendSnapshotJournal(file, add));
+    std::uint64_t size = 0;
+    const Status appended = AppendSnapshotJournal(file, remove, &size);
+    ASSERT_TRUE(appended) << appended.message();
+    EXPECT_EQ(size, 5 * kSnapshotRecordSize);
+    SnapshotRead read = SnapshotRead::Unreadable;
+    const SnapshotList list = ReadSnapshotFile(file, &read);
+    EXPECT_EQ(read, SnapshotRead::Ok);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].item.name, "b");
+    ASSERT_TRUE(WriteSnapshotFile(file, std::vector{list[0].item}));
+    EXPECT_EQ(JournalBytes(file), kSnapshotRecordSize);
+    EXPECT_EQ(fs::file_size(file), kSnapshotRecordSize);
+    EXPECT_EQ(ReadSnapshotFile(file).size(), 1u);
 }
 
 // The two builds convert with different tables: glibc's CP932 and the
