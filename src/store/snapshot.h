@@ -163,7 +163,8 @@ enum class SnapshotRead {
     Unreadable,  // missing, not a file, or a read error
     Damaged,     // more than kSnapshotMaxRecords records (in either file): refused
     // The snapshot was read and its journal up to a record that no writer
-    // makes: the list holds the changes before it.
+    // makes: the list holds the changes before it. An append would go
+    // after the damage, unread: write the snapshot anew first.
     JournalDamaged,
 };
 
