@@ -376,67 +376,58 @@ TEST_F(Snapshot, JournalAppliesTheCommittedBatchesOfItsOwnSnapshot) {
     auto item = [](const char* name, std::uint32_t size) {
         return SnapshotItem{size, 20260101, 120000, name};
     };
-    const std::vector<SnapshotItem> base = {item("a", 1), item("b", 2), item("c", 3)};
-    const std::vector<SnapshotItem> other = {item("x", 7), item("y", 8)};
     const SnapshotChange first[] = {{false, item("d", 4)}, {false, item("a", 10)}};
     const SnapshotChange second[] = {{true, item("b", 0)}};
     const SnapshotChange later[] = {{false, item("e", 5)}};
-    // Header 144 bytes, then d, a, commit, then -b (at 576), commit.
-    auto edit = [&](std::function<void(std::string&)> change) {
-        return [&, change] {
+    // Header, then d, a, commit, then -b at 576, commit: 864 bytes.
+    auto edit = [&](std::size_t size, std::size_t at = 0, char c = 0) {
+        return [=, &journal] {
             std::string bytes = ReadBytes(journal);
-            change(bytes);
+            bytes.resize(size);
+            if (at) bytes[at] = c;
             WriteBytes(journal, bytes);
         };
     };
-    using Names = std::vector<std::string>;
+    // A crash between replacing the snapshot and replacing the journal.
+    auto crashInRewrite = [&] {
+        const std::string old = ReadBytes(journal);
+        ASSERT_TRUE(WriteSnapshotFile(file, std::vector{item("x", 7)}));
+        WriteBytes(journal, old);
+    };
+    auto copied = [&] {
+        fs::copy_file(file, tmp_ / "copy");
+        fs::rename(tmp_ / "copy", file);
+    };
     struct Case {
         const char* name;
         std::function<void()> damage;
         bool appendLater;
-        Names expected;
+        std::vector<std::string> expected;
         SnapshotRead result = SnapshotRead::Ok;
     };
-    const Names firstOnly = {"a10", "b2", "c3", "d4"};
-    const Names firstAndLater = {"a10", "b2", "c3", "d4", "e5"};
-    auto cut = [&](std::size_t size) { return edit([=](auto& j) { j.resize(size); }); };
-    auto put = [&](std::size_t at, char c) { return edit([=](auto& j) { j[at] = c; }); };
+    const auto damaged = SnapshotRead::JournalDamaged;
     const Case cases[] = {
         {"as written", [] {}, false, {"a10", "c3", "d4"}},
-        {"torn last record", cut(863), false, firstOnly},
-        {"append after a torn record", cut(863), true, firstAndLater},
-        {"batch without its commit", cut(720), true, firstAndLater},
-        {"unknown kind", put(576 + 12, 9), false, firstOnly, SnapshotRead::JournalDamaged},
-        {"batch unlike its commit", put(576 + 16, 'z'), false, firstOnly,
-         SnapshotRead::JournalDamaged},
-        // A crash between replacing the snapshot and replacing the journal.
-        {"journal of the last snapshot",
-         [&] {
-             const std::string old = ReadBytes(journal);
-             ASSERT_TRUE(WriteSnapshotFile(file, other));
-             WriteBytes(journal, old);
-         },
-         true,
-         {"e5", "x7", "y8"}},
-        {"snapshot copied",
-         [&] {
-             fs::copy_file(file, tmp_ / "copy");
-             fs::rename(tmp_ / "copy", file);
-         },
-         true,
-         {"a10", "c3", "d4", "e5"}},
+        {"torn last record", edit(863), false, {"a10", "b2", "c3", "d4"}},
+        {"batch without its commit", edit(720), true, {"a10", "b2", "c3", "d4", "e5"}},
+        {"unknown kind", edit(864, 576 + 12, 9), false, {"a10", "b2", "c3", "d4"}, damaged},
+        {"batch unlike its commit", edit(864, 600, 'z'), false, {"a10", "b2", "c3", "d4"}, damaged},
+        {"journal of the last snapshot", crashInRewrite, true, {"e5", "x7"}},
+        {"snapshot copied", copied, true, {"a10", "c3", "d4", "e5"}},
     };
     for (const Case& c : cases) {
-        ASSERT_TRUE(WriteSnapshotFile(file, base));
+        ASSERT_TRUE(WriteSnapshotFile(file, std::vector{item("a", 1), item("b", 2), item("c", 3)}));
         EXPECT_EQ(JournalBytes(file), kSnapshotRecordSize);
         ASSERT_TRUE(AppendSnapshotJournal(file, first));
         std::uint64_t size = 0;
         ASSERT_TRUE(AppendSnapshotJournal(file, second, &size));
         EXPECT_EQ(size, 864u);
         c.damage();
-        if (c.appendLater) ASSERT_TRUE(AppendSnapshotJournal(file, later)) << c.name;
+        if (c.appendLater) {
+            ASSERT_TRUE(AppendSnapshotJournal(file, later)) << c.name;
+        }
         SnapshotRead result = SnapshotRead::Ok;
-        Names read;
+        std::vector<std::string> read;
         for (const SnapshotNode& n : ReadSnapshotFile(file, &result))
             read.push_back(n.item.name + std::to_string(n.item.size));
         std::sort(read.begin(), read.end());
