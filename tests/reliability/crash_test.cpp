@@ -284,7 +284,6 @@ TEST(CrashSafety, KilledJournalAppendsAndRewritesReadBackARecordedState) {
         std::chrono::steady_clock::now() - t0);
     std::mt19937 random(13);
     std::uniform_int_distribution<long> delay(0, cycle.count() + 1);
-    int latest = 0, before = 0;
     for (int i = 0; i < KillIterations(); ++i) {
         std::vector<std::size_t> reported = {hashOf(store::ReadSnapshotFile(file))};
         int reports[2];
@@ -302,13 +301,10 @@ TEST(CrashSafety, KilledJournalAppendsAndRewritesReadBackARecordedState) {
         store::SnapshotRead read = store::SnapshotRead::Damaged;
         const std::size_t found = hashOf(store::ReadSnapshotFile(file, &read));
         EXPECT_EQ(read, store::SnapshotRead::Ok);
-        latest += found == reported.back();
-        before += reported.size() > 1 && found == reported.end()[-2];
-        ASSERT_EQ(latest + before, i + 1) << "kill " << i << " left a state never written";
+        ASSERT_TRUE(found == reported.back() ||
+                    (reported.size() > 1 && found == reported.end()[-2]))
+            << "kill " << i << " left a state never written";
     }
-    std::cout << "[figures] journal appends killed: " << latest + before
-              << " kills, the state under way or last written " << latest << ", the one before "
-              << before << std::endl;
     ExpectCleanupClearsTemporaries(data);
     EXPECT_EQ(FileNames(data.tavdat()), (std::vector<std::string>{"2.dir", "2.jnl"}));
 }

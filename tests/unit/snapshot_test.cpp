@@ -366,9 +366,8 @@ TEST(SnapshotList, DecodingDropsRecordsThatMakeNoSense) {
     }
 }
 
-// The journal as appends write it and as crashes, damage and other writers
-// leave it: only committed batches that belong to the snapshot count, and
-// an append after any of these is read back on top of what was read.
+// The journal as written and as crashes, damage and other writers leave it:
+// only committed batches of its own snapshot count, with any append after.
 TEST_F(Snapshot, JournalAppliesTheCommittedBatchesOfItsOwnSnapshot) {
     const fs::path file = tmp_ / "5.dir";
     const fs::path journal = JournalFileOf(file);
@@ -382,8 +381,7 @@ TEST_F(Snapshot, JournalAppliesTheCommittedBatchesOfItsOwnSnapshot) {
     // Header, then d, a, commit, then -b at 576, commit: 864 bytes.
     auto edit = [&](std::size_t size, std::size_t at = 0, char c = 0) {
         return [=, &journal] {
-            std::string bytes = ReadBytes(journal);
-            bytes.resize(size);
+            std::string bytes = ReadBytes(journal).substr(0, size);
             if (at) bytes[at] = c;
             WriteBytes(journal, bytes);
         };
@@ -393,10 +391,6 @@ TEST_F(Snapshot, JournalAppliesTheCommittedBatchesOfItsOwnSnapshot) {
         const std::string old = ReadBytes(journal);
         ASSERT_TRUE(WriteSnapshotFile(file, std::vector{item("x", 7)}));
         WriteBytes(journal, old);
-    };
-    auto copied = [&] {
-        fs::copy_file(file, tmp_ / "copy");
-        fs::rename(tmp_ / "copy", file);
     };
     struct Case {
         const char* name;
@@ -413,11 +407,9 @@ TEST_F(Snapshot, JournalAppliesTheCommittedBatchesOfItsOwnSnapshot) {
         {"unknown kind", edit(864, 576 + 12, 9), false, {"a10", "b2", "c3", "d4"}, damaged},
         {"batch unlike its commit", edit(864, 600, 'z'), false, {"a10", "b2", "c3", "d4"}, damaged},
         {"journal of the last snapshot", crashInRewrite, true, {"e5", "x7"}},
-        {"snapshot copied", copied, true, {"a10", "c3", "d4", "e5"}},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(WriteSnapshotFile(file, std::vector{item("a", 1), item("b", 2), item("c", 3)}));
-        EXPECT_EQ(JournalBytes(file), kSnapshotRecordSize);
         ASSERT_TRUE(AppendSnapshotJournal(file, first));
         std::uint64_t size = 0;
         ASSERT_TRUE(AppendSnapshotJournal(file, second, &size));
@@ -434,8 +426,6 @@ TEST_F(Snapshot, JournalAppliesTheCommittedBatchesOfItsOwnSnapshot) {
         EXPECT_EQ(read, c.expected) << c.name;
         EXPECT_EQ(result, c.result) << c.name;
     }
-    fs::remove(file);
-    EXPECT_FALSE(AppendSnapshotJournal(file, later));
 }
 
 // A snapshot too large to be one is refused before it is read into memory.
