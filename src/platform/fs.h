@@ -43,11 +43,11 @@ struct DirEntry {
 // file is never taken for deleted because it could not be read.
 std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirEntry>& out);
 
-// Reads at most `maxBytes` bytes from the start of `file`. Anything but a
-// regular file (a FIFO, a device, a folder) is refused without blocking,
-// with std::errc::invalid_argument.
+// Reads at most `maxBytes` bytes of `file` from `offset` on (nothing past
+// its end). Anything but a regular file (a FIFO, a device, a folder) is
+// refused without blocking, with std::errc::invalid_argument.
 std::error_code ReadFile(const std::filesystem::path& file, std::string& out,
-                         std::size_t maxBytes = SIZE_MAX);
+                         std::size_t maxBytes = SIZE_MAX, std::uint64_t offset = 0);
 
 // Replaces `file` with `data` so that at every moment the path names either
 // the old file or the complete new one: the data goes into a temporary file

@@ -18,6 +18,8 @@ class AppendFile {
 public:
     virtual ~AppendFile() = default;
     virtual std::error_code Append(std::string_view bytes) = 0;
+    // Makes what was appended durable (fdatasync, FlushFileBuffers).
+    virtual std::error_code Flush() = 0;
     // The size of the file this handle writes to.
     virtual std::uint64_t Size() = 0;
     // Whether `path` still names the file this handle writes to: false once

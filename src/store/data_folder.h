@@ -11,6 +11,7 @@ namespace tavren::store {
 // The program's data root and the files below it:
 //   <root>/tavdat/dirinfo.dat   the settings file
 //   <root>/tavdat/<n>.dir       the snapshot of slot n
+//   <root>/tavdat/<n>.jnl       its journal (snapshot_journal.h)
 //   <root>/tavren3.lock         locked by the program that watches with it
 class DataFolder {
 public:

@@ -6,6 +6,7 @@
 #include "platform/wildcard.h"
 #include "store/cp932.h"
 #include "store/message_language.h"
+#include "store/snapshot_journal.h"
 
 namespace tavren::store {
 namespace {
@@ -158,18 +159,39 @@ SnapshotNode* SnapshotList::Find(std::string_view name) {
     return it == byName_.end() ? nullptr : it->second;
 }
 
+void EncodeSnapshotRecord(const SnapshotItem& item, std::uint32_t kind, char* out) {
+    SnapshotRecord r;
+    std::memset(&r, 0, sizeof r);
+    PutU32(r.size, item.size);
+    PutU32(r.date, static_cast<std::uint32_t>(item.date));
+    PutU32(r.time, static_cast<std::uint32_t>(item.time));
+    PutU32(r.reserved, kind);
+    StoreField(r.name, sizeof r.name, item.name);
+    std::memcpy(out, &r, sizeof r);
+}
+
+SnapshotItem DecodeSnapshotRecord(const char* in, std::uint32_t* kind) {
+    SnapshotRecord r;
+    std::memcpy(&r, in, sizeof r);
+    SnapshotItem item;
+    item.size = GetU32(r.size);
+    item.date = static_cast<std::int32_t>(GetU32(r.date));
+    item.time = static_cast<std::int32_t>(GetU32(r.time));
+    item.name.assign(FieldText(r.name, sizeof r.name));
+    if (kind) *kind = GetU32(r.reserved);
+    return item;
+}
+
+bool IsPlausibleItem(const SnapshotItem& item) {
+    return !item.name.empty() && IsPlausibleDate(item.date) && IsPlausibleTime(item.time);
+}
+
 std::string EncodeSnapshot(std::span<const SnapshotItem> items) {
     std::string bytes(items.size() * kSnapshotRecordSize, '\0');
     char* p = bytes.data();
     for (const SnapshotItem& item : items) {
-        SnapshotRecord r;
-        std::memset(&r, 0, sizeof r);
-        PutU32(r.size, item.size);
-        PutU32(r.date, static_cast<std::uint32_t>(item.date));
-        PutU32(r.time, static_cast<std::uint32_t>(item.time));
-        StoreField(r.name, sizeof r.name, item.name);
-        std::memcpy(p, &r, sizeof r);
-        p += sizeof r;
+        EncodeSnapshotRecord(item, 0, p);
+        p += kSnapshotRecordSize;
     }
     return bytes;
 }
@@ -179,19 +201,10 @@ SnapshotList DecodeSnapshot(std::string_view bytes) {
     const std::size_t count = bytes.size() / kSnapshotRecordSize;
     list.Reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        SnapshotRecord r;
-        std::memcpy(&r, bytes.data() + i * kSnapshotRecordSize, sizeof r);
-        SnapshotItem item;
-        item.size = GetU32(r.size);
-        item.date = static_cast<std::int32_t>(GetU32(r.date));
-        item.time = static_cast<std::int32_t>(GetU32(r.time));
-        item.name.assign(FieldText(r.name, sizeof r.name));
+        SnapshotItem item = DecodeSnapshotRecord(bytes.data() + i * kSnapshotRecordSize);
         // Records that no writer makes are dropped; of equal names only the
         // first counts, as a look-up finds it.
-        if (item.name.empty() || !IsPlausibleDate(item.date) || !IsPlausibleTime(item.time) ||
-            list.Find(item.name) != nullptr) {
-            continue;
-        }
+        if (!IsPlausibleItem(item) || list.Find(item.name) != nullptr) continue;
         list.Append(std::move(item));
     }
     return list;
@@ -218,17 +231,22 @@ SnapshotList ReadSnapshotFile(const std::filesystem::path& file, SnapshotRead* r
         how = SnapshotRead::Damaged;
         return {};
     }
-    how = SnapshotRead::Ok;
-    return DecodeSnapshot(bytes);
+    SnapshotList list = DecodeSnapshot(bytes);
+    how = ApplySnapshotJournal(file, bytes, list);
+    if (how == SnapshotRead::Ok || how == SnapshotRead::JournalDamaged) return list;
+    return {};
 }
 
 Status WriteSnapshotFile(const std::filesystem::path& file, std::span<const SnapshotItem> items) {
-    if (auto ec = platform::WriteFileAtomically(file, EncodeSnapshot(items))) {
+    const std::string bytes = EncodeSnapshot(items);
+    if (auto ec = platform::WriteFileAtomically(file, bytes)) {
         return Status::Error(Say("スナップショット ", "cannot save the snapshot ") +
                              platform::PathToUtf8(file) + Say(" を保存できません: ", ": ") +
                              ec.message());
     }
-    return {};
+    // Until the journal is replaced it names the old snapshot, so a crash
+    // in between reads back the new snapshot alone.
+    return StartSnapshotJournal(file, bytes);
 }
 
 SnapshotList ReadSnapshot(const DataFolder& data, int slot, SnapshotRead* result) {

@@ -156,18 +156,34 @@ struct SnapshotChange {
 std::string EncodeSnapshot(std::span<const SnapshotItem> items);
 SnapshotList DecodeSnapshot(std::string_view bytes);
 
+// One record, as the snapshot and its journal store it: `kind` goes into
+// the reserved field (0 in a snapshot file). `out` and `in` hold
+// kSnapshotRecordSize bytes.
+void EncodeSnapshotRecord(const SnapshotItem& item, std::uint32_t kind, char* out);
+SnapshotItem DecodeSnapshotRecord(const char* in, std::uint32_t* kind = nullptr);
+// False for a record that no writer makes (see DecodeSnapshot).
+bool IsPlausibleItem(const SnapshotItem& item);
+
 // How reading a snapshot file went.
 enum class SnapshotRead {
     Ok,
     Unreadable,  // missing, not a file, or a read error
-    Damaged,     // more than kSnapshotMaxRecords records: refused
+    Damaged,     // more than kSnapshotMaxRecords records (in either file): refused
+    // The snapshot was read and its journal up to a record that no writer
+    // makes: the list holds the changes before it. An append would go
+    // after the damage, unread: write the snapshot anew first.
+    JournalDamaged,
 };
 
-// Reads a snapshot file; one that cannot be read, or is too large to be a
+// Reads a snapshot file and applies the changes of its journal (see
+// snapshot_journal.h). One that cannot be read, or is too large to be a
 // snapshot, gives an empty list, and `result` (when given) tells which.
 SnapshotList ReadSnapshotFile(const std::filesystem::path& file, SnapshotRead* result = nullptr);
 
-// Replaces a snapshot file atomically; on failure the old one stays.
+// Replaces a snapshot file atomically, then its journal with an empty one
+// that names the new snapshot. On failure (the message names the file) the
+// old snapshot may stay or not; either way the two read back as a state
+// that was written, and the caller is to write the snapshot again.
 Status WriteSnapshotFile(const std::filesystem::path& file, std::span<const SnapshotItem> items);
 
 // The snapshot of slot n.

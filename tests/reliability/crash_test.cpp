@@ -25,6 +25,7 @@
 #include "store/data_folder.h"
 #include "store/settings_file.h"
 #include "store/snapshot.h"
+#include "store/snapshot_journal.h"
 #include "support/temp_dir.h"
 
 namespace tavren::reliability {
@@ -231,8 +232,81 @@ TEST(CrashSafety, KilledSnapshotRewriteLeavesTheOldOrTheNewFile) {
     EXPECT_GT(f.replaced, 0);
 
     ExpectCleanupClearsTemporaries(data);
-    EXPECT_EQ(FileNames(data.tavdat()), std::vector<std::string>{"3.dir"});
+    EXPECT_EQ(FileNames(data.tavdat()), (std::vector<std::string>{"3.dir", "3.jnl"}));
     EXPECT_EQ(store::ReadSnapshot(data, slot).size(), 300u);
+}
+
+// One child after another changes a snapshot of about 300 files through
+// journal appends and whole rewrites, from what the last one left, and is
+// killed at a random moment. Before each write it reports the state it
+// writes, so the last report is the state under way or written, the one
+// before it written: the files must read back as one of the two.
+TEST(CrashSafety, KilledJournalAppendsAndRewritesReadBackARecordedState) {
+    // On tmpfs where there is one: flushes cost nothing there, so more kills
+    // land within a write.
+    TempDir dir;
+    OtherFsDir shm(dir.path());
+    const store::DataFolder data((shm.path().empty() ? dir.path() : shm.path()) / "data");
+    ASSERT_TRUE(data.Prepare());
+    const fs::path file = data.snapshotFile(2);
+    ASSERT_TRUE(store::WriteSnapshotFile(file, {}));
+    auto itemsOf = [](const store::SnapshotList& list) {
+        std::vector<store::SnapshotItem> items;
+        for (const store::SnapshotNode& n : list) items.push_back(n.item);
+        return items;
+    };
+    auto hashOf = [&](const auto& list) {
+        return std::hash<std::string>{}(store::EncodeSnapshot(itemsOf(list)));
+    };
+    auto run = [&](unsigned seed, int steps, int report) {
+        std::mt19937 random(seed);
+        store::SnapshotList state = store::ReadSnapshotFile(file);
+        for (int step = 0; step < steps; ++step) {
+            // Large batches too, so that kills also cut appends short.
+            std::vector<store::SnapshotChange> changes(random() % (step % 3 ? 40 : 3000) + 1);
+            for (store::SnapshotChange& c : changes) {
+                c.item = {static_cast<std::uint32_t>(random()), 20260101, 120000,
+                          "f" + std::to_string(random() % 600)};
+                c.removed = state.size() > 300 && random() % 2 == 0 && state.Remove(c.item.name);
+                if (!c.removed) state.Upsert(c.item);
+            }
+            const std::size_t hash = hashOf(state);
+            if (report >= 0 && ::write(report, &hash, sizeof hash) != sizeof hash) ::_exit(3);
+            if (!(step % 7 == 6 ? store::WriteSnapshotFile(file, itemsOf(state))
+                                : store::AppendSnapshotJournal(file, changes))) {
+                ::_exit(4);
+            }
+        }
+    };
+    const auto t0 = std::chrono::steady_clock::now();
+    run(1, 20, -1);
+    const auto cycle = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - t0);
+    std::mt19937 random(13);
+    std::uniform_int_distribution<long> delay(0, cycle.count() + 1);
+    for (int i = 0; i < KillIterations(); ++i) {
+        std::vector<std::size_t> reported = {hashOf(store::ReadSnapshotFile(file))};
+        int reports[2];
+        ASSERT_EQ(::pipe(reports), 0);
+        const pid_t pid = ForkStarted([&] { run(100 + i, 1'000'000, reports[1]); });
+        ASSERT_GE(pid, 0);
+        ::close(reports[1]);
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status)) << "a write failed";
+        for (std::size_t h; ::read(reports[0], &h, sizeof h) == sizeof h;) reported.push_back(h);
+        ::close(reports[0]);
+        store::SnapshotRead read = store::SnapshotRead::Damaged;
+        const std::size_t found = hashOf(store::ReadSnapshotFile(file, &read));
+        EXPECT_EQ(read, store::SnapshotRead::Ok);
+        ASSERT_TRUE(found == reported.back() ||
+                    (reported.size() > 1 && found == reported.end()[-2]))
+            << "kill " << i << " left a state never written";
+    }
+    ExpectCleanupClearsTemporaries(data);
+    EXPECT_EQ(FileNames(data.tavdat()), (std::vector<std::string>{"2.dir", "2.jnl"}));
 }
 
 // A move to another file system killed at random moments, a third of the
@@ -382,7 +456,7 @@ TEST(FullDisk, SnapshotWriteKeepsTheOldSnapshotAndSaysWhy) {
     EXPECT_NE(message.find(data.snapshotFile(0).string()), std::string::npos) << message;
     EXPECT_NE(message.find(kDiskFull), std::string::npos) << message;
     EXPECT_EQ(ReadBytes(data.snapshotFile(0)), old);
-    EXPECT_EQ(FileNames(data.tavdat()), std::vector<std::string>{"0.dir"});
+    EXPECT_EQ(FileNames(data.tavdat()), (std::vector<std::string>{"0.dir", "0.jnl"}));
 }
 
 // A file moved to another file system is copied; the copy hits the limit.

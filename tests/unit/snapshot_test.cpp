@@ -10,12 +10,14 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "store/cp932.h"
+#include "store/snapshot_journal.h"
 #include "support/temp_dir.h"
 
 namespace tavren::store {
@@ -128,7 +130,8 @@ TEST_F(Snapshot, SlotNumberNamesTheFile) {
     for (const auto& e : fs::directory_iterator(data_.tavdat())) {
         files.push_back(e.path().filename().string());
     }
-    EXPECT_EQ(files, std::vector<std::string>{"12.dir"});
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"12.dir", "12.jnl"}));
     EXPECT_EQ(ReadSnapshot(data_, 12).size(), 1u);
     EXPECT_TRUE(ReadSnapshot(data_, 1).empty());
 }
@@ -363,6 +366,68 @@ TEST(SnapshotList, DecodingDropsRecordsThatMakeNoSense) {
     }
 }
 
+// The journal as written and as crashes, damage and other writers leave it:
+// only committed batches of its own snapshot count, with any append after.
+TEST_F(Snapshot, JournalAppliesTheCommittedBatchesOfItsOwnSnapshot) {
+    const fs::path file = tmp_ / "5.dir";
+    const fs::path journal = JournalFileOf(file);
+    EXPECT_EQ(journal, tmp_ / "5.jnl");
+    auto item = [](const char* name, std::uint32_t size) {
+        return SnapshotItem{size, 20260101, 120000, name};
+    };
+    const SnapshotChange first[] = {{false, item("d", 4)}, {false, item("a", 10)}};
+    const SnapshotChange second[] = {{true, item("b", 0)}};
+    const SnapshotChange later[] = {{false, item("e", 5)}};
+    // Header, then d, a, commit, then -b at 576, commit: 864 bytes.
+    auto edit = [&](std::size_t size, std::size_t at = 0, char c = 0) {
+        return [=, &journal] {
+            std::string bytes = ReadBytes(journal).substr(0, size);
+            if (at) bytes[at] = c;
+            WriteBytes(journal, bytes);
+        };
+    };
+    // A crash between replacing the snapshot and replacing the journal.
+    auto crashInRewrite = [&] {
+        const std::string old = ReadBytes(journal);
+        ASSERT_TRUE(WriteSnapshotFile(file, std::vector{item("x", 7)}));
+        WriteBytes(journal, old);
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> damage;
+        bool appendLater;
+        std::vector<std::string> expected;
+        SnapshotRead result = SnapshotRead::Ok;
+    };
+    const auto damaged = SnapshotRead::JournalDamaged;
+    const Case cases[] = {
+        {"as written", [] {}, false, {"a10", "c3", "d4"}},
+        {"torn last record", edit(863), false, {"a10", "b2", "c3", "d4"}},
+        {"batch without its commit", edit(720), true, {"a10", "b2", "c3", "d4", "e5"}},
+        {"unknown kind", edit(864, 576 + 12, 9), false, {"a10", "b2", "c3", "d4"}, damaged},
+        {"batch unlike its commit", edit(864, 600, 'z'), false, {"a10", "b2", "c3", "d4"}, damaged},
+        {"journal of the last snapshot", crashInRewrite, true, {"e5", "x7"}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteSnapshotFile(file, std::vector{item("a", 1), item("b", 2), item("c", 3)}));
+        ASSERT_TRUE(AppendSnapshotJournal(file, first));
+        std::uint64_t size = 0;
+        ASSERT_TRUE(AppendSnapshotJournal(file, second, &size));
+        EXPECT_EQ(size, 864u);
+        c.damage();
+        if (c.appendLater) {
+            ASSERT_TRUE(AppendSnapshotJournal(file, later)) << c.name;
+        }
+        SnapshotRead result = SnapshotRead::Ok;
+        std::vector<std::string> read;
+        for (const SnapshotNode& n : ReadSnapshotFile(file, &result))
+            read.push_back(n.item.name + std::to_string(n.item.size));
+        std::sort(read.begin(), read.end());
+        EXPECT_EQ(read, c.expected) << c.name;
+        EXPECT_EQ(result, c.result) << c.name;
+    }
+}
+
 // A snapshot too large to be one is refused before it is read into memory.
 TEST_F(Snapshot, ReadingTellsAnUnreadableFromADamagedFile) {
     const fs::path huge = tmp_ / "huge.dir";
@@ -372,6 +437,10 @@ TEST_F(Snapshot, ReadingTellsAnUnreadableFromADamagedFile) {
     }
     const fs::path good = tmp_ / "good.dir";
     WriteBytes(good, Golden("snapshot-three-records.dir"));
+    const fs::path hugeJournal = tmp_ / "huge-journal.dir";
+    ASSERT_TRUE(WriteSnapshotFile(hugeJournal, {}));
+    WriteBytes(JournalFileOf(hugeJournal), "");
+    ASSERT_EQ(::truncate(JournalFileOf(hugeJournal).c_str(), off_t{1} << 40), 0);
     struct Case {
         fs::path file;
         SnapshotRead result;
@@ -382,6 +451,7 @@ TEST_F(Snapshot, ReadingTellsAnUnreadableFromADamagedFile) {
         {tmp_ / "missing.dir", SnapshotRead::Unreadable, 0},
         {tmp_.path(), SnapshotRead::Unreadable, 0},
         {huge, SnapshotRead::Damaged, 0},
+        {hugeJournal, SnapshotRead::Damaged, 0},
     };
     for (const Case& c : cases) {
         SnapshotRead result = SnapshotRead::Ok;

@@ -94,8 +94,8 @@ std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirE
     return {};
 }
 
-std::error_code ReadFile(const std::filesystem::path& file, std::string& out,
-                         std::size_t maxBytes) {
+std::error_code ReadFile(const std::filesystem::path& file, std::string& out, std::size_t maxBytes,
+                         std::uint64_t offset) {
     out.clear();
     // Without O_NONBLOCK opening a FIFO would wait for a writer forever.
     UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -103,13 +103,13 @@ std::error_code ReadFile(const std::filesystem::path& file, std::string& out,
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return LastError();
     if (!S_ISREG(st.st_mode)) return std::make_error_code(std::errc::invalid_argument);
-    if (st.st_size > 0) {
-        out.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), maxBytes));
+    if (static_cast<std::uint64_t>(st.st_size) > offset) {
+        out.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size - offset), maxBytes));
     }
     char buffer[64 * 1024];
     while (out.size() < maxBytes) {
         const std::size_t want = std::min(sizeof buffer, maxBytes - out.size());
-        const ssize_t n = ::read(fd.get(), buffer, want);
+        const ssize_t n = ::pread(fd.get(), buffer, want, static_cast<off_t>(offset + out.size()));
         if (n < 0) {
             if (errno == EINTR) continue;
             return LastError();

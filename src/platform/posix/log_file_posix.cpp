@@ -33,6 +33,13 @@ public:
         return {};
     }
 
+    std::error_code Flush() override {
+        while (::fdatasync(fd_.get()) != 0) {
+            if (errno != EINTR) return Errno();
+        }
+        return {};
+    }
+
     std::uint64_t Size() override {
         struct stat st {};
         return ::fstat(fd_.get(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;

@@ -98,8 +98,8 @@ std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirE
     }
 }
 
-std::error_code ReadFile(const std::filesystem::path& file, std::string& out,
-                         std::size_t maxBytes) {
+std::error_code ReadFile(const std::filesystem::path& file, std::string& out, std::size_t maxBytes,
+                         std::uint64_t offset) {
     out.clear();
     // Shared with writers and deleters: a reader must never get in the way
     // of the program that owns the file.
@@ -116,9 +116,13 @@ std::error_code ReadFile(const std::filesystem::path& file, std::string& out,
         return std::make_error_code(std::errc::invalid_argument);
     }
     LARGE_INTEGER size;
-    if (::GetFileSizeEx(h.get(), &size) && size.QuadPart > 0) {
-        out.reserve(std::min<std::size_t>(static_cast<std::size_t>(size.QuadPart), maxBytes));
+    if (::GetFileSizeEx(h.get(), &size) && static_cast<std::uint64_t>(size.QuadPart) > offset) {
+        out.reserve(
+            std::min<std::size_t>(static_cast<std::size_t>(size.QuadPart - offset), maxBytes));
     }
+    LARGE_INTEGER from;
+    from.QuadPart = static_cast<LONGLONG>(offset);
+    if (offset != 0 && !::SetFilePointerEx(h.get(), from, nullptr, FILE_BEGIN)) return LastError();
     char buffer[64 * 1024];
     while (out.size() < maxBytes) {
         const DWORD want = static_cast<DWORD>(std::min(sizeof buffer, maxBytes - out.size()));

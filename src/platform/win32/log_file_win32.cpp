@@ -21,6 +21,10 @@ public:
         return {};
     }
 
+    std::error_code Flush() override {
+        return ::FlushFileBuffers(h_.get()) ? std::error_code() : win32::LastError();
+    }
+
     std::uint64_t Size() override {
         LARGE_INTEGER size{};
         return ::GetFileSizeEx(h_.get(), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
