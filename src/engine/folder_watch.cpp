@@ -436,6 +436,8 @@ std::chrono::milliseconds PollInterval(std::chrono::nanoseconds lookCpu,
 void RunFolderWatch(RescanContext& context, const platform::WakeEvent& stop, bool fresh,
                     WatchReports& reports) {
     FolderWatch(context, stop, reports).Run(fresh);
+    FoldJournal(context);
+    if (std::exchange(context.freedMuch, false)) platform::ReturnFreeMemory();
 }
 
 }  // namespace tavren::engine

@@ -211,6 +211,7 @@ void WriteStateSnapshot(RescanContext& ctx) {
     state.fileCurrent = status.ok();
     if (status.ok()) {
         state.unwritten.clear();
+        state.journalBytes = 0;
         state.reportedWriteError.clear();
     } else if (status.message() != state.reportedWriteError) {
         state.reportedWriteError = status.message();
@@ -218,10 +219,38 @@ void WriteStateSnapshot(RescanContext& ctx) {
     }
 }
 
+// A journal this large is folded into a new snapshot file: past a quarter
+// of the snapshot's size, reading both at a start costs more than it
+// should, and the fold's cost is spread over that many changes.
+bool JournalFull(const WatchState& state) {
+    return state.journalBytes >
+           std::max<std::uint64_t>(64 * 1024, state.list.size() * store::kSnapshotRecordSize / 4);
+}
+
 // Brings the snapshot file up to date with the records changed since it
-// was written.
+// was written: appended to its journal, or, when the file is behind, the
+// journal full or an append fails, written whole.
 void SaveChanges(RescanContext& ctx) {
-    if (ctx.state.fileCurrent && ctx.state.unwritten.empty()) return;
+    WatchState& state = ctx.state;
+    if (state.fileCurrent && state.unwritten.empty()) return;
+    if (state.fileCurrent && !JournalFull(state)) {
+        store::Status status;
+        std::uint64_t bytes = 0;
+        const bool ran = ctx.guardSnapshotWrite([&](int slot) {
+            status =
+                store::AppendSnapshotJournal(ctx.data.snapshotFile(slot), state.unwritten, &bytes);
+        });
+        if (!ran) {
+            state.fileCurrent = false;  // the slot's new owner writes its own
+            return;
+        }
+        if (status.ok()) {
+            state.unwritten.clear();
+            state.journalBytes = bytes;
+            state.reportedWriteError.clear();
+            return;
+        }
+    }
     WriteStateSnapshot(ctx);
 }
 
@@ -897,6 +926,13 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
     SaveChanges(ctx);
     state.notified.Listed(ctx.namesSource);
     return RescanResult::Completed;
+}
+
+void FoldJournal(RescanContext& ctx) {
+    std::lock_guard look(ctx.state.lookMutex);
+    const WatchState& state = ctx.state;
+    if (state.fileCurrent && state.unwritten.empty() && state.journalBytes > 0)
+        WriteStateSnapshot(ctx);
 }
 
 bool CheckPending(RescanContext& ctx, bool destinationChanged) {

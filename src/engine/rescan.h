@@ -187,6 +187,12 @@ OwedWork OwedAtStop(RescanContext& context);
 // the failure is told once.
 RescanResult RescanEntry(RescanContext& context, Trigger trigger = Trigger::Notification);
 
+// As a worker ends (a stop, the exit, a reload): a snapshot file that has
+// a journal is written whole, so that the file alone holds what the entry
+// knew, as any reader of the format expects. Not when the file is behind
+// (a look cut short by the end keeps the file as it was before it).
+void FoldJournal(RescanContext& context);
+
 // Between looks, while files wait or moves are pending: tries the moves that
 // are due again (telling the user of a failure once per file and cause, and
 // of the success after one), and checks the waiting files. True when one of

@@ -12,6 +12,7 @@
 
 #include "platform/fs.h"
 #include "store/snapshot.h"
+#include "store/snapshot_journal.h"
 #include "store/watch_entry.h"
 
 namespace tavren::engine {
@@ -149,9 +150,12 @@ public:
     // name of a file moved away) or taken over from before the start: a
     // look by names describes them again, as a listing would meet them.
     std::set<std::string> outside;
-    // Records changed since the snapshot file was last brought up to date.
+    // Records changed since the snapshot file and its journal were last
+    // brought up to date, in the order they were changed.
     std::vector<store::SnapshotChange> unwritten;
-    bool fileCurrent = false;                    // the snapshot file holds `list`
+    // The snapshot file and its journal hold `list` but for `unwritten`.
+    bool fileCurrent = false;
+    std::uint64_t journalBytes = 0;              // the size of the journal
     std::string reportedWriteError;              // the failure already told, if any
     std::map<std::string, WaitingFile> waiting;  // by file name
     // How long until waiting files are checked again: short at first (a

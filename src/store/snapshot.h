@@ -142,13 +142,6 @@ private:
     std::unordered_map<std::string_view, SnapshotNode*> byName_;
 };
 
-// One record changed since a snapshot was written: set to `item`, or, when
-// `removed`, the record of `item.name` (a stored name) removed.
-struct SnapshotChange {
-    bool removed = false;
-    SnapshotItem item;
-};
-
 // Encodes and decodes snapshot file contents. Decoding ignores a partial
 // last record and drops records that no writer makes: an empty name, a
 // date or time that is no calendar date (YYYYMMDD, years 1 to 9999) or

@@ -123,7 +123,7 @@ TEST(Limits, FolderOfOneHundredThousandFiles) {
     engine::CTavrenDoc doc(rig.data, rig.services());
     const auto startMs = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - t0);
-    ASSERT_EQ(fs::file_size(rig.data.snapshotFile(0)), kFiles * store::kSnapshotRecordSize);
+    ASSERT_EQ(store::ReadSnapshot(rig.data, 0).size(), kFiles);
 
     // Two files grow, three arrive: five files to open, no more.
     for (const char* name : {"n000017", "n099998"}) {
@@ -143,13 +143,7 @@ TEST(Limits, FolderOfOneHundredThousandFiles) {
     // the rescan stores afterwards, and so goes unannounced: let the rescan
     // of the arrivals end first.
     auto snapshotHolds = [&](std::size_t records) {
-        return WaitUntil(
-            [&] {
-                std::error_code ec;
-                return fs::file_size(rig.data.snapshotFile(0), ec) ==
-                       records * store::kSnapshotRecordSize;
-            },
-            30s);
+        return WaitUntil([&] { return store::ReadSnapshot(rig.data, 0).size() == records; }, 30s);
     };
     ASSERT_TRUE(snapshotHolds(kFiles + 3));
 
@@ -226,12 +220,7 @@ TEST(Limits, LongAndUnencodableNamesAreActedOnOnceAndSnapshotted) {
     // The 255-byte Japanese name goes, once the rescan of the trigger has
     // stored its snapshot; the notice shows what the key keeps.
     ASSERT_TRUE(WaitUntil(
-        [&] {
-            std::error_code ec;
-            return fs::file_size(rig.data.snapshotFile(0), ec) ==
-                   (names.size() + 1) * store::kSnapshotRecordSize;
-        },
-        10s));
+        [&] { return store::ReadSnapshot(rig.data, 0).size() == names.size() + 1; }, 10s));
     fs::remove(stay / jp85);
     ASSERT_TRUE(
         WaitUntil([&] { return rig.log.Matching("message:" + stay.string()).size() == 1; }, 10s));

@@ -15,10 +15,12 @@ full_snapshot() {
     begin
     local t=$d/data/tavdat why
     if ((EUID == 0)) && mount -t tmpfs -o size=64k tmpfs "$t" 2>/dev/null; then
+        # A full disk may still take a few records into the journal's last
+        # block; a read-only one takes nothing.
         echo "$t" >>"$d/mounts"
-        jam() { head -c 1M /dev/zero >"$t/filler" 2>/dev/null || true; }
-        unjam() { rm -f "$t/filler"; }
-        why="No space left on device"
+        jam() { mount -o remount,ro "$t"; }
+        unjam() { mount -o remount,rw "$t"; }
+        why="Read-only file system"
     elif ((EUID != 0)); then
         jam() { chmod a-w "$t"; }
         unjam() { chmod u+w "$t"; }
