@@ -32,7 +32,9 @@ skip() {
     exit 0
 }
 command -v git >/dev/null || skip "git is not installed"
-git -C "$root" rev-parse --git-dir >/dev/null 2>&1 || skip "not a git checkout"
+# A source tarball unpacked inside another checkout is no checkout of its own.
+[ "$(git -C "$root" rev-parse --show-toplevel 2>/dev/null)" = "$root" ] ||
+    skip "not a git checkout"
 commit=$(git -C "$root" rev-parse -q --verify "refs/tags/$tag^{commit}") ||
     skip "no tag $tag in this checkout"
 [ -x "$current" ] || { echo "bench_reference: no $current (build it first)" >&2; exit 1; }
