@@ -65,6 +65,7 @@ bench: deps
 	    -DTAVREN_BUILD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for b in $(BENCH_DIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+	@echo "== bench/bench_reference.sh"; JOBS=$(JOBS) bench/bench_reference.sh $(BENCH_DIR)
 
 # Each fuzz target for a bounded time (FUZZ_SECONDS each, default 30).
 fuzz:
