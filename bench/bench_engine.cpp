@@ -310,11 +310,14 @@ private:
 
 // Waits for a file of a folder to be replaced by a rename: the end of a
 // rescan, which stores its snapshot that way.
+// A look has stored what it learnt: its snapshot file renamed into place,
+// or the journal beside it (`stem`.jnl) written and closed.
 class RenameWatch {
 public:
-    RenameWatch(const fs::path& folder, std::string name) : name_(std::move(name)) {
+    RenameWatch(const fs::path& folder, std::string name)
+        : name_(std::move(name)), journal_(fs::path(name_).replace_extension(".jnl").string()) {
         fd_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-        if (fd_ < 0 || ::inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO) < 0) {
+        if (fd_ < 0 || ::inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
             Die("cannot watch " + folder.string());
         }
     }
@@ -325,8 +328,10 @@ public:
     bool Wait(std::chrono::milliseconds limit) {
         const std::int64_t deadline = NowNs() + limit.count() * 1'000'000;
         for (;;) {
-            if (DrainInotify(
-                    fd_, [&](const inotify_event& ev) { return ev.len > 0 && name_ == ev.name; })) {
+            if (DrainInotify(fd_, [&](const inotify_event& ev) {
+                    if (ev.len == 0) return false;
+                    return (ev.mask & IN_MOVED_TO) ? name_ == ev.name : journal_ == ev.name;
+                })) {
                 return true;
             }
             const std::int64_t left = deadline - NowNs();
@@ -339,6 +344,7 @@ public:
 private:
     int fd_ = -1;
     std::string name_;
+    std::string journal_;
 };
 
 // Counts the listings of a folder: each opens the folder itself once.
