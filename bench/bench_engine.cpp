@@ -377,8 +377,8 @@ private:
 // --- a: notice latency ----------------------------------------------------------
 
 // True when every thread but the calling one sits blocked in poll or ppoll:
-// the engine's dispatcher and worker, and the reference loop, are all
-// waiting. A rescan's snapshot write ends with an fsync of the folder after
+// the engine's dispatcher, worker and log writer, and the reference loop,
+// are all waiting. A rescan's snapshot write ends with an fsync of the folder after
 // the rename, so the rename alone does not say the worker is back.
 bool OthersWaiting() {
     const auto self = static_cast<pid_t>(::syscall(SYS_gettid));
@@ -389,7 +389,8 @@ bool OthersWaiting() {
         char* end = nullptr;
         const long number = std::strtol(line.c_str(), &end, 10);
         if (end == line.c_str()) return false;  // "running"
-        bool polling = number == SYS_ppoll;
+        // The activity log's writer sleeps on a condition variable.
+        bool polling = number == SYS_ppoll || number == SYS_futex;
 #ifdef SYS_poll
         polling = polling || number == SYS_poll;
 #endif

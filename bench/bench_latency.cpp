@@ -347,8 +347,8 @@ public:
             if (pid == 0) {
                 ::prctl(PR_SET_PDEATHSIG, SIGKILL);
                 if (::getppid() != parent) ::_exit(0);
-                for (volatile std::uint64_t n = 0;; n = n + 1) {
-                }
+                volatile std::uint64_t n = 0;
+                for (;;) n = n + 1;
             }
             if (pid < 0) Die(std::string("cannot start a busy process: ") + std::strerror(errno));
             pids_.push_back(pid);
@@ -588,6 +588,13 @@ Rig::Rig(const fs::path& root, const Tools& tools, bool large)
             }
             if (NowNs() > deadline) TavrenFailed("tavren3 did not start watching");
             snapshots_->Wait(50);
+        }
+        // Each worker tidies up after its baseline; the line that says every
+        // entry is watched comes after that.
+        while (ReadText(root / "tavren3.out").find("監視を開始しました") == std::string::npos) {
+            if (!tavren_->Running()) TavrenFailed("tavren3 ended at its start");
+            if (NowNs() > deadline) TavrenFailed("tavren3 did not say it watches");
+            ::usleep(10'000);
         }
     }
     atBaseline_ = ReadMemory(tavren_->pid());
