@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
+#include <set>
+
 #include "engine/rescan.h"
 #include "support/fakes.h"
 
@@ -162,6 +166,115 @@ TEST(RescanTexts, DeletionNoticeByOpenFileAndProgram) {
     e.folder = "/w";
     EXPECT_EQ(DeletionNotice(e, "\x95\xf1\x8d\x90.txt").text,
               "/w" + kSep + "報告.txt が削除されました。");
+}
+
+}  // namespace
+}  // namespace tavren::engine
+
+namespace tavren::engine {
+namespace {
+
+// A look by names must plan what a look at the whole listing plans, given
+// the names of every file that changed (and any others): random folders,
+// random changes, both entry kinds.
+TEST(RescanPlan, LookByNamesPlansWhatTheWholeListingPlans) {
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 300; ++round) {
+        const int records = static_cast<int>(random() % 12);
+        std::map<std::string, SnapshotItem> before;
+        for (int i = 0; i < records; ++i) {
+            const std::string name = "f" + std::to_string(i);
+            before[name] = Item(name, 10 + static_cast<std::uint32_t>(random() % 3));
+        }
+        // The folder now: some files changed, removed, renamed or new.
+        std::map<std::string, SnapshotItem> now = before;
+        std::set<std::string> named;
+        for (int k = static_cast<int>(random() % 5); k > 0; --k) {
+            const std::string name = "f" + std::to_string(random() % 16);
+            switch (random() % 4) {
+                case 0:
+                    now.erase(name);
+                    break;
+                case 1:
+                    now[name] = Item(name, 20 + static_cast<std::uint32_t>(random() % 3));
+                    break;
+                case 2:
+                    if (auto it = now.find(name); it != now.end()) {
+                        const std::string to = "g" + std::to_string(random() % 4);
+                        now[to] = Item(to, it->second.size);
+                        now.erase(it);
+                        named.insert(to);
+                    }
+                    break;
+                default:
+                    break;  // told of, but nothing changed
+            }
+            named.insert(name);
+        }
+        for (const WatchEntry& entry : {NameEntry(), [] {
+                                            WatchEntry e = NameEntry();
+                                            e.timing = 0;
+                                            return e;
+                                        }()}) {
+            auto full = SnapshotList();
+            auto byNames = SnapshotList();
+            for (const auto& [name, item] : before) {
+                full.Append(item);
+                byNames.Append(item);
+            }
+            std::vector<FoundFile> listing, described;
+            std::vector<std::string> missing;
+            for (const auto& [name, item] : now) {
+                listing.push_back({name, item});
+                if (named.contains(name)) described.push_back({name, item});
+            }
+            for (const std::string& name : named) {
+                if (!now.contains(name)) missing.push_back(name);
+            }
+            const RescanPlan a = PlanRescan(full, listing, entry);
+            const RescanPlan b = PlanNamedLook(byNames, described, missing, entry);
+            auto names = [](const std::vector<const store::SnapshotNode*>& nodes) {
+                std::set<std::string> out;
+                for (const auto* n : nodes) out.insert(n->item.name);
+                return out;
+            };
+            EXPECT_EQ(Names(a), Names(b)) << "round " << round;
+            EXPECT_EQ(names(a.gone), names(b.gone)) << "round " << round;
+            EXPECT_EQ(names(a.deleted), names(b.deleted)) << "round " << round;
+            EXPECT_EQ(a.unchanged, b.unchanged) << "round " << round;
+        }
+    }
+}
+
+// Names alone may serve a look only once a listing taken after their
+// subscription began was compared, and only while none were lost.
+TEST(NotifiedNames, CountOnlyAfterAListingAndUntilSomeAreLost) {
+    NotifiedNames notified;
+    std::vector<std::string> got;
+    auto add = [&](std::uint64_t source, bool complete, std::vector<std::string> names) {
+        notified.Add(source, complete, names);
+    };
+    notified.Begin(7);
+    add(7, true, {"a"});
+    EXPECT_FALSE(notified.Take(7, got));  // nothing listed yet
+    notified.Listed(7);
+    add(7, true, {"b"});
+    add(3, true, {"stale"});  // another subscription's
+    ASSERT_TRUE(notified.Take(7, got));
+    EXPECT_EQ(got, std::vector<std::string>{"b"});
+    add(7, true, {"during"});
+    EXPECT_EQ(notified.Since(7), std::vector<std::string>{"during"});
+    add(7, false, {});  // lost while the look ran
+    notified.Listed(7);
+    EXPECT_FALSE(notified.Take(7, got));  // so the next look lists
+    notified.Listed(7);
+    add(7, true, {"c"});
+    notified.Begin(8);  // watched anew
+    EXPECT_FALSE(notified.Take(8, got));
+    notified.Listed(8);
+    EXPECT_TRUE(notified.Take(8, got));
+    EXPECT_TRUE(got.empty());
+    EXPECT_FALSE(notified.Take(7, got));
 }
 
 }  // namespace
