@@ -569,11 +569,10 @@ struct Gathered {
 // can tell, and it fails the same way, so no file is taken for deleted
 // because it could not be read).
 bool DescribeNames(RescanContext& ctx, const std::set<std::string>& names, Gathered& out) {
-    const std::filesystem::path folder = platform::PathFromUtf8(ctx.entry.folder);
     out.found.reserve(names.size());
     for (const std::string& name : names) {
         platform::DirEntry e;
-        if (const std::error_code ec = ctx.services.folders.Stat(folder / name, e)) {
+        if (const std::error_code ec = ctx.services.folders.Stat(InFolder(ctx.entry, name), e)) {
             if (!FolderMissing(ec)) return false;
             out.missing.push_back(name);
             continue;
