@@ -4,7 +4,7 @@
 # the engine as it was before looks used the names a notification carries.
 # The reference's source is taken with `git archive` into its own build
 # folder (BENCH_REF_DIR, build-bench-ref/ by default) and built once per
-# commit. The two programs then run alternately, 3 pairs, the first side
+# commit. The two programs then run alternately, 5 pairs (BENCH_REF_PAIRS), the first side
 # alternating; each run makes three bursts in which the engine checks each
 # file for writers (as it does) and three in which it takes every file as
 # complete. A run's figure is the median of its checked bursts' times from
@@ -25,7 +25,7 @@ bench_dir=${1:-build-bench}
 current=$bench_dir/bench/bench_engine
 tag=${BENCH_REF_TAG:-bench-ref-names}
 ref_dir=${BENCH_REF_DIR:-$root/build-bench-ref}
-pairs=3
+pairs=${BENCH_REF_PAIRS:-5}
 
 skip() {
     echo "bench_reference: skipped: $1"
