@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -436,7 +437,10 @@ std::chrono::milliseconds PollInterval(std::chrono::nanoseconds lookCpu,
 void RunFolderWatch(RescanContext& context, const platform::WakeEvent& stop, bool fresh,
                     WatchReports& reports) {
     FolderWatch(context, stop, reports).Run(fresh);
-    FoldJournal(context);
+    {
+        std::lock_guard look(context.state.lookMutex);
+        FoldJournal(context);  // unless the stop gave its slot up already
+    }
     if (std::exchange(context.freedMuch, false)) platform::ReturnFreeMemory();
 }
 

@@ -928,7 +928,6 @@ RescanResult RescanEntry(RescanContext& ctx, Trigger trigger) {
 }
 
 void FoldJournal(RescanContext& ctx) {
-    std::lock_guard look(ctx.state.lookMutex);
     const WatchState& state = ctx.state;
     if (state.fileCurrent && state.unwritten.empty() && state.journalBytes > 0)
         WriteStateSnapshot(ctx);

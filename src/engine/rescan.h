@@ -190,7 +190,8 @@ RescanResult RescanEntry(RescanContext& context, Trigger trigger = Trigger::Noti
 // As a worker ends (a stop, the exit, a reload): a snapshot file that has
 // a journal is written whole, so that the file alone holds what the entry
 // knew, as any reader of the format expects. Not when the file is behind
-// (a look cut short by the end keeps the file as it was before it).
+// (a look cut short by the end keeps the file as it was before it). The
+// caller holds the state's lookMutex.
 void FoldJournal(RescanContext& context);
 
 // Between looks, while files wait or moves are pending: tries the moves that

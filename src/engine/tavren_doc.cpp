@@ -304,6 +304,7 @@ void CTavrenDoc::StopWatching() {
             if (!look) continue;
             RescanContext context{table_.entries[n], data_, services_, state, exiting_};
             RecordOwed(context, /*write=*/false);
+            FoldJournal(context);  // the snapshot file alone holds it from now
         }
         pending_.Flush();
     } else {

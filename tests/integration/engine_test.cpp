@@ -13,6 +13,7 @@
 #include "platform/file_mover.h"
 #include "store/settings_file.h"
 #include "store/snapshot.h"
+#include "store/snapshot_journal.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -493,6 +494,28 @@ TEST_F(EngineTest, StartAfterAKillGoesOnFromTheSnapshotsButOneAfterAStopDoesNot)
     EXPECT_EQ(fakes.log.Matching("move:").size(), 1u);
     EXPECT_TRUE(fs::exists(dir / "out" / "during-outage.txt"));
     EXPECT_TRUE(fs::exists(dir / "in" / "old.txt"));
+}
+
+// While watching, a look records what changed in the journal beside the
+// snapshot: a kill leaves both, and they read back as what was known. A
+// clean end folds them: the snapshot file alone holds it all.
+TEST_F(EngineTest, JournalHoldsTheChangesUntilACleanEndFoldsThemIntoTheSnapshot) {
+    SaveSettings({{true, Entry("in")}});
+    auto doc = Start();
+    for (const char* name : {"a.txt", "b.txt"}) {
+        test::WriteBytes(dir / "in" / name, "x");
+        ASSERT_TRUE(fakes.log.WaitFor(std::string("message:") + name, 1));
+        fakes.clock.Advance(10);
+    }
+    const fs::path snapshot = data.snapshotFile(0), journal = store::JournalFileOf(snapshot);
+    for (int i = 0; i < 500 && store::ReadSnapshot(data, 0).size() != 2; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(store::ReadSnapshot(data, 0).size(), 2u);
+    EXPECT_EQ(fs::file_size(snapshot), 0u);  // the baseline's: the looks appended
+    EXPECT_TRUE(doc->Shutdown(2s));
+    EXPECT_EQ(fs::file_size(snapshot), 2 * store::kSnapshotRecordSize);
+    EXPECT_EQ(fs::file_size(journal), store::kSnapshotRecordSize);  // its header alone
+    EXPECT_EQ(store::ReadSnapshot(data, 0).size(), 2u);
 }
 
 // Work owed when watching stops (a file its writer still holds, a move its
