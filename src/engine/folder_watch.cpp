@@ -63,7 +63,10 @@ public:
         ctx_.gatherNames = [this] { TakeNames(); };
     }
 
-    ~FolderWatch() { StopPolling(); }
+    ~FolderWatch() {
+        StopPolling();
+        ctx_.gatherNames = [] {};  // the subscription goes with this watch
+    }
 
     void Run(bool fresh) {
         Subscribe();
