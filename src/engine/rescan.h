@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
