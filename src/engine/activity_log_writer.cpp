@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <system_error>
+#include <utility>
 
 #include "engine/services.h"
 #include "platform/clock.h"
@@ -10,6 +11,14 @@
 #include "platform/path_text.h"
 
 namespace tavren::engine {
+namespace {
+
+// The holds of this thread, and whether a line it wrote meanwhile has not
+// woken the writer yet.
+thread_local int t_holds = 0;
+thread_local bool t_held = false;
+
+}  // namespace
 namespace {
 
 // Lines kept while the writer is behind; past that they are dropped rather
@@ -66,10 +75,30 @@ void ActivityLog::Write(int entry, std::string_view title, std::string_view even
         ++queued_;
     }
     // The writer waits only on an empty queue; otherwise it comes back.
-    if (wasEmpty) wake_.notify_one();
+    if (!wasEmpty) return;
+    if (t_holds > 0) {
+        t_held = true;
+    } else {
+        wake_.notify_one();
+    }
+}
+
+void ActivityLog::Wake() {
+    std::lock_guard lock(mutex_);
+    wake_.notify_one();
+}
+
+ActivityLog::Hold::Hold(ActivityLog* log) : log_(log) {
+    if (log_) ++t_holds;
+}
+
+ActivityLog::Hold::~Hold() {
+    if (!log_ || --t_holds > 0 || !std::exchange(t_held, false)) return;
+    log_->Wake();
 }
 
 void ActivityLog::Flush() {
+    if (std::exchange(t_held, false)) Wake();  // a holder's own lines are written too
     std::unique_lock lock(mutex_);
     if (!thread_.joinable()) return;
     const std::uint64_t target = queued_;

@@ -49,11 +49,27 @@ public:
     // Returns once every line queued so far has been written or dropped.
     void Flush();
 
+    // While a thread holds one, the lines it writes wait in the queue
+    // without waking the writer; the last hold to end wakes it. A look holds
+    // one, so that on a busy machine the writer does not take the processor
+    // from the look just as it starts a program.
+    class Hold {
+    public:
+        explicit Hold(ActivityLog* log);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        ActivityLog* log_;
+    };
+
     static constexpr std::uint64_t kDefaultLimit = 1024 * 1024;
     static constexpr int kLogKeep = 5;
 
 private:
     void Run();
+    void Wake();
     void WriteBatch(const std::vector<store::LogRecord>& batch);
     bool Append(std::string& pending);
     void Fail(const std::string& why);

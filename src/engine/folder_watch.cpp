@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "engine/activity_log_writer.h"
 #include "platform/change_watcher.h"
 #include "platform/clock.h"
 #include "platform/env.h"
@@ -326,6 +327,7 @@ private:
 
     // One look, its processor time kept for the poll interval.
     RescanResult Look(Trigger trigger) {
+        const ActivityLog::Hold logLater(ctx_.services.log);
         TakeNames();
         const auto before = platform::ThreadCpuTime();
         const RescanResult outcome = RescanEntry(ctx_, trigger);
