@@ -34,20 +34,17 @@ bool MaybeSameFile(platform::FileId a, platform::FileId b) {
     return !a.known() || !b.known() || a == b;
 }
 
-FileFacts FactsOf(const store::SnapshotNode& node) {
-    return {node.id, node.mtimeNs, node.ctimeNs, {}};
-}
-
 // Two times that may be the same: equal, or one unknown.
 bool MaybeSameTime(std::int64_t a, std::int64_t b) {
     return a == 0 || b == 0 || a == b;
 }
 
-// Whether `file` may still be what `known` describes: the record's whole
-// seconds and size cannot tell a rewrite within the same second.
-bool MaybeUnchanged(const FileFacts& known, const store::FoundFile& file) {
-    return MaybeSameFile(known.id, file.id) && MaybeSameTime(known.mtimeNs, file.mtimeNs) &&
-           MaybeSameTime(known.ctimeNs, file.ctimeNs);
+// Whether `file` may still be what its record describes: the same state,
+// and, as far as is known of it, the same file and times (the record's
+// whole seconds and size cannot tell a rewrite within the same second).
+bool Unchanged(const store::SnapshotNode& known, const store::FoundFile& file) {
+    return known.item.SameState(file.item) && MaybeSameFile(known.id, file.id) &&
+           MaybeSameTime(known.mtimeNs, file.mtimeNs) && MaybeSameTime(known.ctimeNs, file.ctimeNs);
 }
 
 }  // namespace
@@ -62,7 +59,7 @@ void PickTargets(store::SnapshotList& list, const std::vector<store::FoundFile>&
         store::SnapshotNode* node = list.Find(file.item.name);
         if (node) {
             node->seen = 1;
-            if (MaybeUnchanged(FactsOf(*node), file) && node->item.SameState(file.item)) continue;
+            if (Unchanged(*node, file)) continue;
         }
         plan.targets.push_back(&file);
     }
@@ -564,6 +561,25 @@ struct Gathered {
     std::vector<std::string> missing;
 };
 
+// The file at `name` as a listing would describe it: `out` empty when it
+// is not a target file; an error when it cannot be looked at.
+std::error_code DescribeName(RescanContext& ctx, const std::string& name,
+                             std::optional<store::FoundFile>& out) {
+    out.reset();
+    platform::DirEntry e;
+    if (std::error_code ec = ctx.services.folders.Stat(InFolder(ctx.entry, name), e)) return ec;
+    e.name = name;
+    if (store::IsTargetFile(ctx.entry, e)) out = store::FoundOf(std::move(e), ctx.services.clock);
+    return {};
+}
+
+// The file at `name` as it is now, when it is a target file.
+std::optional<store::FoundFile> DescribeNow(RescanContext& ctx, const std::string& name) {
+    std::optional<store::FoundFile> now;
+    DescribeName(ctx, name, now);
+    return now;
+}
+
 // Describes each name as a listing would; false when one of them cannot be
 // described for another reason than not being there (then only a listing
 // can tell, and it fails the same way, so no file is taken for deleted
@@ -571,19 +587,14 @@ struct Gathered {
 bool DescribeNames(RescanContext& ctx, const std::set<std::string>& names, Gathered& out) {
     out.found.reserve(names.size());
     for (const std::string& name : names) {
-        platform::DirEntry e;
-        if (const std::error_code ec = ctx.services.folders.Stat(InFolder(ctx.entry, name), e)) {
-            if (!FolderMissing(ec)) return false;
+        std::optional<store::FoundFile> file;
+        if (const std::error_code ec = DescribeName(ctx, name, file); ec && !FolderMissing(ec))
+            return false;
+        if (file) {
+            out.found.push_back(std::move(*file));
+        } else {
             out.missing.push_back(name);
-            continue;
         }
-        e.name = name;
-        if (!store::IsTargetFile(ctx.entry, e)) {
-            out.missing.push_back(name);
-            continue;
-        }
-        store::SnapshotItem item = store::DescribeFile(e, ctx.services.clock);
-        out.found.push_back({name, std::move(item), e.id, e.size, e.mtimeNs(), e.ctimeNs});
     }
     return true;
 }
@@ -727,16 +738,6 @@ Acted Act(RescanContext& ctx, const std::vector<const store::FoundFile*>& ready,
     return acted;
 }
 
-// The file at `name` as it is now, when it is a target file.
-std::optional<store::FoundFile> DescribeNow(RescanContext& ctx, const std::string& name) {
-    platform::DirEntry e;
-    if (ctx.services.folders.Stat(InFolder(ctx.entry, name), e)) return std::nullopt;
-    e.name = name;
-    if (!store::IsTargetFile(ctx.entry, e)) return std::nullopt;
-    store::SnapshotItem item = store::DescribeFile(e, ctx.services.clock);
-    return store::FoundFile{name, std::move(item), e.id, e.size, e.mtimeNs(), e.ctimeNs};
-}
-
 // The last step: the snapshot learns what the look found and did. A file
 // met by the look is recorded as it was met, one acted on as the actions
 // left it (a program may have rewritten it); one still waiting keeps the
@@ -821,7 +822,7 @@ void AbsorbChangesMeanwhile(RescanContext& ctx, const Gathered& gathered, const 
         } else if (!MaybeSameFile(node->id, now->id)) {
             DropRecord(state, node->item.name);  // another file took its name
             state.outside.insert(name);
-        } else if (!node->item.SameState(now->item) || !MaybeUnchanged(FactsOf(*node), *now)) {
+        } else if (!Unchanged(*node, *now)) {
             PutRecord(state, *now);
         }
     };

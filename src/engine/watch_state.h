@@ -40,17 +40,6 @@ struct WaitingFile {
     SteadyTime lastChange;     // when we last saw its size or time move
 };
 
-// What a look knows of a file beyond its snapshot record (see
-// store::SnapshotNode), and the file's own name where the record holds a
-// key for it (a name without a CP932 form, or too long), so that a program
-// started for its deletion gets the name the system held.
-struct FileFacts {
-    platform::FileId id;
-    std::int64_t mtimeNs = 0;
-    std::int64_t ctimeNs = 0;
-    std::string keyedName;
-};
-
 // The names a folder's change notifications gave since the last look, and
 // whether they name every change since a listing: then a look describes
 // those names alone instead of listing the folder. Each subscription is a

@@ -109,11 +109,15 @@ std::error_code ListTargetFiles(const WatchEntry& entry, platform::FolderReader&
     const std::error_code ec = folders.List(platform::PathFromUtf8(entry.folder), listed);
     out.reserve(listed.size());
     for (platform::DirEntry& e : listed) {
-        if (!IsTargetFile(entry, e)) continue;
-        SnapshotItem item = DescribeFile(e, clock);
-        out.push_back({std::move(e.name), std::move(item), e.id, e.size, e.mtimeNs(), e.ctimeNs});
+        if (IsTargetFile(entry, e)) out.push_back(FoundOf(std::move(e), clock));
     }
     return ec;
+}
+
+FoundFile FoundOf(platform::DirEntry entry, platform::Clock& clock) {
+    SnapshotItem item = DescribeFile(entry, clock);
+    return {std::move(entry.name), std::move(item), entry.id, entry.size,
+            entry.mtimeNs(),       entry.ctimeNs};
 }
 
 SnapshotNode& SnapshotList::Append(SnapshotItem item) {

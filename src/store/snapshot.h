@@ -79,6 +79,9 @@ struct FoundFile {
 // in `clock`'s local time.
 SnapshotItem DescribeFile(const platform::DirEntry& entry, platform::Clock& clock);
 
+// A listed file as a look meets it, described with `clock`'s local time.
+FoundFile FoundOf(platform::DirEntry entry, platform::Clock& clock);
+
 // True when a listed entry is a target file of `entry`: not a folder and,
 // when the entry uses its pattern, matching it.
 bool IsTargetFile(const WatchEntry& entry, const platform::DirEntry& listed);
