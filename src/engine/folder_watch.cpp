@@ -41,6 +41,12 @@ constexpr const char* kUnmounted = "マウントが外れました";
 constexpr auto kSettlePoll = std::chrono::milliseconds(20);
 constexpr auto kDestinationRetryGap = std::chrono::milliseconds(1000);
 
+// After a look that freed much memory (a large listing or snapshot
+// write), the system gets it back.
+void ReturnWhatALookFreed(RescanContext& ctx) {
+    if (std::exchange(ctx.freedMuch, false)) platform::ReturnFreeMemory();
+}
+
 // Every subscription's names are told apart from the others'.
 std::atomic<std::uint64_t> g_nextNamesSource{1};
 
@@ -78,7 +84,7 @@ public:
             const bool takeNow = reports_.takeOwed && reports_.owedReady();
             const RescanResult baseline =
                 TakeBaseline(ctx_, takeNow ? reports_.takeOwed() : OwedWork{});
-            if (std::exchange(ctx_.freedMuch, false)) platform::ReturnFreeMemory();
+            ReturnWhatALookFreed(ctx_);
             if (baseline == RescanResult::FolderAway && !away_) GoAway(ctx_.awayReason);
             reports_.ready();
             announce_ = true;
@@ -331,7 +337,7 @@ private:
         TakeNames();
         const auto before = platform::ThreadCpuTime();
         const RescanResult outcome = RescanEntry(ctx_, trigger);
-        if (std::exchange(ctx_.freedMuch, false)) platform::ReturnFreeMemory();
+        ReturnWhatALookFreed(ctx_);
         if (outcome != RescanResult::Debounced) lookCpu_ = platform::ThreadCpuTime() - before;
         return outcome;
     }
@@ -446,7 +452,7 @@ void RunFolderWatch(RescanContext& context, const platform::WakeEvent& stop, boo
         std::lock_guard look(context.state.lookMutex);
         FoldJournal(context);  // unless the stop gave its slot up already
     }
-    if (std::exchange(context.freedMuch, false)) platform::ReturnFreeMemory();
+    ReturnWhatALookFreed(context);
 }
 
 }  // namespace tavren::engine
