@@ -11,6 +11,7 @@
 
 #include "platform/file_mover.h"
 #include "platform/posix/lease.h"
+#include "platform/posix/sys_calls.h"
 #include "platform/posix/unique_fd.h"
 
 namespace tavren::platform {
@@ -48,15 +49,15 @@ std::filesystem::path FolderOf(const std::filesystem::path& file) {
 
 // Renames within one file system, failing with EEXIST when `to` is taken.
 std::error_code RenameNoReplace(const char* from, const char* to) {
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return {};
+    if (sys::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return {};
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return Errno();
 
     // Some file systems (NFS, many FUSE ones) refuse the flag; a hard link
     // is just as exclusive.
-    if (::link(from, to) == 0) {
-        if (::unlink(from) == 0) return {};
+    if (sys::link(from, to) == 0) {
+        if (sys::unlink(from) == 0) return {};
         const std::error_code ec = Errno();
-        ::unlink(to);
+        sys::unlink(to);
         return ec;
     }
     if (errno != EPERM && errno != ENOTSUP) return Errno();
@@ -65,7 +66,7 @@ std::error_code RenameNoReplace(const char* from, const char* to) {
     // in between; nothing better exists on such a file system.
     struct stat st {};
     if (::lstat(to, &st) == 0) return Error(EEXIST);
-    if (::rename(from, to) != 0) return Errno();
+    if (sys::rename(from, to) != 0) return Errno();
     return {};
 }
 
@@ -102,14 +103,14 @@ std::error_code CopyData(int in, int out, const WakeEvent& cancel) {
     off_t flushed = 0;   // and its end
     for (;;) {
         if (cancel.IsSet()) return Canceled();
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        const ssize_t got = sys::read(in, buffer.data(), buffer.size());
         if (got < 0) {
             if (errno == EINTR) continue;
             return Errno();
         }
         if (got == 0) return {};
         for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
+            const ssize_t put = sys::write(out, buffer.data() + done, static_cast<size_t>(got - done));
             if (put < 0) {
                 if (errno == EINTR) continue;
                 return Errno();
@@ -136,12 +137,12 @@ std::error_code CopyData(int in, int out, const WakeEvent& cancel) {
 // closing an unnamed file frees it.
 bool LinkUnnamed(int fd, const char* to) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0;
+    return sys::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0;
 }
 
 void SyncFolder(const std::filesystem::path& folder) {
-    if (UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
-        ::fsync(dir.get());
+    if (UniqueFd dir(sys::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
+        sys::fsync(dir.get());
     }
 }
 
@@ -156,25 +157,25 @@ std::error_code MoveLink(const std::filesystem::path& from, const std::filesyste
     target.resize(static_cast<std::size_t>(length));
 
     if (!replace) {
-        if (::symlink(target.c_str(), to.c_str()) != 0) return Errno();
+        if (sys::symlink(target.c_str(), to.c_str()) != 0) return Errno();
     } else {
         // Replacing needs a rename, so a name of its own first.
         std::string temp;
         if (auto ec = MakeTemporary(FolderOf(to), temp, [&](const char* name) {
-                return ::symlink(target.c_str(), name) == 0;
+                return sys::symlink(target.c_str(), name) == 0;
             })) {
             return ec;
         }
-        if (::rename(temp.c_str(), to.c_str()) != 0) {
+        if (sys::rename(temp.c_str(), to.c_str()) != 0) {
             const std::error_code ec = Errno();
-            ::unlink(temp.c_str());
+            sys::unlink(temp.c_str());
             return ec;
         }
     }
     SyncFolder(FolderOf(to));
-    if (::unlink(from.c_str()) != 0) {
+    if (sys::unlink(from.c_str()) != 0) {
         const std::error_code ec = Errno();
-        if (!replace) ::unlink(to.c_str());  // a replaced link is gone already
+        if (!replace) sys::unlink(to.c_str());  // a replaced link is gone already
         return ec;
     }
     return {};
@@ -203,7 +204,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     }
     if (S_ISLNK(source.st_mode)) return MoveLink(from, to, replace);
 
-    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    UniqueFd in(sys::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!in) return Errno();
     struct stat st {};
     if (::fstat(in.get(), &st) != 0) return Errno();
@@ -225,13 +226,13 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     std::string temp;
     UniqueFd out;
     if (::access("/proc/self/fd", X_OK) == 0) {
-        out = UniqueFd(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        out = UniqueFd(sys::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
         if (!out && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Errno();
     }
     const bool unnamed = static_cast<bool>(out);
     if (!unnamed) {
         if (auto ec = MakeTemporary(folder, temp, [&](const char* name) {
-                out = UniqueFd(::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+                out = UniqueFd(sys::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
                 return static_cast<bool>(out);
             })) {
             return ec;
@@ -239,15 +240,15 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     }
     auto fail = [&](std::error_code ec) {
         out.Reset();
-        if (!temp.empty()) ::unlink(temp.c_str());
+        if (!temp.empty()) sys::unlink(temp.c_str());
         return ec;
     };
 
     if (auto ec = CopyData(in.get(), out.get(), cancel)) return fail(ec);
-    if (::fchmod(out.get(), st.st_mode & 07777) != 0) return fail(Errno());
+    if (sys::fchmod(out.get(), st.st_mode & 07777) != 0) return fail(Errno());
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(out.get(), times) != 0) return fail(Errno());
-    if (::fsync(out.get()) != 0) return fail(Errno());
+    if (sys::futimens(out.get(), times) != 0) return fail(Errno());
+    if (sys::fsync(out.get()) != 0) return fail(Errno());
 
     // Is the copy the whole file? Not if a writer has it open now or wrote
     // to it meanwhile. From here until the source is gone the lease stays:
@@ -266,14 +267,14 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
             // Replacing needs a rename, so a name of its own, for an instant.
             ec = MakeTemporary(folder, temp,
                                [&](const char* name) { return LinkUnnamed(out.get(), name); });
-            if (!ec && ::rename(temp.c_str(), to.c_str()) != 0) ec = Errno();
+            if (!ec && sys::rename(temp.c_str(), to.c_str()) != 0) ec = Errno();
         }
         if (ec) return fail(ec);
         out.Reset();  // the data is on disk already: fsync reported any write error
     } else {
-        if (::close(out.Release()) != 0) return fail(Errno());
+        if (sys::close(out.Release()) != 0) return fail(Errno());
         if (replace) {
-            if (::rename(temp.c_str(), to.c_str()) != 0) return fail(Errno());
+            if (sys::rename(temp.c_str(), to.c_str()) != 0) return fail(Errno());
         } else if (auto ec = RenameNoReplace(temp.c_str(), to.c_str())) {
             return fail(ec);
         }
@@ -283,13 +284,13 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     // Undo what can be undone: a name we took. A replaced file is gone
     // already, so its complete replacement stays.
     auto keepSource = [&](std::error_code ec) {
-        if (!replace) ::unlink(to.c_str());
+        if (!replace) sys::unlink(to.c_str());
         return ec;
     };
     // A writer that began to open the source meanwhile would write into a
     // removed file once the lease is released.
     if (leased && !posix::LeaseIntact(in.get())) return keepSource(Busy());
-    if (::unlink(from.c_str()) != 0) return keepSource(Errno());
+    if (sys::unlink(from.c_str()) != 0) return keepSource(Errno());
     if (leased) posix::ReleaseLease(in.get());
     return {};
 }
@@ -300,7 +301,7 @@ public:
                          bool replace, const WakeEvent& cancel) override {
         std::error_code ec;
         if (replace) {
-            if (::rename(from.c_str(), to.c_str()) == 0) return {};
+            if (sys::rename(from.c_str(), to.c_str()) == 0) return {};
             ec = Errno();
         } else {
             ec = RenameNoReplace(from.c_str(), to.c_str());

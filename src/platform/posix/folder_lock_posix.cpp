@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/folder_lock.h"
+#include "platform/posix/sys_calls.h"
 #include "platform/posix/unique_fd.h"
 
 namespace tavren::platform {
@@ -29,7 +30,7 @@ private:
 // that has just taken the lock may not have written it yet).
 long ReadHolder(int fd) {
     char text[32];
-    const ssize_t n = ::pread(fd, text, sizeof text, 0);
+    const ssize_t n = sys::pread(fd, text, sizeof text, 0);
     if (n <= 0) return 0;
     long pid = 0;
     const auto [end, ec] = std::from_chars(text, text + n, pid);
@@ -42,12 +43,12 @@ std::unique_ptr<FileLock> LockFile(const std::filesystem::path& file, long& hold
                                    std::error_code& ec) {
     holderPid = 0;
     ec.clear();
-    UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
+    UniqueFd fd(sys::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
     if (!fd) {
         ec.assign(errno, std::generic_category());
         return nullptr;
     }
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (sys::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) {
             holderPid = ReadHolder(fd.get());
             ec = std::make_error_code(std::errc::resource_unavailable_try_again);
@@ -61,8 +62,8 @@ std::unique_ptr<FileLock> LockFile(const std::filesystem::path& file, long& hold
     // lock holds all the same; only its holder's pid is not told.
     const std::string text = std::to_string(::getpid()) + '\n';
     const bool told =
-        ::pwrite(fd.get(), text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
-        ::ftruncate(fd.get(), static_cast<off_t>(text.size())) == 0;
+        sys::pwrite(fd.get(), text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
+        sys::ftruncate(fd.get(), static_cast<off_t>(text.size())) == 0;
     (void)told;
     return std::make_unique<PosixFileLock>(std::move(fd));
 }

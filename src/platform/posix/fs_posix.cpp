@@ -11,6 +11,7 @@
 
 #include "platform/fs.h"
 #include "platform/posix/lease.h"
+#include "platform/posix/sys_calls.h"
 #include "platform/posix/unique_fd.h"
 
 namespace tavren::platform {
@@ -28,7 +29,7 @@ struct DirCloser {
 
 std::error_code WriteAll(int fd, std::string_view data) {
     while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
+        const ssize_t n = sys::write(fd, data.data(), data.size());
         if (n < 0) {
             if (errno == EINTR) continue;
             return LastError();
@@ -98,7 +99,7 @@ std::error_code ReadFile(const std::filesystem::path& file, std::string& out, st
                          std::uint64_t offset) {
     out.clear();
     // Without O_NONBLOCK opening a FIFO would wait for a writer forever.
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    UniqueFd fd(sys::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd) return LastError();
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return LastError();
@@ -109,7 +110,7 @@ std::error_code ReadFile(const std::filesystem::path& file, std::string& out, st
     char buffer[64 * 1024];
     while (out.size() < maxBytes) {
         const std::size_t want = std::min(sizeof buffer, maxBytes - out.size());
-        const ssize_t n = ::pread(fd.get(), buffer, want, static_cast<off_t>(offset + out.size()));
+        const ssize_t n = sys::pread(fd.get(), buffer, want, static_cast<off_t>(offset + out.size()));
         if (n < 0) {
             if (errno == EINTR) continue;
             return LastError();
@@ -123,12 +124,12 @@ std::error_code ReadFile(const std::filesystem::path& file, std::string& out, st
 std::error_code WriteFileAtomically(const std::filesystem::path& file, std::string_view data) {
     const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
     std::string temp = (folder / ("." + file.filename().string() + ".tmp.XXXXXX")).string();
-    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    UniqueFd fd(sys::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd) return LastError();
 
     auto fail = [&](std::error_code ec) {
         fd.Reset();
-        ::unlink(temp.c_str());
+        sys::unlink(temp.c_str());
         return ec;
     };
 
@@ -136,15 +137,15 @@ std::error_code WriteFileAtomically(const std::filesystem::path& file, std::stri
     // usual rw-r--r-- instead of mkstemp's owner-only mode.
     struct stat old {};
     const mode_t mode = ::stat(file.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    if (::fchmod(fd.get(), mode) != 0) return fail(LastError());
+    if (sys::fchmod(fd.get(), mode) != 0) return fail(LastError());
     if (auto ec = WriteAll(fd.get(), data)) return fail(ec);
-    if (::fsync(fd.get()) != 0) return fail(LastError());
-    if (::close(fd.Release()) != 0) return fail(LastError());
-    if (::rename(temp.c_str(), file.c_str()) != 0) return fail(LastError());
+    if (sys::fsync(fd.get()) != 0) return fail(LastError());
+    if (sys::close(fd.Release()) != 0) return fail(LastError());
+    if (sys::rename(temp.c_str(), file.c_str()) != 0) return fail(LastError());
 
     // Make the rename itself durable; a failure here cannot undo it.
-    if (UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
-        ::fsync(dir.get());
+    if (UniqueFd dir(sys::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
+        sys::fsync(dir.get());
     }
     return {};
 }
@@ -160,7 +161,7 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t
             e.name.size() - mark != 11) {
             continue;
         }
-        if (now - e.mtimeSeconds >= minAgeSeconds) ::unlink((folder / e.name).c_str());
+        if (now - e.mtimeSeconds >= minAgeSeconds) sys::unlink((folder / e.name).c_str());
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "platform/log_file.h"
+#include "platform/posix/sys_calls.h"
 #include "platform/posix/unique_fd.h"
 
 namespace tavren::platform {
@@ -25,7 +26,7 @@ public:
     explicit PosixAppendFile(UniqueFd fd) : fd_(std::move(fd)) {}
 
     std::error_code Append(std::string_view bytes) override {
-        const ssize_t n = ::write(fd_.get(), bytes.data(), bytes.size());
+        const ssize_t n = sys::write(fd_.get(), bytes.data(), bytes.size());
         if (n < 0) return Errno();
         // A short write (a full disk) leaves the line cut: count it failed.
         if (static_cast<std::size_t>(n) != bytes.size())
@@ -34,7 +35,7 @@ public:
     }
 
     std::error_code Flush() override {
-        while (::fdatasync(fd_.get()) != 0) {
+        while (sys::fdatasync(fd_.get()) != 0) {
             if (errno != EINTR) return Errno();
         }
         return {};
@@ -59,7 +60,7 @@ private:
 }  // namespace
 
 std::unique_ptr<AppendFile> OpenForAppend(const std::filesystem::path& file, std::error_code& ec) {
-    UniqueFd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
+    UniqueFd fd(sys::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
     if (!fd) {
         ec = Errno();
         return nullptr;
@@ -71,9 +72,9 @@ std::unique_ptr<AppendFile> OpenForAppend(const std::filesystem::path& file, std
 std::error_code RotateLog(const std::filesystem::path& file, std::uint64_t limit, int keep) {
     std::filesystem::path lockPath = file;
     lockPath += ".lock";
-    UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
+    UniqueFd lock(sys::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
     if (!lock) return Errno();
-    while (::flock(lock.get(), LOCK_EX) != 0) {
+    while (sys::flock(lock.get(), LOCK_EX) != 0) {
         if (errno != EINTR) return Errno();
     }
     // Another process may have rotated it while we waited.
@@ -82,10 +83,10 @@ std::error_code RotateLog(const std::filesystem::path& file, std::uint64_t limit
     if (static_cast<std::uint64_t>(st.st_size) < limit) return {};
     auto numbered = [&](int n) { return RotatedLogPath(file, n); };
     for (int n = keep - 1; n >= 1; --n) {
-        if (::rename(numbered(n).c_str(), numbered(n + 1).c_str()) != 0 && errno != ENOENT)
+        if (sys::rename(numbered(n).c_str(), numbered(n + 1).c_str()) != 0 && errno != ENOENT)
             return Errno();
     }
-    if (::rename(file.c_str(), numbered(1).c_str()) != 0) return Errno();
+    if (sys::rename(file.c_str(), numbered(1).c_str()) != 0) return Errno();
     return {};  // the lock ends with its descriptor
 }
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "platform/fs.h"
+#include "platform/posix/sys_calls.h"
 #include "platform/private_folder.h"
 
 namespace tavren::platform {
@@ -19,10 +20,10 @@ std::error_code CheckPrivateFolder(const std::filesystem::path& folder) {
 }
 
 std::error_code MakePrivateFolder(const std::filesystem::path& folder) {
-    int made = ::mkdir(folder.c_str(), 0700);
+    int made = sys::mkdir(folder.c_str(), 0700);
     if (made != 0 && errno == ENOENT) {
         if (auto ec = CreateFolders(folder.parent_path())) return ec;
-        made = ::mkdir(folder.c_str(), 0700);
+        made = sys::mkdir(folder.c_str(), 0700);
     }
     if (made == 0) {
         ::chmod(folder.c_str(), 0700);  // an odd umask may have taken the owner's bits
