@@ -9,7 +9,7 @@ CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RUN_ARGS ?=
 
-.PHONY: all deps build test check tsan ci run deb bench fuzz soak windows test-windows screenshots screenshots-windows format clean
+.PHONY: all deps build test check tsan ci run deb bench faults fuzz soak windows test-windows screenshots screenshots-windows format clean
 
 all: build
 
@@ -66,6 +66,16 @@ bench: deps
 	@cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for b in $(BENCH_DIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
 	@echo "== bench/bench_reference.sh"; JOBS=$(JOBS) bench/bench_reference.sh $(BENCH_DIR)
+
+# Every call of the paths that write or move data failed in turn, with
+# every fault, and the real program under strace's fault injection; prints
+# the table of paths, runs and broken invariants.
+faults: build
+	@rm -f $(BUILD_DIR)/faults-table.md
+	@cd $(BUILD_DIR) && TAVREN3_FAULTS=full TAVREN3_FAULT_TABLE=$(CURDIR)/$(BUILD_DIR)/faults-table.md \
+	    ctest --output-on-failure -j $(JOBS) --timeout 1800 -L faults; status=$$?; \
+	    printf '\n| Path | Calls | Runs | Calls failed | Kinds of call failed | Violations |\n|---|---:|---:|---:|---|---:|\n'; \
+	    sort faults-table.md 2>/dev/null; exit $$status
 
 # Each fuzz target for a bounded time (FUZZ_SECONDS each, default 30).
 fuzz:

@@ -47,6 +47,16 @@ const std::vector<Fault>& CommonFaults() {
 
 namespace {
 
+constexpr const char* kTableHeading =
+    "| Path | Calls | Runs | Calls failed | Kinds of call failed | Violations |\n"
+    "|---|---:|---:|---:|---|---:|\n";
+
+std::string Row(const PathOutcome& o) {
+    return "| " + o.path + " | " + std::to_string(o.calls) + " | " + std::to_string(o.runs) +
+           " | " + std::to_string(o.failed) + " | " + o.kinds + " | " +
+           std::to_string(o.violations) + " |\n";
+}
+
 std::mutex g_tableMutex;
 std::vector<PathOutcome> g_table;
 
@@ -65,10 +75,12 @@ class TableEnvironment final : public ::testing::Environment {
 public:
     void TearDown() override {
         if (g_table.empty()) return;
-        const std::string table = FormatTable();
-        std::fputs(table.c_str(), stdout);
+        std::fputs(FormatTable().c_str(), stdout);
+        // ctest runs each test in a process of its own: the rows gather in
+        // one file, and `make faults` prints them under one heading.
         if (const char* file = std::getenv("TAVREN3_FAULT_TABLE")) {
-            std::ofstream(file, std::ios::app) << table;
+            std::ofstream out(file, std::ios::app);
+            for (const PathOutcome& o : g_table) out << Row(o);
         }
     }
 };
@@ -125,12 +137,8 @@ PathOutcome RunEveryFault(std::string_view path, const Scenario& scenario,
 std::string FormatTable() {
     const std::lock_guard lock(g_tableMutex);
     std::ostringstream out;
-    out << "\n| Path | Calls | Runs | Calls failed | Kinds of call failed | Violations |\n"
-           "|---|---:|---:|---:|---|---:|\n";
-    for (const PathOutcome& o : g_table) {
-        out << "| " << o.path << " | " << o.calls << " | " << o.runs << " | " << o.failed << " | "
-            << o.kinds << " | " << o.violations << " |\n";
-    }
+    out << "\n" << kTableHeading;
+    for (const PathOutcome& o : g_table) out << Row(o);
     out << (FullPass() ? "(full pass: every fault on every call)\n"
                        : "(short pass: every call failed once, the faults taking turns)\n");
     return out.str();
