@@ -12,6 +12,7 @@ packages=(
     qt6-base-dev
     inotify-tools
     bindfs fuse3  # the folder scenarios' stand-in for a network share
+    strace  # the move's system calls failed one at a time
     qt6-translations-l10n  # Qt's own texts (buttons, file choosers) in Japanese
     xdg-utils  # xdg-open: the help page and the files that entries open
     desktop-file-utils libglib2.0-bin  # the autostart entry's test: validator, and gio to start it

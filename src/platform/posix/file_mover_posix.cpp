@@ -140,10 +140,14 @@ bool LinkUnnamed(int fd, const char* to) {
     return sys::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0;
 }
 
-void SyncFolder(const std::filesystem::path& folder) {
-    if (UniqueFd dir(sys::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
-        sys::fsync(dir.get());
-    }
+// Puts the names just made in `folder` on disk. A folder we may not open
+// (write and search rights alone) or a file system that cannot sync one
+// (EINVAL) leaves nothing to do; any other failure means the new name may
+// not survive a crash, so the source must stay.
+std::error_code SyncFolder(const std::filesystem::path& folder) {
+    UniqueFd dir(sys::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir && sys::fsync(dir.get()) != 0 && errno != EINVAL) return Errno();
+    return {};
 }
 
 // A symbolic link moved to another file system is made again there with the
@@ -172,13 +176,10 @@ std::error_code MoveLink(const std::filesystem::path& from, const std::filesyste
             return ec;
         }
     }
-    SyncFolder(FolderOf(to));
-    if (sys::unlink(from.c_str()) != 0) {
-        const std::error_code ec = Errno();
-        if (!replace) sys::unlink(to.c_str());  // a replaced link is gone already
-        return ec;
-    }
-    return {};
+    std::error_code ec = SyncFolder(FolderOf(to));
+    if (!ec && sys::unlink(from.c_str()) != 0) ec = Errno();
+    if (ec && !replace) sys::unlink(to.c_str());  // a replaced link is gone already
+    return ec;
 }
 
 // The move to another file system: the copy is complete and on disk under
@@ -279,7 +280,6 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
             return fail(ec);
         }
     }
-    SyncFolder(folder);
 
     // Undo what can be undone: a name we took. A replaced file is gone
     // already, so its complete replacement stays.
@@ -287,6 +287,7 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
         if (!replace) sys::unlink(to.c_str());
         return ec;
     };
+    if (auto ec = SyncFolder(folder)) return keepSource(ec);
     // A writer that began to open the source meanwhile would write into a
     // removed file once the lease is released.
     if (leased && !posix::LeaseIntact(in.get())) return keepSource(Busy());
