@@ -198,5 +198,13 @@ status=0
 if [[ -s $table ]]; then
     printf '\n%-15s %-10s %-5s %-7s %s\n' case syscall call error outcome
     sort -s -k1,1 "$table" | awk -F'\t' '{ printf "%-15s %-10s %-5s %-7s %s\n", $1, $2, $3, $4, $5 }'
+    # A row of the table `make faults` prints.
+    if [[ -n ${TAVREN3_FAULT_TABLE:-} ]]; then
+        awk -F'\t' '$3 != "-" { runs++; split($3, c, "/"); if (c[2] > calls[$1 $2]) calls[$1 $2] = c[2]
+                              kinds[$2] = 1; if ($5 !~ /^ok/) bad++ }
+            END { for (k in calls) n += calls[k]; for (k in kinds) list = list (list ? " " : "") k
+                  printf "| real program under strace: move to another file system | %d | %d | %d | %s | %d |\n",
+                         n, runs, runs, list, bad }' "$table" >>"$TAVREN3_FAULT_TABLE"
+    fi
 fi
 exit "$status"
