@@ -26,8 +26,11 @@ public:
     explicit PosixAppendFile(UniqueFd fd) : fd_(std::move(fd)) {}
 
     std::error_code Append(std::string_view bytes) override {
-        const ssize_t n = sys::write(fd_.get(), bytes.data(), bytes.size());
-        if (n < 0) return Errno();
+        // An interrupted write wrote nothing: the lines go out whole again.
+        ssize_t n;
+        while ((n = sys::write(fd_.get(), bytes.data(), bytes.size())) < 0) {
+            if (errno != EINTR) return Errno();
+        }
         // A short write (a full disk) leaves the line cut: count it failed.
         if (static_cast<std::size_t>(n) != bytes.size())
             return std::make_error_code(std::errc::no_space_on_device);
