@@ -415,14 +415,25 @@ TEST(StoreFaults, ActivityLogKeepsWholeLinesThroughRotation) {
             }
             test::WriteBytes(platform::RotatedLogPath(log, 1), old.substr(0, old.size() / 2));
             test::WriteBytes(log, old.substr(old.size() / 2));
+            std::size_t toldBefore = 0;
             {
-                ScopedPlan plan(run.plan);
                 // Room for about three lines a file: two rotations.
                 engine::ActivityLog writer(log, clock, problems, nullptr, 3 * 64);
-                for (int i = 0; i < kNew; ++i) {
-                    writer.Write(1, "t", store::log_event::kNew, "new" + std::to_string(i));
-                    if (i % 2 == 1) writer.Flush();  // batches of two
+                {
+                    ScopedPlan plan(run.plan);
+                    for (int i = 0; i < kNew; ++i) {
+                        writer.Write(1, "t", store::log_event::kNew, "new" + std::to_string(i));
+                        if (i % 2 == 1) writer.Flush();  // batches of two
+                    }
                 }
+                // The log works again; a later failure is a new one to tell.
+                writer.Write(1, "t", store::log_event::kNew, "again");
+                writer.Flush();
+                toldBefore = events.Matching("problem:").size();
+                CountingPlan later(1, platform::Fault::NoSpace);
+                ScopedPlan plan(later);
+                writer.Write(1, "t", store::log_event::kNew, "later");
+                writer.Flush();
             }
             Append(broken, RestartLeaves(dir.path()));
             const std::vector<std::string> lines = LogLines(log);
@@ -441,8 +452,11 @@ TEST(StoreFaults, ActivityLogKeepsWholeLinesThroughRotation) {
                 if (n > 1) broken.push_back("new line " + std::to_string(i) + " twice");
                 lost += n == 0 ? 1 : 0;
             }
-            if (lost > 0 && events.Matching("problem:").empty())
+            if (lost > 0 && toldBefore == 0)
                 broken.push_back(std::to_string(lost) + " lines lost untold");
+            if (seen["again"] != 1) broken.push_back("the log did not come back");
+            if (seen["later"] == 0 && events.Matching("problem:").size() == toldBefore)
+                broken.push_back("a failure after the log came back was not told");
             return broken;
         },
         CommonFaults());
