@@ -104,9 +104,11 @@ DataFolderLock LockDataFolder(const store::DataFolder& data) {
                       "が使用中です。";
         std::fprintf(stderr, "%s: %s\n", StartedAs().c_str(), result.busy.c_str());
     } else if (ec) {
-        std::fprintf(stderr, "%s: %s をロックできません: %s (ロックなしで監視を続けます)\n",
-                     StartedAs().c_str(), platform::PathToUtf8(data.lockFile()).c_str(),
-                     ec.message().c_str());
+        // Whether another watcher holds it cannot be told: watching without
+        // it might make two.
+        result.busy = platform::PathToUtf8(data.lockFile()) + " をロックできません: " +
+                      ec.message() + "。監視を始めません。";
+        std::fprintf(stderr, "%s: %s\n", StartedAs().c_str(), result.busy.c_str());
     }
     return result;
 }

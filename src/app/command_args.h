@@ -44,9 +44,9 @@ std::optional<store::DataFolder> OpenDataFolder(const CommandArgs& args,
 
 // The lock of the data folder, held while the engine runs: two watchers of
 // one folder would both act on every file. When another Tavren3 holds it,
-// `busy` is the message (also written to standard error) and the program
-// must not watch. Any other failure, such as a read-only data folder, is
-// only reported and leaves `lock` null: watching goes on without it.
+// or the lock cannot be taken at all (a read-only data folder, a failing
+// disk), `busy` is the message (also written to standard error) and the
+// program must not watch.
 struct DataFolderLock {
     std::unique_ptr<platform::FileLock> lock;
     std::string busy;

@@ -159,7 +159,10 @@ bool ActivityLog::Append(std::string& pending) {
     if (pending.empty()) return true;
     const std::error_code ec = out_->Append(pending);
     pending.clear();
-    if (!ec) return true;
+    if (!ec) {
+        told_ = false;  // written again: a later failure is a new one
+        return true;
+    }
     out_.reset();
     Fail(ec.message());
     return false;

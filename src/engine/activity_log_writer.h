@@ -27,7 +27,8 @@ class MessageSink;
 // of its own, asleep on a condition variable while the queue is empty,
 // writes what is queued. A log that cannot be written (a full disk, no
 // permission) is told once to `problems` and its lines are dropped; the
-// next line that can be written is written. The file is rotated at `limit`
+// next line that can be written is written, and a failure after it is told
+// again. The file is rotated at `limit`
 // bytes (TAVREN3_LOG_LIMIT overrides it, for tests), keeping kLogKeep old
 // ones. `echo`, when set, gets every line as it is written (the headless
 // runner's standard error). With an empty `file` nothing is logged at all

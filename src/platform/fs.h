@@ -57,8 +57,11 @@ std::error_code WriteFileAtomically(const std::filesystem::path& file, std::stri
 
 // Removes what interrupted atomic writes left in `folder`: temporary files
 // of WriteFileAtomically that were last written more than `minAgeSeconds`
-// ago (younger ones may belong to a write under way).
-void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t minAgeSeconds);
+// ago (younger ones may belong to a write under way), only those whose name
+// starts with `namePrefix` (a folder shared with other programs keeps
+// theirs).
+void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t minAgeSeconds,
+                               std::string_view namePrefix = {});
 
 // Creates `folder` and its missing parents; an existing folder is fine.
 std::error_code CreateFolders(const std::filesystem::path& folder);

@@ -33,8 +33,12 @@ Status DataFolder::Prepare() const {
                              platform::PathToUtf8(tavdat()) + Say(" を作成できません: ", ": ") +
                              ec.message());
     }
-    // A write cut short by a crash leaves its temporary file behind.
+    // A write cut short by a crash leaves its temporary file behind: the
+    // settings and snapshots in tavdat, the session, pending and
+    // settings-open files beside it (where a --data-dir shared with other
+    // programs keeps their files).
     platform::RemoveStaleTemporaryFiles(tavdat(), 10 * 60);
+    platform::RemoveStaleTemporaryFiles(root_, 10 * 60, ".tavren3.");
     return {};
 }
 

@@ -163,8 +163,13 @@ Status PrepareJournal(const std::filesystem::path& snapshotFile, const platform:
     platform::DirEntry described;
     std::string head;
     std::optional<Header> header;
-    if (!platform::StatFile(journal, described) &&
-        !platform::ReadFile(journal, head, kHeaderSize)) {
+    // Only a journal that is not there, or that holds no header of ours, is
+    // started afresh: one that cannot be read now may hold committed batches.
+    if (auto ec = platform::StatFile(journal, described)) {
+        if (ec != std::errc::no_such_file_or_directory) return CannotRead(journal, ec);
+    } else if ((ec = platform::ReadFile(journal, head, kHeaderSize))) {
+        return CannotRead(journal, ec);
+    } else {
         header = DecodeHeader(head);
     }
     bool belongs = header && header->SameFile(snapshot);

@@ -166,7 +166,8 @@ std::error_code WriteFileAtomically(const std::filesystem::path& file, std::stri
     return {};
 }
 
-void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t minAgeSeconds) {
+void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t minAgeSeconds,
+                               std::string_view namePrefix) {
     std::vector<DirEntry> entries;
     if (ListFolder(folder, entries)) return;
     const std::int64_t now = NowSeconds();
@@ -174,7 +175,7 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t
         // ".<name>.tmp.XXXXXX", as WriteFileAtomically names them.
         const std::size_t mark = e.name.rfind(".tmp.");
         if (e.isDirectory || e.name.front() != '.' || mark == std::string::npos ||
-            e.name.size() - mark != 11) {
+            e.name.size() - mark != 11 || e.name.rfind(namePrefix, 0) != 0) {
             continue;
         }
         if (now - e.mtimeSeconds >= minAgeSeconds) {
