@@ -341,15 +341,20 @@ private:
     // A change now would be overwritten when the tray's settings close.
     // Two commands at once would each write back the list they read, and
     // the first one's change would be lost: they take turns, through a lock
-    // of their own beside the watcher's. Where it cannot be made at all (a
-    // read-only data folder) the save fails anyway.
+    // of their own beside the watcher's. Without the lock nothing is changed.
     bool TakeTurn() {
         const fs::path file = data_->root() / "tavren3.edit.lock";
         for (int tries = 0; tries < 100; ++tries) {
             long holder = 0;
             std::error_code ec;
             turn_ = platform::LockFile(file, holder, ec);
-            if (turn_ || ec != std::errc::resource_unavailable_try_again) return true;
+            if (turn_) return true;
+            if (ec != std::errc::resource_unavailable_try_again) {
+                Error(platform::PathToUtf8(file) +
+                      L(" をロックできません: ", ": cannot lock it: ") + ec.message() +
+                      L("。何も変更していません。", ". Nothing was changed."));
+                return false;
+            }
             lastHolder_ = holder;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }

@@ -24,8 +24,7 @@ SettingsOpenMark::SettingsOpenMark(const store::DataFolder& data)
                                            std::to_string(platform::CurrentProcessId()) + '\n')) {}
 
 SettingsOpenMark::~SettingsOpenMark() {
-    std::error_code ec;
-    if (made_) fs::remove(file_, ec);
+    if (made_) platform::RemoveFile(file_);
 }
 
 // Whoever holds the lock watches with this folder. Taking the lock for a

@@ -44,8 +44,7 @@ std::vector<std::filesystem::path> RemoveMoveLeftovers(const std::filesystem::pa
     for (const DirEntry& e : entries) {
         if (!Abandoned(e, now)) continue;
         std::filesystem::path path = folder / PathFromUtf8(e.name);
-        std::error_code ec;
-        if (std::filesystem::remove(path, ec)) removed.push_back(std::move(path));
+        if (!RemoveFile(path)) removed.push_back(std::move(path));
     }
     return removed;
 }

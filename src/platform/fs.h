@@ -63,6 +63,9 @@ std::error_code WriteFileAtomically(const std::filesystem::path& file, std::stri
 void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t minAgeSeconds,
                                std::string_view namePrefix = {});
 
+// Removes the file `file`; one that is not there is no error.
+std::error_code RemoveFile(const std::filesystem::path& file);
+
 // Creates `folder` and its missing parents; an existing folder is fine.
 std::error_code CreateFolders(const std::filesystem::path& folder);
 

@@ -89,8 +89,7 @@ std::optional<std::vector<SessionSlot>> ReadSession(const DataFolder& data) {
 }
 
 void RemoveSession(const DataFolder& data) {
-    std::error_code ec;
-    std::filesystem::remove(SessionPath(data), ec);
+    platform::RemoveFile(SessionPath(data));
 }
 
 namespace {
@@ -108,8 +107,8 @@ std::filesystem::path PendingPath(const DataFolder& data) {
 Status WritePending(const DataFolder& data, const std::vector<PendingRecord>& records) {
     const std::filesystem::path path = PendingPath(data);
     if (records.empty()) {
-        std::error_code ec;
-        if (std::filesystem::remove(path, ec); !ec) return {};
+        const std::error_code ec = platform::RemoveFile(path);
+        if (!ec) return {};
         return Status::Error(Say("", "cannot remove ") + platform::PathToUtf8(path) +
                              Say(" を削除できません: ", ": ") + ec.message());
     }

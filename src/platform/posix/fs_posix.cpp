@@ -166,6 +166,11 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t
     }
 }
 
+std::error_code RemoveFile(const std::filesystem::path& file) {
+    if (sys::unlink(file.c_str()) == 0 || errno == ENOENT) return {};
+    return LastError();
+}
+
 WriterState ProbeWriters(const std::filesystem::path& file) {
     // Three calls, as this runs for every new file of a burst: anything but
     // a regular file refuses the lease (EINVAL), and closing the descriptor
