@@ -85,14 +85,17 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
         }
         if (got == 0) break;
         DWORD put = 0;
-        if (!sys::WriteFile(copy.get(), buffer.data(), got, &put, nullptr) || put != got) {
+        if (!sys::WriteFile(copy.get(), buffer.data(), got, &put, nullptr)) {
             return fail(LastError());
         }
+        // A short write sets no error: without one the move would pass for done.
+        if (put != got) return fail(std::make_error_code(std::errc::no_space_on_device));
     }
     // The copy keeps the file's last-write time, as a move does.
     FILETIME lastWrite;
-    if (::GetFileTime(source.get(), nullptr, nullptr, &lastWrite)) {
-        sys::SetFileTime(copy.get(), nullptr, nullptr, &lastWrite);
+    if (!::GetFileTime(source.get(), nullptr, nullptr, &lastWrite) ||
+        !sys::SetFileTime(copy.get(), nullptr, nullptr, &lastWrite)) {
+        return fail(LastError());
     }
     if (!sys::FlushFileBuffers(copy.get())) return fail(LastError());
     if (!sys::SetDeleteOnClose(copy.get(), false)) return fail(LastError());
@@ -103,7 +106,10 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
         sys::DeleteFileW(temp.c_str());
         return ec;
     };
-    sys::SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // Unhidden before it takes the file's name, or the user would not see it.
+    if (!sys::SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+        return failNamed(LastError());
+    }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!sys::MoveFileExW(temp.c_str(), to.c_str(), flags)) return failNamed(LastError());
 
