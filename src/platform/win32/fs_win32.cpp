@@ -184,6 +184,13 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t
     }
 }
 
+std::error_code RemoveFile(const std::filesystem::path& file) {
+    if (sys::DeleteFileW(file.c_str())) return {};
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+    return win32::ErrorFrom(error);
+}
+
 WriterState ProbeWriters(const std::filesystem::path& file) {
     // A share mode without writing is refused while someone has the file
     // open for writing; the open is given up at once.
