@@ -2,6 +2,7 @@
 
 #include "platform/file_mover.h"
 #include "platform/fs.h"
+#include "platform/win32/sys_calls.h"
 #include "platform/win32/win32_util.h"
 
 namespace tavren::platform {
@@ -42,9 +43,9 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     // writes is not moved (a sharing violation, reported as busy, to be
     // tried again), and no writer can get in between the copy and the
     // deletion.
-    win32::UniqueHandle source(::CreateFileW(from.c_str(), GENERIC_READ | DELETE,
-                                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    win32::UniqueHandle source(sys::CreateFileW(from.c_str(), GENERIC_READ | DELETE,
+                                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN));
     if (!source) return LastError();
 
     // The copy goes into a hidden file of our own (the destination name may
@@ -58,17 +59,15 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     for (int attempt = 0; attempt < 100 && !copy; ++attempt) {
         temp = FolderOf(to) /
                win32::Widen(MoveTemporaryName(pid, win32::Narrow(win32::UniqueSuffix())));
-        copy.Reset(::CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_HIDDEN, nullptr));
+        copy.Reset(
+            sys::CreateTempFileW(temp.c_str(), GENERIC_WRITE | DELETE, FILE_ATTRIBUTE_HIDDEN));
         if (!copy && ::GetLastError() != ERROR_FILE_EXISTS) return LastError();
     }
     if (!copy) return std::make_error_code(std::errc::file_exists);
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    if (!::SetFileInformationByHandle(copy.get(), FileDispositionInfo, &disposition,
-                                      sizeof disposition)) {
+    if (!sys::SetDeleteOnClose(copy.get(), true)) {
         const std::error_code ec = LastError();
         copy.Reset();
-        ::DeleteFileW(temp.c_str());
+        sys::DeleteFileW(temp.c_str());
         return ec;
     }
     // From here on closing the handle removes the copy.
@@ -80,45 +79,45 @@ std::error_code MoveAcross(const std::filesystem::path& from, const std::filesys
     for (;;) {
         if (cancel.IsSet()) return fail(canceled);
         DWORD got = 0;
-        if (!::ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
-                        nullptr)) {
+        if (!sys::ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
+                           nullptr)) {
             return fail(LastError());
         }
         if (got == 0) break;
         DWORD put = 0;
-        if (!::WriteFile(copy.get(), buffer.data(), got, &put, nullptr) || put != got) {
+        if (!sys::WriteFile(copy.get(), buffer.data(), got, &put, nullptr)) {
             return fail(LastError());
         }
+        // A short write sets no error: without one the move would pass for done.
+        if (put != got) return fail(std::make_error_code(std::errc::no_space_on_device));
     }
     // The copy keeps the file's last-write time, as a move does.
     FILETIME lastWrite;
-    if (::GetFileTime(source.get(), nullptr, nullptr, &lastWrite)) {
-        ::SetFileTime(copy.get(), nullptr, nullptr, &lastWrite);
-    }
-    if (!::FlushFileBuffers(copy.get())) return fail(LastError());
-    disposition.DeleteFile = FALSE;
-    if (!::SetFileInformationByHandle(copy.get(), FileDispositionInfo, &disposition,
-                                      sizeof disposition)) {
+    if (!::GetFileTime(source.get(), nullptr, nullptr, &lastWrite) ||
+        !sys::SetFileTime(copy.get(), nullptr, nullptr, &lastWrite)) {
         return fail(LastError());
     }
+    if (!sys::FlushFileBuffers(copy.get())) return fail(LastError());
+    if (!sys::SetDeleteOnClose(copy.get(), false)) return fail(LastError());
     copy.Reset();
     // A kill between here and the rename leaves a complete copy, never a
     // partial one; a failed rename removes it.
     auto failNamed = [&](std::error_code ec) {
-        ::DeleteFileW(temp.c_str());
+        sys::DeleteFileW(temp.c_str());
         return ec;
     };
-    ::SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // Unhidden before it takes the file's name, or the user would not see it.
+    if (!sys::SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+        return failNamed(LastError());
+    }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!::MoveFileExW(temp.c_str(), to.c_str(), flags)) return failNamed(LastError());
+    if (!sys::MoveFileExW(temp.c_str(), to.c_str(), flags)) return failNamed(LastError());
 
-    FILE_DISPOSITION_INFO removeSource{TRUE};
-    if (!::SetFileInformationByHandle(source.get(), FileDispositionInfo, &removeSource,
-                                      sizeof removeSource)) {
+    if (!sys::SetDeleteOnClose(source.get(), true)) {
         const std::error_code ec = LastError();
         // Undo what can be undone: a name we took. A replaced file is gone
         // already, so its complete replacement stays.
-        if (!replace) ::DeleteFileW(to.c_str());
+        if (!replace) sys::DeleteFileW(to.c_str());
         return ec;
     }
     return {};
@@ -133,7 +132,7 @@ public:
         // other writer can slip in between a check and the rename. A file
         // that another process holds open is refused as a sharing
         // violation, which ErrorFrom reports as busy: to be tried again.
-        if (::MoveFileExW(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+        if (sys::MoveFileExW(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
             return {};
         }
         const DWORD error = ::GetLastError();

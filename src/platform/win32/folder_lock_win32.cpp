@@ -3,6 +3,7 @@
 
 #include "platform/folder_lock.h"
 #include "platform/fs.h"
+#include "platform/win32/sys_calls.h"
 #include "platform/win32/win32_util.h"
 
 namespace tavren::platform {
@@ -38,8 +39,9 @@ std::unique_ptr<FileLock> LockFile(const std::filesystem::path& file, long& hold
                                    std::error_code& ec) {
     holderPid = 0;
     ec.clear();
-    win32::UniqueHandle h(::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    win32::UniqueHandle h(sys::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL));
     if (!h) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_SHARING_VIOLATION) {
@@ -55,8 +57,8 @@ std::unique_ptr<FileLock> LockFile(const std::filesystem::path& file, long& hold
     // lock holds all the same; only its holder's pid is not told.
     const std::string text = std::to_string(::GetCurrentProcessId()) + '\n';
     DWORD written = 0;
-    if (::WriteFile(h.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
-        ::SetEndOfFile(h.get());
+    if (sys::WriteFile(h.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+        sys::SetEndOfFile(h.get());
     }
     return std::make_unique<Win32FileLock>(std::move(h));
 }

@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "platform/fs.h"
+#include "platform/win32/sys_calls.h"
 #include "platform/win32/win32_util.h"
 
 namespace tavren::platform {
@@ -35,7 +36,7 @@ std::error_code WriteAll(HANDLE file, std::string_view data) {
     while (!data.empty()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
         DWORD written = 0;
-        if (!::WriteFile(file, data.data(), chunk, &written, nullptr)) return LastError();
+        if (!sys::WriteFile(file, data.data(), chunk, &written, nullptr)) return LastError();
         data.remove_prefix(written);
     }
     return {};
@@ -103,9 +104,9 @@ std::error_code ReadFile(const std::filesystem::path& file, std::string& out, st
     out.clear();
     // Shared with writers and deleters: a reader must never get in the way
     // of the program that owns the file.
-    UniqueHandle h(::CreateFileW(file.c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle h(sys::CreateFileW(file.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
     if (!h) {
         const std::error_code ec = LastError();
         if (IsFolder(file)) return std::make_error_code(std::errc::invalid_argument);
@@ -127,7 +128,7 @@ std::error_code ReadFile(const std::filesystem::path& file, std::string& out, st
     while (out.size() < maxBytes) {
         const DWORD want = static_cast<DWORD>(std::min(sizeof buffer, maxBytes - out.size()));
         DWORD got = 0;
-        if (!::ReadFile(h.get(), buffer, want, &got, nullptr)) return LastError();
+        if (!sys::ReadFile(h.get(), buffer, want, &got, nullptr)) return LastError();
         if (got == 0) break;
         out.append(buffer, got);
     }
@@ -144,23 +145,22 @@ std::error_code WriteFileAtomically(const std::filesystem::path& file, std::stri
     UniqueHandle h;
     for (int attempt = 0; attempt < 100 && !h; ++attempt) {
         temp = prefix + win32::UniqueSuffix();
-        h.Reset(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+        h.Reset(sys::CreateTempFileW(temp.c_str(), GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL));
         if (!h && ::GetLastError() != ERROR_FILE_EXISTS) return LastError();
     }
     if (!h) return std::make_error_code(std::errc::file_exists);
 
     auto fail = [&](std::error_code ec) {
         h.Reset();
-        ::DeleteFileW(temp.c_str());
+        sys::DeleteFileW(temp.c_str());
         return ec;
     };
     if (auto ec = WriteAll(h.get(), data)) return fail(ec);
-    if (!::FlushFileBuffers(h.get())) return fail(LastError());
+    if (!sys::FlushFileBuffers(h.get())) return fail(LastError());
     h.Reset();
     // MOVEFILE_WRITE_THROUGH returns only once the rename is on disk.
-    if (!::MoveFileExW(temp.c_str(), file.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!sys::MoveFileExW(temp.c_str(), file.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return fail(LastError());
     }
     return {};
@@ -179,9 +179,16 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& folder, std::int64_t
             continue;
         }
         if (now - e.mtimeSeconds >= minAgeSeconds) {
-            ::DeleteFileW((folder / win32::Widen(e.name)).c_str());
+            sys::DeleteFileW((folder / win32::Widen(e.name)).c_str());
         }
     }
+}
+
+std::error_code RemoveFile(const std::filesystem::path& file) {
+    if (sys::DeleteFileW(file.c_str())) return {};
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+    return win32::ErrorFrom(error);
 }
 
 WriterState ProbeWriters(const std::filesystem::path& file) {

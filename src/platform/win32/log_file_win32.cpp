@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "platform/log_file.h"
+#include "platform/win32/sys_calls.h"
 #include "platform/win32/win32_util.h"
 
 namespace tavren::platform {
@@ -13,8 +14,8 @@ public:
 
     std::error_code Append(std::string_view bytes) override {
         DWORD written = 0;
-        if (!::WriteFile(h_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                         nullptr)) {
+        if (!sys::WriteFile(h_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                            nullptr)) {
             return win32::LastError();
         }
         if (written != bytes.size()) return std::make_error_code(std::errc::no_space_on_device);
@@ -22,7 +23,7 @@ public:
     }
 
     std::error_code Flush() override {
-        return ::FlushFileBuffers(h_.get()) ? std::error_code() : win32::LastError();
+        return sys::FlushFileBuffers(h_.get()) ? std::error_code() : win32::LastError();
     }
 
     std::uint64_t Size() override {
@@ -43,9 +44,9 @@ private:
 // FILE_APPEND_DATA alone (no FILE_WRITE_DATA) makes every write go to the
 // end of the file; FILE_SHARE_DELETE lets another process rotate it.
 std::unique_ptr<AppendFile> OpenForAppend(const std::filesystem::path& file, std::error_code& ec) {
-    win32::UniqueHandle h(::CreateFileW(file.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    win32::UniqueHandle h(sys::CreateFileW(file.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     if (!h) {
         ec = win32::LastError();
         return nullptr;
@@ -57,12 +58,12 @@ std::unique_ptr<AppendFile> OpenForAppend(const std::filesystem::path& file, std
 std::error_code RotateLog(const std::filesystem::path& file, std::uint64_t limit, int keep) {
     std::filesystem::path lockPath = file;
     lockPath += L".lock";
-    win32::UniqueHandle lock(::CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    win32::UniqueHandle lock(sys::CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     if (!lock) return win32::LastError();
     OVERLAPPED whole{};
-    if (!::LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole))
+    if (!sys::LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole))
         return win32::LastError();
     // Another process may have rotated it while we waited.
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -72,13 +73,14 @@ std::error_code RotateLog(const std::filesystem::path& file, std::uint64_t limit
     } else if (((std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow) >= limit) {
         auto numbered = [&](int n) { return RotatedLogPath(file, n); };
         for (int n = keep - 1; n >= 1 && !result; --n) {
-            if (!::MoveFileExW(numbered(n).c_str(), numbered(n + 1).c_str(),
-                               MOVEFILE_REPLACE_EXISTING) &&
+            if (!sys::MoveFileExW(numbered(n).c_str(), numbered(n + 1).c_str(),
+                                  MOVEFILE_REPLACE_EXISTING) &&
                 ::GetLastError() != ERROR_FILE_NOT_FOUND) {
                 result = win32::LastError();
             }
         }
-        if (!result && !::MoveFileExW(file.c_str(), numbered(1).c_str(), MOVEFILE_REPLACE_EXISTING))
+        if (!result &&
+            !sys::MoveFileExW(file.c_str(), numbered(1).c_str(), MOVEFILE_REPLACE_EXISTING))
             result = win32::LastError();
     }
     ::UnlockFileEx(lock.get(), 0, MAXDWORD, MAXDWORD, &whole);

@@ -2,6 +2,8 @@
 // lists; this checks only that the folder is there.
 #include "platform/fs.h"
 #include "platform/private_folder.h"
+#include "platform/win32/sys_calls.h"
+#include "platform/win32/win32_util.h"
 
 namespace tavren::platform {
 
@@ -13,7 +15,12 @@ std::error_code CheckPrivateFolder(const std::filesystem::path& folder) {
 }
 
 std::error_code MakePrivateFolder(const std::filesystem::path& folder) {
-    if (auto ec = CreateFolders(folder)) return ec;
+    BOOL made = sys::CreateDirectoryW(folder.c_str(), nullptr);
+    if (!made && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
+        if (auto ec = CreateFolders(folder.parent_path())) return ec;
+        made = sys::CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    if (!made && ::GetLastError() != ERROR_ALREADY_EXISTS) return win32::LastError();
     return CheckPrivateFolder(folder);
 }
 
