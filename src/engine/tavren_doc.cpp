@@ -375,6 +375,13 @@ bool CTavrenDoc::Shutdown(std::chrono::milliseconds limit) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     pending_.Flush();
+    // A worker in the middle of a look at the stop could not fold its
+    // journal: the snapshot file alone is to hold each entry's state once
+    // the program has ended.
+    for (int n = 0; n < table_.count(); ++n) {
+        if (auto status = store::FoldSnapshotJournal(data_.snapshotFile(n)); !status)
+            services_.messages.ReportProblem(status.message());
+    }
     return true;
 }
 

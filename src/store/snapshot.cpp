@@ -253,6 +253,17 @@ Status WriteSnapshotFile(const std::filesystem::path& file, std::span<const Snap
     return StartSnapshotJournal(file, bytes);
 }
 
+Status FoldSnapshotJournal(const std::filesystem::path& file) {
+    if (JournalBytes(file) <= kSnapshotRecordSize) return {};  // none, or its header alone
+    SnapshotRead read = SnapshotRead::Ok;
+    const SnapshotList list = ReadSnapshotFile(file, &read);
+    if (read != SnapshotRead::Ok) return {};
+    std::vector<SnapshotItem> items;
+    items.reserve(list.size());
+    for (const SnapshotNode& node : list) items.push_back(node.item);
+    return WriteSnapshotFile(file, items);
+}
+
 SnapshotList ReadSnapshot(const DataFolder& data, int slot, SnapshotRead* result) {
     return ReadSnapshotFile(data.snapshotFile(slot), result);
 }

@@ -182,6 +182,11 @@ SnapshotList ReadSnapshotFile(const std::filesystem::path& file, SnapshotRead* r
 // that was written, and the caller is to write the snapshot again.
 Status WriteSnapshotFile(const std::filesystem::path& file, std::span<const SnapshotItem> items);
 
+// Folds the journal of a snapshot file into it, when it holds changes:
+// afterwards the snapshot file alone holds the state. A pair that does not
+// read back whole is left as it is, for a start to deal with.
+Status FoldSnapshotJournal(const std::filesystem::path& file);
+
 // The snapshot of slot n.
 SnapshotList ReadSnapshot(const DataFolder& data, int slot, SnapshotRead* result = nullptr);
 
