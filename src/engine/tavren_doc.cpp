@@ -98,7 +98,12 @@ void CTavrenDoc::StartWatching() {
     std::optional<std::vector<store::SessionSlot>> outage;
     const bool firstStart = std::exchange(firstStart_, false);
     if (firstStart) {
-        outage = store::ReadSession(data_);
+        store::Status unread;
+        outage = store::ReadSession(data_, &unread);
+        if (!unread) {
+            services_.messages.ReportProblem(unread.message() +
+                                             " 各項目のフォルダの一覧を取り直します。");
+        }
         pending_.Load();
     }
 
