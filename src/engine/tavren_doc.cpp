@@ -108,6 +108,9 @@ void CTavrenDoc::StartWatching() {
     }
 
     lastLoad_ = store::LoadWatchTable(data_.settingsFile(), table_);
+    // Without its settings a start cannot go on from an outage: the
+    // session file stays, and the next start tries again.
+    if (firstStart && !lastLoad_) firstStart_ = true;
     if (firstStart) RemoveLeftoverCopies();
     {
         std::lock_guard lock(statusMutex_);
@@ -359,6 +362,7 @@ void CTavrenDoc::RemoveLeftoverCopies() {
 }
 
 void CTavrenDoc::EndSession() {
+    if (firstStart_) return;  // no start has gone on from the last run yet
     store::RemoveSession(data_);
 }
 
