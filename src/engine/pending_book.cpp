@@ -9,14 +9,20 @@ namespace tavren::engine {
 void PendingBook::Load() {
     std::lock_guard lock(mutex_);
     pages_.clear();
-    for (store::PendingRecord& r : store::ReadPending(data_)) {
+    store::Status unread;
+    for (store::PendingRecord& r : store::ReadPending(data_, &unread)) {
         Page& page = PageOf({std::move(r.folder), r.fileMode, std::move(r.pattern)});
         OwedFile file{std::move(r.name), {r.volume, r.index}};
         auto& files = r.kind == store::PendingRecord::Kind::Move ? page.owed.move : page.owed.act;
         if (std::find(files.begin(), files.end(), file) == files.end())
             files.push_back(std::move(file));
     }
-    dirty_ = false;
+    // A file that cannot be read is replaced by what this run knows at its
+    // first write: were it read by a later start, the work it names that
+    // this run has done meanwhile (after a crash, from the snapshot) would
+    // be done twice.
+    dirty_ = !unread.ok();
+    if (!unread) messages_.ReportProblem(unread.message());
 }
 
 PendingBook::Page& PendingBook::PageOf(const WatchKey& key) {

@@ -98,11 +98,19 @@ void CTavrenDoc::StartWatching() {
     std::optional<std::vector<store::SessionSlot>> outage;
     const bool firstStart = std::exchange(firstStart_, false);
     if (firstStart) {
-        outage = store::ReadSession(data_);
+        store::Status unread;
+        outage = store::ReadSession(data_, &unread);
+        if (!unread) {
+            services_.messages.ReportProblem(unread.message() +
+                                             " 各項目のフォルダの一覧を取り直します。");
+        }
         pending_.Load();
     }
 
     lastLoad_ = store::LoadWatchTable(data_.settingsFile(), table_);
+    // Without its settings a start cannot go on from an outage: the
+    // session file stays, and the next start tries again.
+    if (firstStart && !lastLoad_) firstStart_ = true;
     if (firstStart) RemoveLeftoverCopies();
     {
         std::lock_guard lock(statusMutex_);
@@ -354,6 +362,7 @@ void CTavrenDoc::RemoveLeftoverCopies() {
 }
 
 void CTavrenDoc::EndSession() {
+    if (firstStart_) return;  // no start has gone on from the last run yet
     store::RemoveSession(data_);
 }
 

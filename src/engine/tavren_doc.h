@@ -54,7 +54,8 @@ public:
     // returns once each new one has stored the snapshot of its folder. An
     // entry kept through PauseForReload() instead goes on from where it was.
     // At the first start after a run that ended without stopping (killed,
-    // crashed, power cut), each entry goes on from its snapshot file. With
+    // crashed, power cut), each entry goes on from its snapshot file; a
+    // start that cannot read the settings leaves that to the next one. With
     // no running entry the engine stays as it was.
     void StartWatching();
 

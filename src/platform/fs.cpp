@@ -1,5 +1,8 @@
 #include "platform/fs.h"
 
+#include <chrono>
+#include <thread>
+
 namespace tavren::platform {
 namespace {
 
@@ -19,6 +22,18 @@ public:
 FolderReader& SystemFolderReader() {
     static SystemFolders folders;
     return folders;
+}
+
+std::error_code ReadFileOrRetry(const std::filesystem::path& file, std::string& out,
+                                std::size_t maxBytes) {
+    std::error_code ec = ReadFile(file, out, maxBytes);
+    // Missing, or not a regular file: another try would say the same.
+    if (!ec || ec == std::errc::no_such_file_or_directory || ec == std::errc::invalid_argument ||
+        ec == std::errc::is_a_directory || ec == std::errc::not_a_directory) {
+        return ec;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return ReadFile(file, out, maxBytes);
 }
 
 std::error_code CreateFolders(const std::filesystem::path& folder) {

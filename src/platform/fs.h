@@ -49,6 +49,13 @@ std::error_code ListFolder(const std::filesystem::path& folder, std::vector<DirE
 std::error_code ReadFile(const std::filesystem::path& file, std::string& out,
                          std::size_t maxBytes = SIZE_MAX, std::uint64_t offset = 0);
 
+// ReadFile of a whole file, tried once more a moment later when it fails
+// while the file is there: a file another program holds for an instant (a
+// virus scanner, a share that hiccups) reads then. For the files a start
+// goes on from, whose loss costs more than the wait.
+std::error_code ReadFileOrRetry(const std::filesystem::path& file, std::string& out,
+                                std::size_t maxBytes = SIZE_MAX);
+
 // Replaces `file` with `data` so that at every moment the path names either
 // the old file or the complete new one: the data goes into a temporary file
 // beside it, is flushed to disk and then renamed over the old file. On any

@@ -46,6 +46,11 @@ std::optional<std::string> Unhex(std::string_view field) {
     return out;
 }
 
+Status CannotRead(const std::filesystem::path& file, const std::error_code& ec) {
+    return Status::Error(Say("", "cannot read ") + platform::PathToUtf8(file) +
+                         Say(" を読めません: ", ": ") + ec.message());
+}
+
 }  // namespace
 
 Status WriteSession(const DataFolder& data, const std::vector<SessionSlot>& slots) {
@@ -62,10 +67,11 @@ Status WriteSession(const DataFolder& data, const std::vector<SessionSlot>& slot
     return {};
 }
 
-std::optional<std::vector<SessionSlot>> ReadSession(const DataFolder& data) {
+std::optional<std::vector<SessionSlot>> ReadSession(const DataFolder& data, Status* failure) {
     std::string text;
-    if (platform::ReadFile(SessionPath(data), text, kMaxBytes)) {
+    if (auto ec = platform::ReadFileOrRetry(SessionPath(data), text, kMaxBytes)) {
         if (!platform::Exists(SessionPath(data))) return std::nullopt;
+        if (failure) *failure = CannotRead(SessionPath(data), ec);
         return std::vector<SessionSlot>{};  // there, but unreadable: unclean all the same
     }
     std::vector<SessionSlot> slots;
@@ -126,10 +132,14 @@ Status WritePending(const DataFolder& data, const std::vector<PendingRecord>& re
     return {};
 }
 
-std::vector<PendingRecord> ReadPending(const DataFolder& data) {
+std::vector<PendingRecord> ReadPending(const DataFolder& data, Status* failure) {
     std::vector<PendingRecord> records;
     std::string text;
-    if (platform::ReadFile(PendingPath(data), text, kMaxPendingBytes)) return records;
+    if (auto ec = platform::ReadFileOrRetry(PendingPath(data), text, kMaxPendingBytes)) {
+        if (failure && ec != std::errc::no_such_file_or_directory)
+            *failure = CannotRead(PendingPath(data), ec);
+        return records;
+    }
     std::istringstream lines(text);
     std::string line;
     if (!std::getline(lines, line) || line != kPendingHeader) return records;

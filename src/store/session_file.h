@@ -28,8 +28,10 @@ struct SessionSlot {
 Status WriteSession(const DataFolder& data, const std::vector<SessionSlot>& slots);
 
 // Nullopt when there is no session file (the last run ended cleanly); a
-// damaged file gives the slots it could read.
-std::optional<std::vector<SessionSlot>> ReadSession(const DataFolder& data);
+// damaged file gives the slots it could read, one that cannot be read none,
+// and says why in `failure`.
+std::optional<std::vector<SessionSlot>> ReadSession(const DataFolder& data,
+                                                    Status* failure = nullptr);
 
 void RemoveSession(const DataFolder& data);
 
@@ -54,7 +56,9 @@ struct PendingRecord {
 
 // Replaces the pending file; an empty list removes it.
 Status WritePending(const DataFolder& data, const std::vector<PendingRecord>& records);
-// What the pending file holds; lines that cannot be read are skipped.
-std::vector<PendingRecord> ReadPending(const DataFolder& data);
+// What the pending file holds; lines that cannot be read are skipped. A
+// file that is there but cannot be read gives none, and says why in
+// `failure`.
+std::vector<PendingRecord> ReadPending(const DataFolder& data, Status* failure = nullptr);
 
 }  // namespace tavren::store

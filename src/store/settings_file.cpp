@@ -31,7 +31,7 @@ std::string GetText(const char (&field)[N]) {
 
 Status ReadSlots(const std::filesystem::path& file, std::string& bytes, bool& missing) {
     missing = false;
-    if (auto ec = platform::ReadFile(file, bytes, kMaxWatchEntries * kSlotSize)) {
+    if (auto ec = platform::ReadFileOrRetry(file, bytes, kMaxWatchEntries * kSlotSize)) {
         if (ec == std::errc::no_such_file_or_directory) {
             missing = true;
             return {};

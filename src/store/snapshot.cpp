@@ -227,7 +227,7 @@ SnapshotList ReadSnapshotFile(const std::filesystem::path& file, SnapshotRead* r
         return {};
     }
     std::string bytes;
-    if (platform::ReadFile(file, bytes, maxBytes + 1)) {
+    if (platform::ReadFileOrRetry(file, bytes, maxBytes + 1)) {
         how = SnapshotRead::Unreadable;
         return {};
     }

@@ -266,7 +266,8 @@ SnapshotRead ApplySnapshotJournal(const std::filesystem::path& snapshotFile,
     // Refused by its size, without reading it.
     if (described.size > kJournalMaxBytes) return SnapshotRead::Damaged;
     std::string bytes;
-    if (platform::ReadFile(journal, bytes, kJournalMaxBytes + 1)) return SnapshotRead::Unreadable;
+    if (platform::ReadFileOrRetry(journal, bytes, kJournalMaxBytes + 1))
+        return SnapshotRead::Unreadable;
     if (bytes.size() > kJournalMaxBytes) return SnapshotRead::Damaged;
     const std::optional<Header> header = DecodeHeader(bytes);
     // Another snapshot's journal: a crash came between replacing the
