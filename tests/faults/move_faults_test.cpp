@@ -8,8 +8,12 @@
 // activity log; and no temporary file of ours may be left.
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <stdlib.h>
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -29,6 +33,7 @@
 #include "faults/fault_driver.h"
 #include "platform/change_watcher.h"
 #include "platform/file_mover.h"
+#include "platform/path_text.h"
 #include "store/activity_log.h"
 #include "store/settings_file.h"
 #include "support/fakes.h"
@@ -41,7 +46,11 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr std::string_view kName = "a.txt";
+#ifdef _WIN32
+constexpr std::string_view kProgram = "C:\\Tools\\handle.exe";
+#else
 constexpr std::string_view kProgram = "/usr/bin/handle";
+#endif
 constexpr std::string_view kOccupant = "already here";
 // What the user is told when the destination folder is missing.
 constexpr std::string_view kNoDestination = "移動先のフォルダがありません";
@@ -99,9 +108,23 @@ private:
 };
 
 // A folder on tmpfs, on another file system than the temporary folder;
-// empty path when there is none. Removed with its contents.
+// empty path when there is none. Removed with its contents. Under Wine,
+// Z:\dev\shm is that memory file system while the temporary folder lies on
+// drive C:, so a move between them is one to another drive, which the
+// mover copies by hand.
 class ShmFolder {
 public:
+#ifdef _WIN32
+    explicit ShmFolder(const fs::path& near) {
+        static std::atomic<unsigned> counter{0};
+        const fs::path shm = L"Z:\\dev\\shm";
+        std::error_code ec;
+        if (!fs::is_directory(shm, ec) || shm.root_name() == near.root_name()) return;
+        const fs::path candidate = shm / (L"tavren-faults-" + std::to_wstring(::_getpid()) +
+                                          L"-" + std::to_wstring(++counter));
+        if (fs::create_directory(candidate, ec)) path_ = candidate;
+    }
+#else
     explicit ShmFolder(const fs::path& near) {
         std::string templ = "/dev/shm/tavren-faults-XXXXXX";
         if (::mkdtemp(templ.data()) == nullptr) return;
@@ -113,6 +136,7 @@ public:
             Remove();
         }
     }
+#endif
     ~ShmFolder() { Remove(); }
     ShmFolder(const ShmFolder&) = delete;
     ShmFolder& operator=(const ShmFolder&) = delete;
@@ -189,11 +213,11 @@ void RunEngine(Rig& rig, CountingPlan* plan, const std::function<void()>& during
 void SaveSettings(const Rig& rig, const MoveCase& c) {
     store::WatchEntry e;
     e.title = "faults";
-    e.folder = rig.watched.string();
+    e.folder = platform::PathToUtf8(rig.watched);
     e.timing = store::timing::kNames;
     e.messageMode = store::message_mode::kRunNotice;
     e.afterMode = store::after_mode::kMove;
-    e.moveTo = rig.destination.string();
+    e.moveTo = platform::PathToUtf8(rig.destination);
     e.overwrite = c.replaces ? 1 : 0;
     if (c.runsProgram) {
         e.program = kProgram;

@@ -13,10 +13,13 @@ public:
     explicit Win32AppendFile(win32::UniqueHandle h) : h_(std::move(h)) {}
 
     std::error_code Append(std::string_view bytes) override {
+        // An aborted write that wrote nothing goes out whole again, as an
+        // interrupted one does on POSIX: the lines are not dropped for it.
         DWORD written = 0;
-        if (!sys::WriteFile(h_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                            nullptr)) {
-            return win32::LastError();
+        while (!sys::WriteFile(h_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                               nullptr)) {
+            if (::GetLastError() != ERROR_OPERATION_ABORTED || written != 0)
+                return win32::LastError();
         }
         if (written != bytes.size()) return std::make_error_code(std::errc::no_space_on_device);
         return {};
@@ -43,10 +46,15 @@ private:
 
 // FILE_APPEND_DATA alone (no FILE_WRITE_DATA) makes every write go to the
 // end of the file; FILE_SHARE_DELETE lets another process rotate it.
+// The log is opened anew for each batch (see StillAt), so an aborted open
+// is tried again rather than dropping the batch.
 std::unique_ptr<AppendFile> OpenForAppend(const std::filesystem::path& file, std::error_code& ec) {
-    win32::UniqueHandle h(sys::CreateFileW(file.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
+    win32::UniqueHandle h;
+    do {
+        h.Reset(sys::CreateFileW(file.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
+    } while (!h && ::GetLastError() == ERROR_OPERATION_ABORTED);
     if (!h) {
         ec = win32::LastError();
         return nullptr;
