@@ -326,7 +326,11 @@ void CTavrenDoc::StopWatching() {
         }
     }
     PauseForReload();
-    for (auto& state : retained_) state->slot.store(-1);
+    // A later start takes the slots over; at the exit none comes, and a
+    // look under way keeps its slot to record what it did.
+    if (!ending_) {
+        for (auto& state : retained_) state->slot.store(-1);
+    }
     if (!retained_.empty()) stopped_ = std::move(retained_);
     retained_.clear();
     EndSession();
@@ -367,6 +371,7 @@ void CTavrenDoc::EndSession() {
 }
 
 bool CTavrenDoc::Shutdown(std::chrono::milliseconds limit) {
+    ending_ = true;
     StopWatching();
     exiting_.Set();
     const auto deadline = limit == std::chrono::milliseconds::max()

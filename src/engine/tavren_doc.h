@@ -126,6 +126,7 @@ private:
     store::WatchTable table_;
     store::Status lastLoad_;
     platform::WakeEvent exiting_;
+    bool ending_ = false;  // Shutdown has begun: no start comes after this stop
     std::shared_ptr<Generation> current_;
     std::uint64_t generations_ = 0;
     std::vector<std::unique_ptr<Worker>> workers_;
