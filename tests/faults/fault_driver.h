@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <thread>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -80,6 +82,19 @@ bool FullPass();
 PathOutcome RunEveryFault(std::string_view path, const Scenario& scenario,
                           const std::vector<platform::Fault>& faults,
                           CountingPlan::Filter counts = nullptr);
+
+// Starts the engine's worker threads, keeping `running` at how many of
+// them have not ended yet: a run waits for them before it judges.
+inline std::function<std::thread(std::function<void()>)> CountedThreads(
+    std::shared_ptr<std::atomic<int>> running) {
+    return [running](std::function<void()> f) {
+        ++*running;
+        return std::thread([running, f = std::move(f)] {
+            f();
+            --*running;
+        });
+    };
+}
 
 // The faults every path is tried with.
 const std::vector<platform::Fault>& CommonFaults();

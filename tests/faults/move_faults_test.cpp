@@ -191,13 +191,7 @@ void RunEngine(Rig& rig, CountingPlan* plan, const std::function<void()>& during
     const std::unique_ptr<platform::ChangeWatcher> watcher = platform::MakeChangeWatcher();
     engine::Services services{rig.clock, *watcher, rig.launcher, rig.mover, rig.sound, rig.sink};
     auto workers = std::make_shared<std::atomic<int>>(0);
-    services.startThread = [workers](std::function<void()> f) {
-        ++*workers;
-        return std::thread([workers, f = std::move(f)] {
-            f();
-            --*workers;
-        });
-    };
+    services.startThread = CountedThreads(workers);
     auto doc = std::make_unique<engine::CTavrenDoc>(rig.data, services);
     doc->log()->Flush();  // the start's lines are not the trial's calls
     std::optional<ScopedPlan> faults;

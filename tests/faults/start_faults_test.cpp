@@ -180,13 +180,7 @@ store::Status RunProgram(Rig& rig, std::size_t opens, std::chrono::milliseconds 
     engine::Services services{rig.clock, *watcher, rig.launcher, *rig.mover, rig.sound, rig.sink};
     services.log = &quiet;
     auto workers = std::make_shared<std::atomic<int>>(0);
-    services.startThread = [workers](std::function<void()> f) {
-        ++*workers;
-        return std::thread([workers, f = std::move(f)] {
-            f();
-            --*workers;
-        });
-    };
+    services.startThread = CountedThreads(workers);
     auto doc = std::make_unique<engine::CTavrenDoc>(rig.data, services);
     // The owner tells a settings file that could not be read.
     if (!doc->lastLoadStatus()) rig.log.Add("problem:" + doc->lastLoadStatus().message());
